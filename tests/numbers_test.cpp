@@ -1,0 +1,61 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+
+#include "numbers.h"
+
+namespace {
+
+using bytemend::parse_location;
+using bytemend::parse_value;
+
+TEST(ParseValue, ReadsHexLikeA32BitStrtol) {
+    const struct {
+        const char* text;
+        std::int32_t value;
+    } cases[] = {
+        {"41", 65},           {"0x41", 65},          {"0X41", 65},       {" \t41", 65},
+        {"+41", 65},          {"41zz", 65},          {"1FF", 511},       {"1ff", 511},
+        {"100", 256},         {"-1", -1},            {"-FF", -255},      {"zz", 0},
+        {"", 0},              {"0x", 0},             {"-", 0},           {"7FFFFFFF", INT32_MAX},
+        {"80000000", INT32_MAX}, {"FFFFFFFF", INT32_MAX}, {"123456789ABCDEF01", INT32_MAX},
+        {"-80000000", INT32_MIN}, {"-FFFFFFFF", INT32_MIN}, {"-123456789ABCDEF01", INT32_MIN},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(parse_value(c.text), c.value) << "text '" << c.text << "'";
+    }
+}
+
+TEST(ParseLocation, ScansDecimalLikePercentDButWider) {
+    const struct {
+        const char* text;
+        std::optional<std::int64_t> location;
+    } cases[] = {
+        {"7", 7},
+        {"+7", 7},
+        {" 7", 7},
+        {"\t\n7", 7},
+        {"7th", 7},
+        {"0x10", 0},
+        {"-7", -7},
+        {"-0", 0},
+        {"4500000000", 4500000000},
+        {"9223372036854775807", INT64_MAX},
+        {"-9223372036854775808", INT64_MIN},
+        {"", std::nullopt},
+        {" ", std::nullopt},
+        {"abc", std::nullopt},
+        {"-", std::nullopt},
+        {"+-7", std::nullopt},
+        {"x7", std::nullopt},
+        {"9223372036854775808", std::nullopt},
+        {"-9223372036854775809", std::nullopt},
+        {"99999999999999999999999", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(parse_location(c.text), c.location) << "text '" << c.text << "'";
+    }
+}
+
+}  // namespace
