@@ -1,0 +1,44 @@
+#pragma once
+
+#include <unistd.h>
+
+#include <utility>
+
+namespace bytemend {
+
+// The one owner of an open file descriptor. It closes on destruction, but a
+// file that was written should be closed with close() so that a failure is
+// seen: the kernel may report lost data only there.
+class File {
+public:
+    File() = default;
+    explicit File(int fd) : fd_(fd) {}
+    File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    File& operator=(File&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File() { reset(); }
+
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+
+    // Not retried on EINTR: Linux has released the descriptor either way.
+    bool close() { return ::close(std::exchange(fd_, -1)) == 0; }
+
+private:
+    void reset() {
+        if (fd_ >= 0) {
+            ::close(std::exchange(fd_, -1));
+        }
+    }
+
+    int fd_ = -1;
+};
+
+}  // namespace bytemend

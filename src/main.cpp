@@ -1,0 +1,66 @@
+// bytemend: copy a file with exactly one byte replaced, or patch that byte in
+// place when the output is the input.
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+
+#include "numbers.h"
+#include "patch.h"
+
+using namespace bytemend;
+
+namespace {
+
+constexpr const char* usage =
+    " Bytemend, USAGE:\n inputfile.bin outfile.bin decimal_location values_to_write \n";
+
+std::optional<std::int64_t> read_location(const char* text) {
+    const auto location = parse_location(text);
+    if (!location) {
+        std::printf("Invalid decimal_location '%s': expected a decimal byte offset.\n", text);
+    }
+    return location;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    if (argc != 5) {
+        std::fputs(usage, stdout);
+        return 1;
+    }
+    const char* input_path = argv[1];
+    const char* output_path = argv[2];
+
+    auto input = open_input(input_path);
+    if (!input) {
+        return 1;
+    }
+    const auto location = read_location(argv[3]);
+    if (!location) {
+        return 1;
+    }
+    const std::int32_t value = parse_value(argv[4]);
+    std::printf("Hexintval = %d . Adress = %lld . \n", value, static_cast<long long>(*location));
+    if (!check_location(*input, input_path, *location)) {
+        return 1;
+    }
+
+    auto output = open_output(output_path, *input);
+    if (!output) {
+        return 1;
+    }
+    const auto byte = static_cast<unsigned char>(value);
+    const bool written = output->same_as_input ? patch_in_place(*output, *location, byte)
+                                               : copy_patched(*input, *output, *location, byte);
+    if (!written || !close_output(*output)) {
+        remove_unfinished(*output);
+        return 1;
+    }
+
+    std::fputs("Done\n", stdout);
+    // The report is part of the result: if it cannot be delivered, say so
+    // with the status.
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}

@@ -1,0 +1,225 @@
+#include "patch.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "kernel_copy.h"
+
+namespace bytemend {
+
+namespace {
+
+// Only regular files and block devices have a length; a directory, a pipe or
+// a terminal does not, and reading one would not give a file to patch.
+std::optional<std::int64_t> measure(int fd, const struct stat& status) {
+    if (S_ISREG(status.st_mode)) {
+        return status.st_size;
+    }
+    if (S_ISBLK(status.st_mode)) {
+        const off_t end = ::lseek(fd, 0, SEEK_END);
+        if (end >= 0) {
+            return end;
+        }
+    }
+    return std::nullopt;
+}
+
+// Decided on the open files, not their names, so that a hard link, a symlink
+// or another spelling of the input's path is recognised as the input.
+bool same_file(const struct stat& a, const struct stat& b) {
+    // Two device nodes may stand for one disk.
+    if (S_ISBLK(a.st_mode) && S_ISBLK(b.st_mode)) {
+        return a.st_rdev == b.st_rdev;
+    }
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Opens without truncating, so that the caller can first find out whether the
+// output is the input. Sets created only when this call made the file.
+File open_for_writing(const char* path, mode_t mode, bool& created) {
+    created = false;
+    File file(::open(path, O_WRONLY));
+    if (file || errno != ENOENT) {
+        return file;
+    }
+    file = File(::open(path, O_WRONLY | O_CREAT | O_EXCL, mode));
+    if (file || errno != EEXIST) {
+        created = static_cast<bool>(file);
+        return file;
+    }
+    // A dangling symlink, whose target a stream open would create, or a file
+    // that appeared since the first try. This run cannot prove it made the
+    // file, so it will not remove it on failure.
+    return File(::open(path, O_WRONLY | O_CREAT, mode));
+}
+
+bool write_failed(const Output& output) {
+    std::printf("Failed to write %s: %s.\n", output.path, std::strerror(errno));
+    return false;
+}
+
+bool write_all(const Output& output, const unsigned char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(output.file.get(), data, size);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            if (written == 0) {
+                errno = EIO;
+            }
+            return write_failed(output);
+        }
+        data += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+bool read_failed() {
+    std::fputs("Failed to read file.\n", stdout);
+    return false;
+}
+
+}  // namespace
+
+std::optional<Input> open_input(const char* path) {
+    Input input;
+    // O_NONBLOCK so that a FIFO with no writer is refused below rather than
+    // waited on; it is cleared once the open is done.
+    input.file = File(::open(path, O_RDONLY | O_NONBLOCK));
+    if (!input.file) {
+        std::printf("Error opening %s for reading.\n", path);
+        return std::nullopt;
+    }
+    if (::fstat(input.file.get(), &input.status) != 0 || ::fcntl(input.file.get(), F_SETFL, 0) != 0) {
+        std::printf("Cannot measure the length of %s: %s.\n", path, std::strerror(errno));
+        return std::nullopt;
+    }
+    const auto length = measure(input.file.get(), input.status);
+    if (!length) {
+        std::printf("Cannot measure the length of %s: it is %s.\n", path,
+                    S_ISDIR(input.status.st_mode) ? "a directory" : "not a regular file");
+        return std::nullopt;
+    }
+    input.length = *length;
+    return input;
+}
+
+bool check_location(const Input& input, const char* path, std::int64_t location) {
+    if (location >= 0 && location < input.length) {
+        return true;
+    }
+    std::printf("Location %lld is outside %s, which is %lld bytes long.\n",
+                static_cast<long long>(location), path, static_cast<long long>(input.length));
+    return false;
+}
+
+std::optional<Output> open_output(const char* path, const Input& input) {
+    Output output;
+    output.path = path;
+    // Permission bits only, as cp does: set-user-ID and the like are not
+    // handed on to a copy, and open() takes the umask off.
+    output.file = open_for_writing(path, input.status.st_mode & 0777, output.created);
+    if (output.file && ::fstat(output.file.get(), &output.status) == 0) {
+        output.same_as_input = same_file(input.status, output.status);
+        // Truncating is left until now: done first, it would destroy the
+        // only copy of the data when the output is the input. An empty file
+        // is left alone, because ext4 takes any truncation as a file being
+        // replaced and writes it out in full at close.
+        if (output.same_as_input || !S_ISREG(output.status.st_mode) ||
+            output.status.st_size == 0 || ::ftruncate(output.file.get(), 0) == 0) {
+            return output;
+        }
+        remove_unfinished(output);
+    }
+    std::printf("Failed to open/create %s.\n", path);
+    return std::nullopt;
+}
+
+bool patch_in_place(const Output& output, std::int64_t location, unsigned char byte) {
+    ssize_t written = 0;
+    do {
+        written = ::pwrite(output.file.get(), &byte, 1, location);
+    } while (written < 0 && errno == EINTR);
+    if (written != 1) {
+        if (written == 0) {
+            errno = EIO;
+        }
+        return write_failed(output);
+    }
+    return true;
+}
+
+bool copy_patched(const Input& input, const Output& output, std::int64_t location,
+                  unsigned char byte) {
+    switch (kernel_copy(input.file.get(), output.file.get(), input.length)) {
+    case KernelCopy::done:
+        return patch_in_place(output, location, byte);
+    case KernelCopy::unsupported:
+        return stream_copy(input, output, location, byte);
+    case KernelCopy::short_input:
+        return read_failed();
+    case KernelCopy::failed:
+        return write_failed(output);
+    }
+    return false;
+}
+
+bool stream_copy(const Input& input, const Output& output, std::int64_t location,
+                 unsigned char byte) {
+    // The byte is replaced as it passes, so outputs that cannot seek (pipes,
+    // terminals, character devices) get it at its place too.
+    constexpr std::int64_t chunk = 256 * 1024;
+    const std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[chunk]);
+    if (!buffer) {
+        std::fputs("Failed to allocate memory.\n", stdout);
+        return false;
+    }
+    for (std::int64_t offset = 0; offset < input.length;) {
+        const auto wanted = static_cast<size_t>(std::min(chunk, input.length - offset));
+        const ssize_t got = ::pread(input.file.get(), buffer.get(), wanted, offset);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        // Nothing left before the measured length: the input shrank.
+        if (got <= 0) {
+            return read_failed();
+        }
+        if (location >= offset && location < offset + got) {
+            buffer[location - offset] = byte;
+        }
+        if (!write_all(output, buffer.get(), static_cast<size_t>(got))) {
+            return false;
+        }
+        offset += got;
+    }
+    return true;
+}
+
+bool close_output(Output& output) {
+    if (output.file.close()) {
+        return true;
+    }
+    std::printf("Failed to close %s: %s.\n", output.path, std::strerror(errno));
+    return false;
+}
+
+void remove_unfinished(const Output& output) {
+    struct stat now {};
+    // Only while the name still stands for the file this run made: another
+    // process may have put something else there meanwhile.
+    if (output.created && ::lstat(output.path, &now) == 0 &&
+        now.st_dev == output.status.st_dev && now.st_ino == output.status.st_ino) {
+        ::unlink(output.path);
+    }
+}
+
+}  // namespace bytemend

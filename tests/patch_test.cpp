@@ -1,0 +1,60 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "helpers.h"
+#include "patch.h"
+
+namespace {
+
+using namespace bytemend;
+
+using CopyFunction = bool (*)(const Input&, const Output&, std::int64_t, unsigned char);
+
+class Copies : public InTempDir {
+protected:
+    // Larger than two chunks of the buffered copy, so its boundaries are met.
+    static std::string sample() {
+        std::string bytes(2 * 256 * 1024 + 3, '\0');
+        for (size_t i = 0; i < bytes.size(); ++i) {
+            bytes[i] = static_cast<char>(i * 7 + i / 251);
+        }
+        return bytes;
+    }
+};
+
+TEST_F(Copies, KernelAndBufferedCopiesPlaceTheByteAnywhere) {
+    const std::string original = sample();
+    write_file("in.bin", original);
+    const std::int64_t chunk = 256 * 1024;
+    const std::int64_t last = static_cast<std::int64_t>(original.size()) - 1;
+    for (const CopyFunction copy : {&copy_patched, &stream_copy}) {
+        for (const std::int64_t location : {std::int64_t{0}, chunk - 1, chunk, 2 * chunk, last}) {
+            SCOPED_TRACE("location " + std::to_string(location));
+            auto input = open_input("in.bin");
+            ASSERT_TRUE(input);
+            auto output = open_output("out.bin", *input);
+            ASSERT_TRUE(output);
+            const char byte = static_cast<char>(~original[location]);
+            ASSERT_TRUE(copy(*input, *output, location, static_cast<unsigned char>(byte)));
+            ASSERT_TRUE(close_output(*output));
+            EXPECT_EQ(read_file("out.bin"), with_byte(original, location, byte));
+        }
+    }
+}
+
+TEST_F(Copies, InputShorterThanMeasuredIsAReadFailure) {
+    write_file("in.bin", sample());
+    for (const CopyFunction copy : {&copy_patched, &stream_copy}) {
+        auto input = open_input("in.bin");
+        ASSERT_TRUE(input);
+        input->length += 1;  // as if the file shrank after it was measured
+        auto output = open_output("out.bin", *input);
+        ASSERT_TRUE(output);
+        testing::internal::CaptureStdout();
+        EXPECT_FALSE(copy(*input, *output, 0, 0x41));
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "Failed to read file.\n");
+    }
+}
+
+}  // namespace
