@@ -24,7 +24,6 @@ bool means_unsupported(int error) {
     case EXDEV:
     case EOPNOTSUPP:
     case ENOSYS:
-    case EBADF:
     case EPERM:
     case ETXTBSY:
         return true;

@@ -138,7 +138,6 @@ std::optional<Output> open_output(const char* path, const Input& input) {
             output.status.st_size == 0 || ::ftruncate(output.file.get(), 0) == 0) {
             return output;
         }
-        remove_unfinished(output);
     }
     std::printf("Failed to open/create %s.\n", path);
     return std::nullopt;

@@ -38,7 +38,8 @@ bool check_location(const Input& input, const char* path, std::int64_t location)
 // by identity first and left whole. A new file takes the input's permissions.
 std::optional<Output> open_output(const char* path, const Input& input);
 
-// Stores the byte at the location of the output, which is the input.
+// Stores the byte at its location in the output, touching nothing else: the
+// whole patch when the output is the input, the last step of a kernel copy.
 bool patch_in_place(const Output& output, std::int64_t location, unsigned char byte);
 
 // Writes the input's bytes to the output with the byte at location replaced,
