@@ -1,6 +1,7 @@
 // bytemend: copy a file with exactly one byte replaced, or patch that byte in
 // place when the output is the input.
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -26,6 +27,9 @@ std::optional<std::int64_t> read_location(const char* text) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // A pipe whose reader has gone should fail the write with EPIPE and be
+    // reported, not end the process silently with a signal.
+    std::signal(SIGPIPE, SIG_IGN);
     if (argc != 5) {
         std::fputs(usage, stdout);
         return 1;

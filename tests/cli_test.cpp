@@ -211,6 +211,16 @@ TEST_F(Cli, PipeOutputGetsTheByteInTheStream) {
     EXPECT_EQ(received, copied);
 }
 
+TEST_F(Cli, PipeClosedEarlyIsAFailedWriteNotADeath) {
+    write_file("in.bin", std::string(4 << 20, 'x'));  // far more than a pipe holds
+    ASSERT_EQ(mkfifo("pipe", 0600), 0);
+    std::thread reader([] { close(open("pipe", O_RDONLY)); });
+    const Result result = run({"in.bin", "pipe", "1", "41"});
+    reader.join();
+    EXPECT_EQ(result.out, report(65, 1) + "Failed to write pipe: Broken pipe.\n");
+    EXPECT_EQ(result.status, 1);
+}
+
 TEST_F(Cli, PatchesPastFourGibibytesInPlace) {
     const off_t length = 5LL << 30;  // sparse: costs no disk space
     write_file("in.bin", "");
