@@ -27,9 +27,11 @@ std::optional<std::int64_t> read_location(const char* text) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    // A pipe whose reader has gone should fail the write with EPIPE and be
-    // reported, not end the process silently with a signal.
+    // A pipe whose reader has gone, or a file grown past the size limit
+    // (ulimit -f), should fail the write (EPIPE, EFBIG) and be reported, not
+    // end the process silently with a signal.
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     if (argc != 5) {
         std::fputs(usage, stdout);
         return 1;

@@ -8,7 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <functional>
 #include <optional>
 #include <string>
@@ -41,7 +40,6 @@ protected:
             const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             const rlimit limit{file_limit, file_limit};
-            signal(SIGXFSZ, SIG_IGN);
             if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
                 setrlimit(RLIMIT_FSIZE, &limit) != 0) {
                 _exit(127);
