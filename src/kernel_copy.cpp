@@ -1,15 +1,18 @@
 #include "kernel_copy.h"
 
-#if defined(__linux__)
-
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 
+#if defined(__linux__)
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#endif
+
 namespace bytemend {
+
+#if defined(__linux__)
 
 namespace {
 
@@ -34,21 +37,20 @@ bool means_unsupported(int error) {
 
 }  // namespace
 
-KernelCopy kernel_copy(int in, int out, std::int64_t length) {
-    // A reflink shares the input's blocks (Btrfs, XFS): no data moves and no
-    // space is used until one of the files changes. Where it fails, nothing
-    // has been written, whatever the reason, so the next way is always open.
-    if (::ioctl(out, FICLONE, in) == 0) {
-        return KernelCopy::done;
-    }
+bool clone_file(int in, int out) {
+    return ::ioctl(out, FICLONE, in) == 0;
+}
 
+KernelCopy kernel_copy(int in, int out, std::int64_t offset, std::int64_t size) {
     // The kernel caps one call near 2 GiB; asking for 1 GiB keeps every
     // request whole on 32-bit systems too.
     constexpr std::int64_t most_per_call = std::int64_t{1} << 30;
-    loff_t offset = 0;
-    while (offset < length) {
-        const auto request = static_cast<size_t>(std::min(length - offset, most_per_call));
-        const ssize_t copied = ::copy_file_range(in, &offset, out, nullptr, request, 0);
+    loff_t in_offset = offset;
+    loff_t out_offset = offset;
+    const std::int64_t end = offset + size;
+    while (in_offset < end) {
+        const auto request = static_cast<size_t>(std::min(end - in_offset, most_per_call));
+        const ssize_t copied = ::copy_file_range(in, &in_offset, out, &out_offset, request, 0);
         if (copied > 0) {
             continue;
         }
@@ -56,8 +58,9 @@ KernelCopy kernel_copy(int in, int out, std::int64_t length) {
             continue;
         }
         // Files in /proc and /sys report a size but copy nothing this way
-        // (kernels 5.3 to 5.18); the buffered copy reads them properly.
-        if (offset == 0 && (copied == 0 || means_unsupported(errno))) {
+        // (kernels 5.3 to 5.18); the buffered copy reads them properly, and
+        // tells an input that really ended.
+        if (in_offset == offset && (copied == 0 || means_unsupported(errno))) {
             return KernelCopy::unsupported;
         }
         return copied == 0 ? KernelCopy::short_input : KernelCopy::failed;
@@ -65,16 +68,46 @@ KernelCopy kernel_copy(int in, int out, std::int64_t length) {
     return KernelCopy::done;
 }
 
-}  // namespace bytemend
-
 #else
 
-namespace bytemend {
+bool clone_file(int, int) {
+    return false;
+}
 
-KernelCopy kernel_copy(int, int, std::int64_t) {
+KernelCopy kernel_copy(int, int, std::int64_t, std::int64_t) {
     return KernelCopy::unsupported;
 }
 
-}  // namespace bytemend
+#endif
+
+#if defined(SEEK_DATA) && defined(SEEK_HOLE)
+
+std::optional<Extent> next_data(int fd, std::int64_t from, std::int64_t length) {
+    if (from >= length) {
+        return std::nullopt;
+    }
+    const off_t start = ::lseek(fd, from, SEEK_DATA);
+    // ENXIO: nothing but holes up to the end of the file. Any other error
+    // means the file system does not report holes.
+    if (start < 0 && errno != ENXIO) {
+        return Extent{from, length};
+    }
+    if (start < 0 || start >= length) {
+        return std::nullopt;
+    }
+    const off_t end = ::lseek(fd, start, SEEK_HOLE);
+    return Extent{start, end < 0 ? length : std::min<std::int64_t>(end, length)};
+}
+
+#else
+
+std::optional<Extent> next_data(int, std::int64_t from, std::int64_t length) {
+    if (from >= length) {
+        return std::nullopt;
+    }
+    return Extent{from, length};
+}
 
 #endif
+
+}  // namespace bytemend

@@ -88,6 +88,86 @@ bool read_failed() {
     return false;
 }
 
+// Copies the extent of the input to the output's current position. The byte
+// is replaced as it passes, so outputs that cannot seek (pipes, terminals,
+// character devices) get it at its place too.
+bool copy_through_buffer(const Input& input, const Output& output, Extent extent,
+                         std::int64_t location, unsigned char byte) {
+    constexpr std::int64_t chunk = 256 * 1024;
+    const std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[chunk]);
+    if (!buffer) {
+        std::fputs("Failed to allocate memory.\n", stdout);
+        return false;
+    }
+    for (std::int64_t offset = extent.start; offset < extent.end;) {
+        const auto wanted = static_cast<size_t>(std::min(chunk, extent.end - offset));
+        const ssize_t got = ::pread(input.file.get(), buffer.get(), wanted, offset);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        // Nothing left before the measured length: the input shrank.
+        if (got <= 0) {
+            return read_failed();
+        }
+        if (location >= offset && location < offset + got) {
+            buffer[location - offset] = byte;
+        }
+        if (!write_all(output, buffer.get(), static_cast<size_t>(got))) {
+            return false;
+        }
+        offset += got;
+    }
+    return true;
+}
+
+// Copies the extent inside the kernel while it can, and through a buffer from
+// the first extent it cannot.
+bool copy_extent(const Input& input, const Output& output, Extent extent, bool& in_kernel,
+                 std::int64_t location, unsigned char byte) {
+    if (in_kernel) {
+        switch (kernel_copy(input.file.get(), output.file.get(), extent.start,
+                            extent.end - extent.start)) {
+        case KernelCopy::done:
+            return true;
+        case KernelCopy::unsupported:
+            in_kernel = false;
+            break;
+        case KernelCopy::short_input:
+            return read_failed();
+        case KernelCopy::failed:
+            return write_failed(output);
+        }
+    }
+    if (::lseek(output.file.get(), extent.start, SEEK_SET) < 0) {
+        return write_failed(output);
+    }
+    return copy_through_buffer(input, output, extent, location, byte);
+}
+
+// Copies the input's data to the same offsets of the output and leaves its
+// holes as holes, as cp does: the output gets the input's length and about
+// its allocated size, however sparse the input is.
+bool copy_data(const Input& input, const Output& output, std::int64_t location,
+               unsigned char byte) {
+    bool in_kernel = true;
+    std::int64_t from = 0;
+    while (const auto extent = next_data(input.file.get(), from, input.length)) {
+        if (!copy_extent(input, output, *extent, in_kernel, location, byte)) {
+            return false;
+        }
+        from = extent->end;
+    }
+    // Data that ends early may be a hole at the end or an input that shrank.
+    if (::lseek(input.file.get(), 0, SEEK_END) < input.length) {
+        return read_failed();
+    }
+    // Gives the output its length, ending in a hole as the input does.
+    if (::ftruncate(output.file.get(), input.length) != 0) {
+        return write_failed(output);
+    }
+    return true;
+}
+
 }  // namespace
 
 std::optional<Input> open_input(const char* path) {
@@ -159,48 +239,21 @@ bool patch_in_place(const Output& output, std::int64_t location, unsigned char b
 
 bool copy_patched(const Input& input, const Output& output, std::int64_t location,
                   unsigned char byte) {
-    switch (kernel_copy(input.file.get(), output.file.get(), input.length)) {
-    case KernelCopy::done:
-        return patch_in_place(output, location, byte);
-    case KernelCopy::unsupported:
+    // Shared blocks and holes exist only in regular files. A device, a pipe
+    // or a terminal gets every byte, in order: a hole skipped on a disk
+    // would leave its old data showing through.
+    if (!S_ISREG(output.status.st_mode)) {
         return stream_copy(input, output, location, byte);
-    case KernelCopy::short_input:
-        return read_failed();
-    case KernelCopy::failed:
-        return write_failed(output);
     }
-    return false;
+    if (!clone_file(input.file.get(), output.file.get()) && !copy_data(input, output, location, byte)) {
+        return false;
+    }
+    return patch_in_place(output, location, byte);
 }
 
 bool stream_copy(const Input& input, const Output& output, std::int64_t location,
                  unsigned char byte) {
-    // The byte is replaced as it passes, so outputs that cannot seek (pipes,
-    // terminals, character devices) get it at its place too.
-    constexpr std::int64_t chunk = 256 * 1024;
-    const std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[chunk]);
-    if (!buffer) {
-        std::fputs("Failed to allocate memory.\n", stdout);
-        return false;
-    }
-    for (std::int64_t offset = 0; offset < input.length;) {
-        const auto wanted = static_cast<size_t>(std::min(chunk, input.length - offset));
-        const ssize_t got = ::pread(input.file.get(), buffer.get(), wanted, offset);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        // Nothing left before the measured length: the input shrank.
-        if (got <= 0) {
-            return read_failed();
-        }
-        if (location >= offset && location < offset + got) {
-            buffer[location - offset] = byte;
-        }
-        if (!write_all(output, buffer.get(), static_cast<size_t>(got))) {
-            return false;
-        }
-        offset += got;
-    }
-    return true;
+    return copy_through_buffer(input, output, {0, input.length}, location, byte);
 }
 
 bool close_output(Output& output) {

@@ -42,8 +42,9 @@ std::optional<Output> open_output(const char* path, const Input& input);
 // whole patch when the output is the input, the last step of a kernel copy.
 bool patch_in_place(const Output& output, std::int64_t location, unsigned char byte);
 
-// Writes the input's bytes to the output with the byte at location replaced,
-// inside the kernel where it can, through a buffer where it cannot.
+// Writes the input's bytes to the output with the byte at location replaced:
+// by sharing blocks or inside the kernel where it can, through a buffer where
+// it cannot. A sparse input gives a sparse output.
 bool copy_patched(const Input& input, const Output& output, std::int64_t location,
                   unsigned char byte);
 
