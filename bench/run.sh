@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Times bytemend against the tool a user would otherwise reach for, on data it
 # makes in a temporary folder, and prints one Markdown table. Medians come
-# from hyperfine; peak memory from GNU time. With --quick, smaller files.
+# from hyperfine's timings; peak memory from GNU time. With --quick, smaller files.
 #
 #   bench/run.sh [--quick]
 #
@@ -21,9 +21,9 @@ case "${1-}" in
 esac
 
 if $quick; then
-    big_mib=64 sparse_gib=1 xfs_mib=64 runs=5 small_runs=100
+    big_mib=64 sparse_gib=1 xfs_mib=64 runs=8 small_runs=100
 else
-    big_mib=1024 sparse_gib=8 xfs_mib=1024 runs=10 small_runs=300
+    big_mib=1024 sparse_gib=8 xfs_mib=1024 runs=20 small_runs=300
 fi
 
 # --- tools -------------------------------------------------------------------
@@ -67,9 +67,15 @@ trap cleanup EXIT
 
 rows=()
 
-# median_seconds csv row: hyperfine's median for the row-th command (1-based).
-median_seconds() {
-    awk -F, -v row="$2" 'NR == row + 1 { print $4 }' "$1"
+# times_of json n: every time hyperfine took for its n-th command (1-based).
+times_of() {
+    awk -v n="$2" '/"times": \[/ { k++; inside = k == n; next }
+                   inside && /\]/ { inside = 0 }
+                   inside { gsub(/[ ,]/, ""); print }' "$1"
+}
+
+median() {
+    sort -g "$1" | awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
 human_time() {
@@ -85,17 +91,31 @@ peak_memory() {  # peak_memory command...: peak resident set of one run
 }
 
 # compare scenario runs warmup prepare ours baseline [notes]
+#
+# The runs are made in rounds that take turns at going first, so that a slow
+# spell of the machine (writeback, memory reclaim in a virtual machine) falls
+# on both commands alike rather than on whichever ran then.
 compare() {
     local scenario=$1 count=$2 warmup=$3 prepare=$4 ours=$5 baseline=$6 notes=${7-}
-    local csv="$work/times.csv"
+    local json="$work/times.json" rounds=4 round
     echo "bench: $scenario" >&2
-    # Its notes on outliers would bury the table; a failure shows them all.
-    hyperfine -N --style none --runs "$count" --warmup "$warmup" --prepare "$prepare" \
-        --export-csv "$csv" "$ours" "$baseline" >/dev/null 2>"$work/hyperfine.err" ||
-        { cat "$work/hyperfine.err" >&2; return 1; }
+    : >"$work/ours.times"
+    : >"$work/baseline.times"
+    for ((round = 0; round < rounds; round++)); do
+        local order=(ours baseline) commands=("$ours" "$baseline")
+        if ((round % 2)); then
+            order=(baseline ours) commands=("$baseline" "$ours")
+        fi
+        # Its notes on outliers would bury the table; a failure shows them all.
+        hyperfine -N --style none --runs $((count / rounds > 2 ? count / rounds : 2)) \
+            --warmup "$warmup" --prepare "$prepare" --export-json "$json" "${commands[@]}" \
+            >/dev/null 2>"$work/hyperfine.err" || { cat "$work/hyperfine.err" >&2; return 1; }
+        times_of "$json" 1 >>"$work/${order[0]}.times"
+        times_of "$json" 2 >>"$work/${order[1]}.times"
+    done
     local a b
-    a=$(median_seconds "$csv" 1)
-    b=$(median_seconds "$csv" 2)
+    a=$(median "$work/ours.times")
+    b=$(median "$work/baseline.times")
     eval "$prepare"
     # shellcheck disable=SC2086  # the commands are plain words, as hyperfine -N takes them
     rows+=("| $scenario | $(human_time "$a") | $(human_time "$b") | $(awk -v a="$a" -v b="$b" 'BEGIN { printf "%.2f", a / b }') | $(peak_memory $ours) | $notes |")
