@@ -245,10 +245,9 @@ bool copy_patched(const Input& input, const Output& output, std::int64_t locatio
     if (!S_ISREG(output.status.st_mode)) {
         return stream_copy(input, output, location, byte);
     }
-    if (!clone_file(input.file.get(), output.file.get()) && !copy_data(input, output, location, byte)) {
-        return false;
-    }
-    return patch_in_place(output, location, byte);
+    const bool copied = clone_file(input.file.get(), output.file.get()) ||
+                        copy_data(input, output, location, byte);
+    return copied && patch_in_place(output, location, byte);
 }
 
 bool stream_copy(const Input& input, const Output& output, std::int64_t location,
