@@ -10,7 +10,7 @@
 #include <memory>
 #include <new>
 
-#include "kernel_copy.h"
+#include "platform.h"
 
 namespace bytemend {
 
@@ -43,21 +43,32 @@ bool same_file(const struct stat& a, const struct stat& b) {
 
 // Opens without truncating, so that the caller can first find out whether the
 // output is the input. Sets created only when this call made the file.
-File open_for_writing(const char* path, mode_t mode, bool& created) {
-    created = false;
-    File file(::open(path, O_WRONLY));
+File open_for_writing(Output& output, mode_t mode) {
+    File file(::open(output.path, O_WRONLY));
     if (file || errno != ENOENT) {
         return file;
     }
-    file = File(::open(path, O_WRONLY | O_CREAT | O_EXCL, mode));
+    // A new file is named only once it is complete, so that a run that is
+    // killed or fails leaves no part of it behind. Not when the name is a
+    // dangling symlink: the file belongs where the link points.
+    struct stat entry {};
+    if (::lstat(output.path, &entry) != 0 && errno == ENOENT) {
+        file = open_unnamed(output.path, mode);
+        if (file) {
+            output.created = true;
+            output.named = false;
+            return file;
+        }
+    }
+    file = File(::open(output.path, O_WRONLY | O_CREAT | O_EXCL, mode));
     if (file || errno != EEXIST) {
-        created = static_cast<bool>(file);
+        output.created = static_cast<bool>(file);
         return file;
     }
     // A dangling symlink, whose target a stream open would create, or a file
     // that appeared since the first try. This run cannot prove it made the
     // file, so it will not remove it on failure.
-    return File(::open(path, O_WRONLY | O_CREAT, mode));
+    return File(::open(output.path, O_WRONLY | O_CREAT, mode));
 }
 
 bool write_failed(const Output& output) {
@@ -207,7 +218,7 @@ std::optional<Output> open_output(const char* path, const Input& input) {
     output.path = path;
     // Permission bits only, as cp does: set-user-ID and the like are not
     // handed on to a copy, and open() takes the umask off.
-    output.file = open_for_writing(path, input.status.st_mode & 0777, output.created);
+    output.file = open_for_writing(output, input.status.st_mode & 0777);
     if (output.file && ::fstat(output.file.get(), &output.status) == 0) {
         output.same_as_input = same_file(input.status, output.status);
         // Truncating is left until now: done first, it would destroy the
@@ -256,6 +267,13 @@ bool stream_copy(const Input& input, const Output& output, std::int64_t location
 }
 
 bool close_output(Output& output) {
+    if (!output.named) {
+        if (!give_name(output.file.get(), output.path)) {
+            std::printf("Failed to create %s: %s.\n", output.path, std::strerror(errno));
+            return false;
+        }
+        output.named = true;
+    }
     if (output.file.close()) {
         return true;
     }
@@ -266,8 +284,9 @@ bool close_output(Output& output) {
 void remove_unfinished(const Output& output) {
     struct stat now {};
     // Only while the name still stands for the file this run made: another
-    // process may have put something else there meanwhile.
-    if (output.created && ::lstat(output.path, &now) == 0 &&
+    // process may have put something else there meanwhile. A file never
+    // named goes with its descriptor.
+    if (output.created && output.named && ::lstat(output.path, &now) == 0 &&
         now.st_dev == output.status.st_dev && now.st_ino == output.status.st_ino) {
         ::unlink(output.path);
     }

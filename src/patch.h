@@ -23,6 +23,7 @@ struct Output {
     File file;
     struct stat status {};
     bool created = false;        // made by this run, so ours to remove if unfinished
+    bool named = true;           // false while a new file waits to be complete
     bool same_as_input = false;  // the same file: patch in place, never truncate
 };
 
@@ -52,7 +53,8 @@ bool copy_patched(const Input& input, const Output& output, std::int64_t locatio
 bool stream_copy(const Input& input, const Output& output, std::int64_t location,
                  unsigned char byte);
 
-// Closes the output; a failed close means its data cannot be trusted.
+// Gives a new output its name now that it is complete, and closes the output;
+// a failed close means its data cannot be trusted.
 bool close_output(Output& output);
 
 // Removes an output that this run created and could not finish. A file that

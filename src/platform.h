@@ -1,13 +1,26 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <optional>
 
-// The operating system's own ways to copy a file: sharing its blocks, copying
-// inside the kernel, and finding its holes. Each has a portable answer where
-// the system has no such way, and the caller's buffered copy does the work.
+#include "file.h"
+
+// The operating system's own ways to make and copy a file: a file that gets
+// its name only when complete, sharing blocks, copying inside the kernel, and
+// finding holes. Each has a portable answer where the system has no such way,
+// and the caller does the work the plain way.
 
 namespace bytemend {
+
+// Opens a new file with no name yet, for writing, in the folder where `path`
+// would be, so that a run that dies midway leaves nothing behind. A closed
+// File where the system or the file system cannot.
+File open_unnamed(const char* path, mode_t mode);
+
+// Gives the file from open_unnamed its name; fails if the name is taken.
+bool give_name(int fd, const char* path);
 
 // Makes the empty `out` share all of `in`'s blocks (a reflink on Btrfs or
 // XFS): no data moves and no space is used until one of the files changes.

@@ -1,9 +1,11 @@
-#include "kernel_copy.h"
+#include "platform.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <string>
 
 #if defined(__linux__)
 #include <linux/fs.h>
@@ -37,6 +39,24 @@ bool means_unsupported(int error) {
 
 }  // namespace
 
+File open_unnamed(const char* path, mode_t mode) {
+    const std::string name(path);
+    const auto slash = name.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
+    return File(::open(folder.c_str(), O_TMPFILE | O_WRONLY, mode));
+}
+
+bool give_name(int fd, const char* path) {
+    // Through /proc, as any user may; without /proc, directly, which needs
+    // the right to read any file by its descriptor.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0) {
+        return true;
+    }
+    return errno == ENOENT && ::linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0;
+}
+
 bool clone_file(int in, int out) {
     return ::ioctl(out, FICLONE, in) == 0;
 }
@@ -69,6 +89,14 @@ KernelCopy kernel_copy(int in, int out, std::int64_t offset, std::int64_t size) 
 }
 
 #else
+
+File open_unnamed(const char*, mode_t) {
+    return File();
+}
+
+bool give_name(int, const char*) {
+    return false;
+}
 
 bool clone_file(int, int) {
     return false;
