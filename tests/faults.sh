@@ -1,0 +1,192 @@
+#!/usr/bin/env bash
+# Makes one step of a run fail at a time, for real where that can be arranged
+# (a full file system, the file size limit, a kill) and otherwise by having
+# strace make the system call return an error, and checks what a user is
+# left with: the exit status, the lines printed, the input, and the output.
+#
+#   tests/faults.sh path/to/bytemend
+#
+# Exits 77 (skipped) where strace is missing or tracing is not allowed.
+set -uo pipefail
+exe=$(realpath "$1")
+
+command -v strace >/dev/null || { echo "skipped: strace is not installed"; exit 77; }
+strace -o /dev/null true 2>/dev/null || { echo "skipped: tracing (ptrace) is not allowed here"; exit 77; }
+# LeakSanitizer cannot work under a tracer; the other sanitizers can.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+
+# An input of four and a bit buffer-loads, its byte 1000 not yet 'A'.
+head -c 1048583 /dev/urandom >original.bin
+printf '\0' | dd of=original.bin bs=1 seek=1000 conv=notrunc status=none
+cp original.bin expected.bin
+printf 'A' | dd of=expected.bin bs=1 seek=1000 conv=notrunc status=none
+report="Hexintval = 65 . Adress = 1000 . "
+
+# mode: new (out.bin is created), buf (the same, with the kernel copy
+# unsupported so that the buffer does the work), old (old.bin exists and is
+# overwritten), inplace. "which call" picks the first call of that name whose
+# trace line matches; "A >> B" the first matching B after one matching A. The
+# fault goes to that call, or with when=@+ to it and every later one. "R+"
+# stands for the report line before the last line.
+cases=$(cat <<'EOF'
+input open               | new     | openat          | "in\.bin", O_RDONLY        | error=EACCES         | 1 | Error opening in.bin for reading.
+input measure            | new     | newfstatat      | st_size=1048583            | error=EIO            | 1 | Cannot measure the length of in.bin: Input/output error.
+input blocking mode      | new     | fcntl           | F_SETFL                    | error=EBADF          | 1 | Cannot measure the length of in.bin: Bad file descriptor.
+output unnamed open      | new     | openat          | O_TMPFILE                  | error=EOPNOTSUPP     | 0 | R+Done
+output open, every way   | new     | openat          | O_TMPFILE                  | error=EACCES:when=@+ | 1 | R+Failed to open/create out.bin.
+output measure           | new     | newfstatat      | O_TMPFILE >> .             | error=EIO            | 1 | R+Failed to open/create out.bin.
+reflink                  | new     | ioctl           | FICLONE                    | error=EIO            | 0 | R+Done
+hole search              | new     | lseek           | SEEK_DATA                  | error=EINVAL         | 0 | R+Done
+kernel copy EXDEV        | new     | copy_file_range | .                          | error=EXDEV          | 0 | R+Done
+kernel copy ENOSYS       | new     | copy_file_range | .                          | error=ENOSYS         | 0 | R+Done
+kernel copy EIO          | new     | copy_file_range | .                          | error=EIO            | 1 | R+Failed to write out.bin: Input/output error.
+kernel copy returns 0    | new     | copy_file_range | .                          | retval=0:when=@+     | 0 | R+Done
+input length recheck     | new     | lseek           | SEEK_END                   | error=EIO            | 1 | R+Failed to read file.
+output length            | new     | ftruncate       | 1048583                    | error=EFBIG          | 1 | R+Failed to write out.bin: File too large.
+byte write               | new     | pwrite64        | "A", 1, 1000               | error=EIO            | 1 | R+Failed to write out.bin: Input/output error.
+naming, name taken       | new     | linkat          | out\.bin                   | error=EEXIST         | 1 | R+Failed to create out.bin: File exists.
+output close             | new     | close           | linkat >> ^close           | error=EIO            | 1 | R+Failed to close out.bin: Input/output error.
+buffer read              | buf     | pread64         | 262144, 0\)                | error=EIO            | 1 | R+Failed to read file.
+buffer read, interrupted | buf     | pread64         | 262144, 0\)                | error=EINTR          | 0 | R+Done
+buffer read ends early   | buf     | pread64         | 262144, 262144\)           | retval=0             | 1 | R+Failed to read file.
+buffer seek              | buf     | lseek           | SEEK_SET                   | error=ESPIPE         | 1 | R+Failed to write out.bin: Illegal seek.
+buffer write EIO         | buf     | write           | 262144\)                   | error=EIO            | 1 | R+Failed to write out.bin: Input/output error.
+buffer write ENOSPC      | buf     | write           | 262144\) >> 262144\)        | error=ENOSPC         | 1 | R+Failed to write out.bin: No space left on device.
+buffer write returns 0   | buf     | write           | 262144\)                   | retval=0             | 1 | R+Failed to write out.bin: Input/output error.
+buffer write, interrupted| buf     | write           | 262144\)                   | error=EINTR          | 0 | R+Done
+old output open          | old     | openat          | "old\.bin", O_WRONLY       | error=EACCES         | 1 | R+Failed to open/create old.bin.
+old output truncate      | old     | ftruncate       | , 0\)                      | error=EIO            | 1 | R+Failed to open/create old.bin.
+old output copy          | old     | copy_file_range | .                          | error=EIO            | 1 | R+Failed to write old.bin: Input/output error.
+old output close         | old     | close           | pwrite64 >> ^close         | error=EIO            | 1 | R+Failed to close old.bin: Input/output error.
+in place open            | inplace | openat          | "in\.bin", O_WRONLY        | error=EACCES         | 1 | R+Failed to open/create in.bin.
+in place write           | inplace | pwrite64        | "A", 1, 1000               | error=EIO            | 1 | R+Failed to write in.bin: Input/output error.
+in place write, interrupted | inplace | pwrite64     | "A", 1, 1000               | error=EINTR          | 0 | R+Done
+in place close           | inplace | close           | pwrite64 >> ^close         | error=EIO            | 1 | R+Failed to close in.bin: Input/output error.
+full file system         | full    | -               | -                          | -                    | 1 | R+Failed to write full/out.bin: No space left on device.
+file size limit          | ulimit  | -               | -                          | -                    | 1 | R+Failed to write out.bin: File too large.
+killed midway            | kill    | -               | -                          | -                    | 137 |
+EOF
+)
+
+# nth_call trace name which: the place among the calls of that name of the
+# first one that "which" picks, as strace's when= counts them.
+nth_call() {
+    local after="" target=$3
+    if [[ $3 == *" >> "* ]]; then after=${3%% >> *} target=${3#* >> }; fi
+    awk -v call="$2(" -v after="$after" -v target="$target" '
+        index($0, call) == 1 { n++; if ((after == "" || seen) && $0 ~ target) { print n; exit } }
+        after != "" && $0 ~ after { seen = 1 }' "$1"
+}
+
+trim() {
+    local text=${1#"${1%%[![:space:]]*}"}
+    printf '%s' "${text%"${text##*[![:space:]]}"}"
+}
+
+passed=0 failed=0 skipped=0
+fail() { echo "FAIL $name: $*"; failed=$((failed + 1)); }
+
+while IFS='|' read -r name mode call which fault want last; do
+    name=$(trim "$name") mode=$(trim "$mode") call=$(trim "$call") which=$(trim "$which")
+    fault=$(trim "$fault") want=$(trim "$want") last=$(trim "$last")
+    rm -f in.bin out.bin old.bin trace stdout stderr listing
+    rm -rf full
+    cp original.bin in.bin
+    output=out.bin strace_setup=()
+    case $mode in
+    old) output=old.bin; printf 'there before\n' >old.bin ;;
+    inplace) output=in.bin ;;
+    buf) strace_setup=(-e inject=copy_file_range:error=EXDEV) ;;
+    full) output=full/out.bin; mkdir full ;;
+    esac
+    args=(in.bin "$output" 1000 41)
+
+    case $mode in
+    full)
+        # A 1 MiB file system of our own, in a mount namespace of our own.
+        # shellcheck disable=SC2016  # expanded by the inner shell
+        unshare -rm bash -c 'mount -t tmpfs -o size=1m bytemend-full full || exit 99
+            "$@" >stdout 2>stderr; status=$?; ls -A full >listing; exit $status' _ "$exe" "${args[@]}"
+        status=$?
+        if [ $status -eq 99 ] || [ ! -e listing ]; then
+            echo "skipped $name: cannot mount a tmpfs in a namespace of our own here"
+            skipped=$((skipped + 1))
+            continue
+        fi
+        [ -s listing ] && fail "left $(cat listing) on the full file system"
+        ;;
+    ulimit)
+        (ulimit -f 256 && exec "$exe" "${args[@]}") >stdout 2>stderr
+        status=$?
+        ;;
+    kill)
+        # Slow each buffer write down so that the kill lands in the copy.
+        strace -o trace -e inject=copy_file_range:error=EXDEV -e inject=write:delay_enter=300000 \
+            "$exe" "${args[@]}" >stdout 2>stderr &
+        tracer=$!
+        sleep 0.5
+        pkill -KILL -P "$tracer"
+        wait "$tracer" 2>/dev/null
+        status=$?
+        grep -q '^write(.*262144)' trace || fail "was not killed in the middle of the copy"
+        : >stderr  # strace's own remarks on the kill
+        ;;
+    *)
+        # A trial run without the fault, its output going where the real
+        # run's goes: glibc asks a terminal or device for more than a file.
+        strace -o trace "${strace_setup[@]}" "$exe" "${args[@]}" >stdout 2>stderr
+        n=$(nth_call trace "$call" "$which")
+        if [ -z "$n" ]; then
+            fail "no $call call matches '$which'"
+            continue
+        fi
+        rm -f in.bin out.bin && cp original.bin in.bin
+        [ "$mode" = old ] && printf 'there before\n' >old.bin
+        [[ $fault == *when=* ]] || fault="$fault:when=@"
+        strace -o trace "${strace_setup[@]}" -e "inject=$call:${fault//@/$n}" "$exe" "${args[@]}" >stdout 2>stderr
+        status=$?
+        grep -q INJECTED trace || fail "the fault was not injected"
+        ;;
+    esac
+    before_failed=$failed
+
+    # What the user sees: the status, and on failure one line after the
+    # report, never "Done"; nothing on standard error.
+    expected=${last/#R+/$report$'\n'}
+    [ "$status" = "$want" ] || fail "exit status $status, expected $want"
+    [ "$(cat stdout)" = "$expected" ] || fail "printed '$(tr '\n' '/' <stdout)', expected '${expected//$'\n'//}'"
+    [ -s stderr ] && fail "wrote to standard error: $(head -c 200 stderr)"
+
+    # What the user is left with.
+    if [ "$mode" = inplace ]; then
+        cmp -s in.bin original.bin || cmp -s in.bin expected.bin || fail "in.bin changed beyond its byte"
+    else
+        cmp -s in.bin original.bin || fail "the input changed"
+    fi
+    case $mode in
+    old)
+        if [ "$want" = 0 ]; then
+            cmp -s old.bin expected.bin || fail "old.bin is not the patched copy"
+        elif [ ! -e old.bin ]; then
+            fail "old.bin, there before, was removed"
+        elif [[ $last == *open/create* ]] && [ "$(cat old.bin)" != "there before" ]; then
+            fail "old.bin changed though it was never opened for the copy"
+        fi
+        ;;
+    new | buf | ulimit | kill)
+        if [ "$want" = 0 ]; then
+            cmp -s out.bin expected.bin || fail "out.bin is not the patched copy"
+        elif [ -e out.bin ]; then
+            fail "an unfinished out.bin was left behind"
+        fi
+        ;;
+    esac
+    [ $failed -eq $before_failed ] && passed=$((passed + 1))
+done <<<"$(grep -v '^$' <<<"$cases")"
+
+echo "faults: $passed passed, $failed failed, $skipped skipped"
+[ $failed -eq 0 ]
