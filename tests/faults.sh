@@ -129,7 +129,8 @@ while IFS='|' read -r name mode call which fault want last; do
             "$exe" "${args[@]}" >stdout 2>stderr &
         tracer=$!
         sleep 0.5
-        pkill -KILL -P "$tracer"
+        read -r traced <"/proc/$tracer/task/$tracer/children"
+        kill -KILL "$traced"
         wait "$tracer" 2>/dev/null
         status=$?
         grep -q '^write(.*262144)' trace || fail "was not killed in the middle of the copy"
