@@ -25,7 +25,7 @@ public:
     File& operator=(const File&) = delete;
     ~File() { reset(); }
 
-    int get() const { return fd_; }
+    [[nodiscard]] int get() const { return fd_; }
     explicit operator bool() const { return fd_ >= 0; }
 
     // Not retried on EINTR: Linux has released the descriptor either way.

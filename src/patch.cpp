@@ -104,7 +104,7 @@ bool read_failed() {
 // character devices) get it at its place too.
 bool copy_through_buffer(const Input& input, const Output& output, Extent extent,
                          std::int64_t location, unsigned char byte) {
-    constexpr std::int64_t chunk = 256 * 1024;
+    constexpr std::int64_t chunk = std::int64_t{256} * 1024;
     const std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[chunk]);
     if (!buffer) {
         std::fputs("Failed to allocate memory.\n", stdout);
