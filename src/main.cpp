@@ -30,8 +30,10 @@ int main(int argc, char* argv[]) {
     // A pipe whose reader has gone, or a file grown past the size limit
     // (ulimit -f), should fail the write (EPIPE, EFBIG) and be reported, not
     // end the process silently with a signal.
+#if defined(SIGPIPE) && defined(SIGXFSZ)
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
+#endif
     if (argc != 5) {
         std::fputs(usage, stdout);
         return 1;

@@ -1,6 +1,5 @@
 #include "patch.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,28 +30,17 @@ std::optional<std::int64_t> measure(int fd, const struct stat& status) {
     return std::nullopt;
 }
 
-// Decided on the open files, not their names, so that a hard link, a symlink
-// or another spelling of the input's path is recognised as the input.
-bool same_file(const struct stat& a, const struct stat& b) {
-    // Two device nodes may stand for one disk.
-    if (S_ISBLK(a.st_mode) && S_ISBLK(b.st_mode)) {
-        return a.st_rdev == b.st_rdev;
-    }
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 // Opens without truncating, so that the caller can first find out whether the
 // output is the input. Sets created only when this call made the file.
 File open_for_writing(Output& output, mode_t mode) {
-    File file(::open(output.path, O_WRONLY));
+    File file(::open(output.path, O_WRONLY | O_BINARY));
     if (file || errno != ENOENT) {
         return file;
     }
     // A new file is named only once it is complete, so that a run that is
     // killed or fails leaves no part of it behind. Not when the name is a
     // dangling symlink: the file belongs where the link points.
-    struct stat entry {};
-    if (::lstat(output.path, &entry) != 0 && errno == ENOENT) {
+    if (!path_id(output.path) && errno == ENOENT) {
         file = open_unnamed(output.path, mode);
         if (file) {
             output.created = true;
@@ -60,7 +48,7 @@ File open_for_writing(Output& output, mode_t mode) {
             return file;
         }
     }
-    file = File(::open(output.path, O_WRONLY | O_CREAT | O_EXCL, mode));
+    file = File(::open(output.path, O_WRONLY | O_BINARY | O_CREAT | O_EXCL, mode));
     if (file || errno != EEXIST) {
         output.created = static_cast<bool>(file);
         return file;
@@ -68,7 +56,7 @@ File open_for_writing(Output& output, mode_t mode) {
     // A dangling symlink, whose target a stream open would create, or a file
     // that appeared since the first try. This run cannot prove it made the
     // file, so it will not remove it on failure.
-    return File(::open(output.path, O_WRONLY | O_CREAT, mode));
+    return File(::open(output.path, O_WRONLY | O_BINARY | O_CREAT, mode));
 }
 
 bool write_failed(const Output& output) {
@@ -112,7 +100,7 @@ bool copy_through_buffer(const Input& input, const Output& output, Extent extent
     }
     for (std::int64_t offset = extent.start; offset < extent.end;) {
         const auto wanted = static_cast<size_t>(std::min(chunk, extent.end - offset));
-        const ssize_t got = ::pread(input.file.get(), buffer.get(), wanted, offset);
+        const ssize_t got = read_at(input.file.get(), buffer.get(), wanted, offset);
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -183,14 +171,12 @@ bool copy_data(const Input& input, const Output& output, std::int64_t location,
 
 std::optional<Input> open_input(const char* path) {
     Input input;
-    // O_NONBLOCK so that a FIFO with no writer is refused below rather than
-    // waited on; it is cleared once the open is done.
-    input.file = File(::open(path, O_RDONLY | O_NONBLOCK));
+    input.file = open_for_reading(path);
     if (!input.file) {
         std::printf("Error opening %s for reading.\n", path);
         return std::nullopt;
     }
-    if (::fstat(input.file.get(), &input.status) != 0 || ::fcntl(input.file.get(), F_SETFL, 0) != 0) {
+    if (::fstat(input.file.get(), &input.status) != 0) {
         std::printf("Cannot measure the length of %s: %s.\n", path, std::strerror(errno));
         return std::nullopt;
     }
@@ -201,6 +187,7 @@ std::optional<Input> open_input(const char* path) {
         return std::nullopt;
     }
     input.length = *length;
+    input.id = file_id(input.file.get(), input.status);
     return input;
 }
 
@@ -220,7 +207,10 @@ std::optional<Output> open_output(const char* path, const Input& input) {
     // handed on to a copy, and open() takes the umask off.
     output.file = open_for_writing(output, input.status.st_mode & 0777);
     if (output.file && ::fstat(output.file.get(), &output.status) == 0) {
-        output.same_as_input = same_file(input.status, output.status);
+        // Decided on the open files, not their names, so that a hard link, a
+        // symlink or another spelling of the input's path is recognised.
+        output.id = file_id(output.file.get(), output.status);
+        output.same_as_input = input.id && output.id && *input.id == *output.id;
         // Truncating is left until now: done first, it would destroy the
         // only copy of the data when the output is the input. An empty file
         // is left alone, because ext4 takes any truncation as a file being
@@ -237,7 +227,7 @@ std::optional<Output> open_output(const char* path, const Input& input) {
 bool patch_in_place(const Output& output, std::int64_t location, unsigned char byte) {
     ssize_t written = 0;
     do {
-        written = ::pwrite(output.file.get(), &byte, 1, location);
+        written = write_at(output.file.get(), &byte, 1, location);
     } while (written < 0 && errno == EINTR);
     if (written != 1) {
         if (written == 0) {
@@ -281,13 +271,14 @@ bool close_output(Output& output) {
     return false;
 }
 
-void remove_unfinished(const Output& output) {
-    struct stat now {};
+void remove_unfinished(Output& output) {
+    // Closed first: Windows does not remove a file that is open, and a file
+    // never named goes with its descriptor.
+    output.file = File();
     // Only while the name still stands for the file this run made: another
-    // process may have put something else there meanwhile. A file never
-    // named goes with its descriptor.
-    if (output.created && output.named && ::lstat(output.path, &now) == 0 &&
-        now.st_dev == output.status.st_dev && now.st_ino == output.status.st_ino) {
+    // process may have put something else there meanwhile.
+    const auto now = output.created && output.named ? path_id(output.path) : std::nullopt;
+    if (now && now == output.id) {
         ::unlink(output.path);
     }
 }

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "file.h"
+#include "platform.h"
 
 namespace bytemend {
 
@@ -16,12 +17,14 @@ struct Input {
     File file;
     struct stat status {};
     std::int64_t length = 0;
+    std::optional<FileId> id;
 };
 
 struct Output {
     const char* path = nullptr;
     File file;
     struct stat status {};
+    std::optional<FileId> id;
     bool created = false;        // made by this run, so ours to remove if unfinished
     bool named = true;           // false while a new file waits to be complete
     bool same_as_input = false;  // the same file: patch in place, never truncate
@@ -59,6 +62,6 @@ bool close_output(Output& output);
 
 // Removes an output that this run created and could not finish. A file that
 // was there before, a device or a pipe is never removed.
-void remove_unfinished(const Output& output);
+void remove_unfinished(Output& output);
 
 }  // namespace bytemend

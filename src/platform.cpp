@@ -12,7 +12,105 @@
 #include <sys/ioctl.h>
 #endif
 
+#if defined(_WIN32)
+#include <io.h>
+#include <windows.h>
+#endif
+
 namespace bytemend {
+
+#if defined(_WIN32)
+
+namespace {
+
+// The volume serial number and file index: Windows' st_ino is always 0.
+std::optional<FileId> handle_id(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (handle == INVALID_HANDLE_VALUE || GetFileInformationByHandle(handle, &info) == 0) {
+        return std::nullopt;
+    }
+    return FileId{info.dwVolumeSerialNumber,
+                  (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
+}  // namespace
+
+std::optional<FileId> file_id(int fd, const struct stat&) {
+    return handle_id(reinterpret_cast<HANDLE>(::_get_osfhandle(fd)));
+}
+
+std::optional<FileId> path_id(const char* path) {
+    // No access asked and every sharing mode allowed, so that this opens
+    // whatever else has the file open; a link is looked at, not followed.
+    const HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                      nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
+        return std::nullopt;
+    }
+    const auto id = handle_id(handle);
+    CloseHandle(handle);
+    return id;
+}
+
+File open_for_reading(const char* path) {
+    return File(::open(path, O_RDONLY | O_BINARY));
+}
+
+// One thread, so moving the position first is safe; nothing else reads it.
+ssize_t read_at(int fd, void* data, size_t size, std::int64_t offset) {
+    if (::_lseeki64(fd, offset, SEEK_SET) < 0) {
+        return -1;
+    }
+    return ::_read(fd, data, static_cast<unsigned>(size));
+}
+
+ssize_t write_at(int fd, const void* data, size_t size, std::int64_t offset) {
+    if (::_lseeki64(fd, offset, SEEK_SET) < 0) {
+        return -1;
+    }
+    return ::_write(fd, data, static_cast<unsigned>(size));
+}
+
+#else
+
+std::optional<FileId> file_id(int, const struct stat& status) {
+    // Two device nodes may stand for one disk: there the device is the file.
+    if (S_ISBLK(status.st_mode)) {
+        return FileId{UINT64_MAX, static_cast<std::uint64_t>(status.st_rdev)};
+    }
+    return FileId{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+}
+
+std::optional<FileId> path_id(const char* path) {
+    struct stat status {};
+    if (::lstat(path, &status) != 0) {
+        return std::nullopt;
+    }
+    return file_id(-1, status);
+}
+
+File open_for_reading(const char* path) {
+    // O_NONBLOCK only for the open itself: the reads that follow may wait.
+    File file(::open(path, O_RDONLY | O_NONBLOCK));
+    if (file && ::fcntl(file.get(), F_SETFL, 0) != 0) {
+        return {};
+    }
+    return file;
+}
+
+ssize_t read_at(int fd, void* data, size_t size, std::int64_t offset) {
+    return ::pread(fd, data, size, offset);
+}
+
+ssize_t write_at(int fd, const void* data, size_t size, std::int64_t offset) {
+    return ::pwrite(fd, data, size, offset);
+}
+
+#endif
 
 #if defined(__linux__)
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -7,12 +9,41 @@
 
 #include "file.h"
 
-// The operating system's own ways to make and copy a file: a file that gets
-// its name only when complete, sharing blocks, copying inside the kernel, and
-// finding holes. Each has a portable answer where the system has no such way,
-// and the caller does the work the plain way.
+// What differs between operating systems: telling files apart, reading and
+// writing at an offset, and the system's own ways to make and copy a file (a
+// file that gets its name only when complete, sharing blocks, copying inside
+// the kernel, finding holes). Each has a portable answer where the system has
+// no such way, and the caller does the work the plain way.
+
+// Windows opens files as text, turning "\n" into "\r\n", unless told not to;
+// elsewhere the flag does not exist and there is no difference.
+#ifndef O_BINARY
+#define O_BINARY 0
+#endif
 
 namespace bytemend {
+
+// What makes a file itself, whatever name or link reaches it.
+struct FileId {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    bool operator==(const FileId&) const = default;
+};
+
+// The identity of an open file; nothing where the system cannot tell.
+std::optional<FileId> file_id(int fd, const struct stat& status);
+
+// The identity of what `path` names now, a symlink itself rather than its
+// target; nothing, with errno set, where it names nothing.
+std::optional<FileId> path_id(const char* path);
+
+// Opens a file for reading. A FIFO without a writer is opened at once rather
+// than waited on, so that the caller can refuse it.
+File open_for_reading(const char* path);
+
+// Reads or writes at an offset, as pread and pwrite do.
+ssize_t read_at(int fd, void* data, size_t size, std::int64_t offset);
+ssize_t write_at(int fd, const void* data, size_t size, std::int64_t offset);
 
 // Opens a new file with no name yet, for writing, in the folder where `path`
 // would be, so that a run that dies midway leaves nothing behind. A closed

@@ -35,7 +35,7 @@ report="Hexintval = 65 . Adress = 1000 . "
 cases=$(cat <<'EOF'
 input open               | new     | openat          | "in\.bin", O_RDONLY        | error=EACCES         | 1 | Error opening in.bin for reading.
 input measure            | new     | newfstatat      | st_size=1048583            | error=EIO            | 1 | Cannot measure the length of in.bin: Input/output error.
-input blocking mode      | new     | fcntl           | F_SETFL                    | error=EBADF          | 1 | Cannot measure the length of in.bin: Bad file descriptor.
+input blocking mode      | new     | fcntl           | F_SETFL                    | error=EBADF          | 1 | Error opening in.bin for reading.
 output unnamed open      | new     | openat          | O_TMPFILE                  | error=EOPNOTSUPP     | 0 | R+Done
 output open, every way   | new     | openat          | O_TMPFILE                  | error=EACCES:when=@+ | 1 | R+Failed to open/create out.bin.
 output measure           | new     | newfstatat      | O_TMPFILE >> .             | error=EIO            | 1 | R+Failed to open/create out.bin.
