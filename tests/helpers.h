@@ -1,12 +1,11 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 // A fixture that runs each test inside a fresh folder of its own, so that
@@ -14,9 +13,12 @@
 class InTempDir : public testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "bytemend-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
+        // A new folder of a random name: create_directory says whether it
+        // was made now, as mkdtemp would, and Windows has no mkdtemp.
+        std::random_device random;
+        do {
+            root_ = std::filesystem::temp_directory_path() / ("bytemend-" + std::to_string(random()));
+        } while (!std::filesystem::create_directory(root_));
         std::filesystem::create_directory(root_ / "work");
         previous_ = std::filesystem::current_path();
         std::filesystem::current_path(root_ / "work");

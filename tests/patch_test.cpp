@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -59,6 +60,8 @@ TEST_F(Copies, InputShorterThanMeasuredIsAReadFailure) {
     }
 }
 
+#if !defined(_WIN32)
+
 std::int64_t allocated(const std::string& path) {
     struct stat status {};
     return stat(path.c_str(), &status) == 0 ? std::int64_t{status.st_blocks} * 512 : -1;
@@ -108,5 +111,13 @@ TEST_F(Copies, SparseInputGivesEqualBytesAndStaysSparse) {
         unlink(in.c_str());
     }
 }
+
+#else
+
+TEST_F(Copies, SparseInputGivesEqualBytesAndStaysSparse) {
+    GTEST_SKIP() << "holes are kept only where the system reports them (SEEK_DATA), not on Windows";
+}
+
+#endif
 
 }  // namespace
