@@ -128,7 +128,11 @@ while IFS='|' read -r name mode call which fault want last; do
         strace -o trace -e inject=copy_file_range:error=EXDEV -e inject=write:delay_enter=300000 \
             "$exe" "${args[@]}" >stdout 2>stderr &
         tracer=$!
-        sleep 0.5
+        # Killed once the first chunk is written, however slow the machine.
+        for _ in $(seq 200); do
+            grep -qs '^write(.*262144)' trace && break
+            sleep 0.05
+        done
         read -r traced <"/proc/$tracer/task/$tracer/children"
         kill -KILL "$traced"
         wait "$tracer" 2>/dev/null
