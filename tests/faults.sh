@@ -87,18 +87,27 @@ trim() {
     printf '%s' "${text%"${text##*[![:space:]]}"}"
 }
 
+# The files as each run must find them: the input whole, no output, and
+# old.bin there before when the row overwrites it.
+fresh_files() {
+    rm -f in.bin out.bin old.bin
+    cp original.bin in.bin
+    if [ "$mode" = old ]; then printf 'there before\n' >old.bin; fi
+}
+
 passed=0 failed=0 skipped=0
 fail() { echo "FAIL $name: $*"; failed=$((failed + 1)); }
 
 while IFS='|' read -r name mode call which fault want last; do
     name=$(trim "$name") mode=$(trim "$mode") call=$(trim "$call") which=$(trim "$which")
     fault=$(trim "$fault") want=$(trim "$want") last=$(trim "$last")
-    rm -f in.bin out.bin old.bin trace stdout stderr listing
+    before_failed=$failed
+    rm -f trace stdout stderr listing
     rm -rf full
-    cp original.bin in.bin
+    fresh_files
     output=out.bin strace_setup=()
     case $mode in
-    old) output=old.bin; printf 'there before\n' >old.bin ;;
+    old) output=old.bin ;;
     inplace) output=in.bin ;;
     buf) strace_setup=(-e inject=copy_file_range:error=EXDEV) ;;
     full) output=full/out.bin; mkdir full ;;
@@ -149,15 +158,13 @@ while IFS='|' read -r name mode call which fault want last; do
             fail "no $call call matches '$which'"
             continue
         fi
-        rm -f in.bin out.bin && cp original.bin in.bin
-        [ "$mode" = old ] && printf 'there before\n' >old.bin
+        fresh_files
         [[ $fault == *when=* ]] || fault="$fault:when=@"
         strace -o trace "${strace_setup[@]}" -e "inject=$call:${fault//@/$n}" "$exe" "${args[@]}" >stdout 2>stderr
         status=$?
         grep -q INJECTED trace || fail "the fault was not injected"
         ;;
     esac
-    before_failed=$failed
 
     # What the user sees: the status, and on failure one line after the
     # report, never "Done"; nothing on standard error.
