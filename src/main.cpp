@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <optional>
 
+#include "copy.h"
+#include "input.h"
 #include "numbers.h"
-#include "patch.h"
+#include "output.h"
 
 using namespace bytemend;
 

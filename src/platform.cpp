@@ -5,7 +5,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <string>
+#include <cstdio>
+#include <cstring>
 
 #if defined(__linux__)
 #include <linux/fs.h>
@@ -60,6 +61,12 @@ File open_for_reading(const char* path) {
     return File(::open(path, O_RDONLY | O_BINARY));
 }
 
+// The C runtime's opens do not follow a link to a missing file: the name
+// itself is where a new file goes.
+bool follow_links(char*, std::size_t) {
+    return true;
+}
+
 // One thread, so moving the position first is safe; nothing else reads it.
 ssize_t read_at(int fd, void* data, size_t size, std::int64_t offset) {
     if (::_lseeki64(fd, offset, SEEK_SET) < 0) {
@@ -96,10 +103,41 @@ std::optional<FileId> path_id(const char* path) {
 File open_for_reading(const char* path) {
     // O_NONBLOCK only for the open itself: the reads that follow may wait.
     File file(::open(path, O_RDONLY | O_NONBLOCK));
+    // A file under a lease (Samba's oplocks) answers a non-blocking open
+    // with EWOULDBLOCK while the holder is told to let go; a FIFO never does.
+    if (!file && errno == EWOULDBLOCK) {
+        file = File(::open(path, O_RDONLY));
+    }
     if (file && ::fcntl(file.get(), F_SETFL, 0) != 0) {
         return {};
     }
     return file;
+}
+
+bool follow_links(char* name, std::size_t room) {
+    char target[name_room];
+    for (int followed = 0;; ++followed) {
+        const ssize_t length = ::readlink(name, target, sizeof target);
+        if (length < 0) {
+            // Not a link (EINVAL) or nothing there (ENOENT): the file goes here.
+            return errno == EINVAL || errno == ENOENT;
+        }
+        if (followed == 40) {
+            errno = ELOOP;
+            return false;
+        }
+        // A relative target is relative to the link's own folder.
+        const char* slash = std::strrchr(name, '/');
+        const std::size_t folder =
+            target[0] == '/' || slash == nullptr ? 0 : static_cast<std::size_t>(slash - name) + 1;
+        if (static_cast<std::size_t>(length) == sizeof target ||
+            folder + static_cast<std::size_t>(length) >= room) {
+            errno = ENAMETOOLONG;
+            return false;
+        }
+        std::memcpy(name + folder, target, static_cast<std::size_t>(length));
+        name[folder + static_cast<std::size_t>(length)] = '\0';
+    }
 }
 
 ssize_t read_at(int fd, void* data, size_t size, std::int64_t offset) {
@@ -137,19 +175,29 @@ bool means_unsupported(int error) {
 
 }  // namespace
 
+// Names are built on the stack: a run has nothing on the heap that could fail
+// it halfway, beyond the copy's one buffer.
 File open_unnamed(const char* path, mode_t mode) {
-    const std::string name(path);
-    const auto slash = name.rfind('/');
-    const std::string folder =
-        slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
-    return File(::open(folder.c_str(), O_TMPFILE | O_WRONLY, mode));
+    char folder[name_room] = ".";
+    const char* slash = std::strrchr(path, '/');
+    if (slash != nullptr) {
+        const auto size = std::max<std::size_t>(static_cast<std::size_t>(slash - path), 1);
+        if (size >= sizeof folder) {
+            errno = ENAMETOOLONG;
+            return {};
+        }
+        std::memcpy(folder, path, size);
+        folder[size] = '\0';
+    }
+    return File(::open(folder, O_TMPFILE | O_WRONLY, mode));
 }
 
 bool give_name(int fd, const char* path) {
     // Through /proc, as any user may; without /proc, directly, which needs
     // the right to read any file by its descriptor.
-    const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0) {
+    char self[32];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    if (::linkat(AT_FDCWD, self, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0) {
         return true;
     }
     return errno == ENOENT && ::linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0;
@@ -159,7 +207,7 @@ bool clone_file(int in, int out) {
     return ::ioctl(out, FICLONE, in) == 0;
 }
 
-KernelCopy kernel_copy(int in, int out, std::int64_t offset, std::int64_t size) {
+FastPath kernel_copy(int in, int out, std::int64_t offset, std::int64_t size) {
     // The kernel caps one call near 2 GiB; asking for 1 GiB keeps every
     // request whole on 32-bit systems too.
     constexpr std::int64_t most_per_call = std::int64_t{1} << 30;
@@ -179,11 +227,18 @@ KernelCopy kernel_copy(int in, int out, std::int64_t offset, std::int64_t size) 
         // (kernels 5.3 to 5.18); the buffered copy reads them properly, and
         // tells an input that really ended.
         if (in_offset == offset && (copied == 0 || means_unsupported(errno))) {
-            return KernelCopy::unsupported;
+            return FastPath::unsupported;
         }
-        return copied == 0 ? KernelCopy::short_input : KernelCopy::failed;
+        return copied == 0 ? FastPath::short_input : FastPath::failed;
     }
-    return KernelCopy::done;
+    return FastPath::done;
+}
+
+FastPath punch_hole(int fd, std::int64_t offset, std::int64_t size) {
+    if (::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, offset, size) == 0) {
+        return FastPath::done;
+    }
+    return means_unsupported(errno) ? FastPath::unsupported : FastPath::failed;
 }
 
 #else
@@ -200,8 +255,12 @@ bool clone_file(int, int) {
     return false;
 }
 
-KernelCopy kernel_copy(int, int, std::int64_t, std::int64_t) {
-    return KernelCopy::unsupported;
+FastPath kernel_copy(int, int, std::int64_t, std::int64_t) {
+    return FastPath::unsupported;
+}
+
+FastPath punch_hole(int, std::int64_t, std::int64_t) {
+    return FastPath::unsupported;
 }
 
 #endif

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
@@ -38,12 +39,22 @@ std::optional<FileId> file_id(int fd, const struct stat& status);
 std::optional<FileId> path_id(const char* path);
 
 // Opens a file for reading. A FIFO without a writer is opened at once rather
-// than waited on, so that the caller can refuse it.
+// than waited on, so that the caller can refuse it; a file under a lease is
+// waited on until the lease holder lets go, as any program's open would.
 File open_for_reading(const char* path);
 
 // Reads or writes at an offset, as pread and pwrite do.
 ssize_t read_at(int fd, void* data, size_t size, std::int64_t offset);
 ssize_t write_at(int fd, const void* data, size_t size, std::int64_t offset);
+
+// Room for a file name with its end: the longest path Linux takes.
+constexpr std::size_t name_room = 4096;
+
+// Turns `name`, in a buffer of `room` bytes, into where a new file of that
+// name would be made: the end of its chain of symlinks, each relative to its
+// own folder, or the name itself. False, with errno set, past 40 links
+// (ELOOP), as the system gives up there too, or for a name past the room.
+bool follow_links(char* name, std::size_t room);
 
 // Opens a new file with no name yet, for writing, in the folder where `path`
 // would be, so that a run that dies midway leaves nothing behind. A closed
@@ -53,21 +64,27 @@ File open_unnamed(const char* path, mode_t mode);
 // Gives the file from open_unnamed its name; fails if the name is taken.
 bool give_name(int fd, const char* path);
 
-// Makes the empty `out` share all of `in`'s blocks (a reflink on Btrfs or
-// XFS): no data moves and no space is used until one of the files changes.
-// False, with nothing written, wherever that is not possible.
+// Makes `out` share all of `in`'s blocks from its start (a reflink on Btrfs
+// or XFS): no data moves and no space is used until one of the files changes.
+// Anything `out` held past `in`'s length stays. False wherever that is not
+// possible, and for two names of one file, where the kernel refuses it.
 bool clone_file(int in, int out);
 
-enum class KernelCopy {
-    done,         // all bytes copied
-    unsupported,  // nothing copied; copy through a buffer instead
+// What a fast path of the system's own did.
+enum class FastPath {
+    done,         // all of it
+    unsupported,  // nothing; do it the plain way instead
     short_input,  // the input ended before the length it had when measured
     failed,       // errno says why
 };
 
 // Copies `size` bytes at `offset` of `in` to the same offset of `out` without
 // passing them through this process.
-KernelCopy kernel_copy(int in, int out, std::int64_t offset, std::int64_t size);
+FastPath kernel_copy(int in, int out, std::int64_t offset, std::int64_t size);
+
+// Turns `size` bytes at `offset` of `fd` into a hole that reads as zeros,
+// keeping the file's length.
+FastPath punch_hole(int fd, std::int64_t offset, std::int64_t size);
 
 struct Extent {
     std::int64_t start;

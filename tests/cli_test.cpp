@@ -248,6 +248,23 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"ThroughDanglingSymlink", {"in.bin", "link.bin", "1", "41"}, report(65, 1) + "Done\n",
              0, sample, copied, [] { std::filesystem::create_symlink("out.bin", "link.bin"); },
              needs_links},
+        // Each link relative to its own folder.
+        Case{"ThroughRelativeSymlinkChain", {"in.bin", "sub/link.bin", "1", "41"},
+             report(65, 1) + "Done\n", 0, sample, copied,
+             [] {
+                 std::filesystem::create_directory("sub");
+                 std::filesystem::create_symlink("../link2.bin", "sub/link.bin");
+                 std::filesystem::create_symlink("out.bin", "link2.bin");
+             },
+             needs_links},
+        Case{"EmptyOutputName", {"in.bin", "", "1", "41"},
+             report(65, 1) + "Failed to open/create .\n", 1, sample, none},
+        Case{"StandardOutputByDevice", {"in.bin", "/dev/stdout", "1", "41"},
+             report(65, 1) + "Cannot write /dev/stdout: it is standard output, where the report goes.\n",
+             1, sample, none, [] {}, "Windows has no /dev/stdout"},
+        Case{"StandardOutputByName", {"in.bin", "../stdout", "1", "41"},
+             report(65, 1) + "Cannot write ../stdout: it is standard output, where the report goes.\n",
+             1, sample, none},
         Case{"OutputFolderMissing", {"in.bin", "nodir/out.bin", "1", "41"},
              report(65, 1) + "Failed to open/create nodir/out.bin.\n", 1, sample, none},
         Case{"OutputCannotBeWritten", {"in.bin", "/dev/full", "1", "41"},

@@ -6,7 +6,9 @@
 #include <string>
 
 #include "helpers.h"
-#include "patch.h"
+#include "copy.h"
+#include "input.h"
+#include "output.h"
 
 namespace {
 
@@ -95,8 +97,16 @@ TEST_F(Copies, SparseInputGivesEqualBytesAndStaysSparse) {
             continue;
         }
         const std::string original = read_file(in);
+        // A new output, and one that was longer and written in full: its
+        // old bytes must not show through the input's holes.
+        for (const bool over_old : {false, true})
         for (const std::int64_t location : {std::int64_t{0}, starts[1] + 5, length - 1}) {
-            SCOPED_TRACE(folder + ", location " + std::to_string(location));
+            SCOPED_TRACE(folder + (over_old ? ", over old" : ", new") + ", location " +
+                         std::to_string(location));
+            std::filesystem::remove("out.bin");
+            if (over_old) {
+                write_file("out.bin", std::string(length + (1 << 20), 'x'));
+            }
             auto input = open_input(in.c_str());
             ASSERT_TRUE(input);
             auto output = open_output("out.bin", *input);

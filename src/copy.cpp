@@ -1,0 +1,213 @@
+#include "copy.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "platform.h"
+
+namespace bytemend {
+
+namespace {
+
+constexpr std::int64_t chunk = std::int64_t{256} * 1024;
+
+// malloc rather than new: a failed allocation is an answer to report, and a
+// C++ exception may not even be thrown when memory is that short.
+struct Free {
+    void operator()(unsigned char* data) const { std::free(data); }
+};
+using Buffer = std::unique_ptr<unsigned char, Free>;
+
+Buffer allocate(bool zeroed) {
+    Buffer buffer(static_cast<unsigned char*>(zeroed ? std::calloc(chunk, 1) : std::malloc(chunk)));
+    if (!buffer) {
+        std::fputs("Failed to allocate memory.\n", stdout);
+    }
+    return buffer;
+}
+
+bool write_failed(const Output& output) {
+    std::printf("Failed to write %s: %s.\n", output.path, std::strerror(errno));
+    return false;
+}
+
+bool read_failed() {
+    std::fputs("Failed to read file.\n", stdout);
+    return false;
+}
+
+// Writes at the output's position, which moves on.
+bool write_all(const Output& output, const unsigned char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(output.file.get(), data, size);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            if (written == 0) {
+                errno = EIO;
+            }
+            return write_failed(output);
+        }
+        data += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+// Copies the extent of the input to the output's current position. The byte
+// is replaced as it passes, so outputs that cannot seek (pipes, terminals,
+// character devices) get it at its place too.
+bool copy_through_buffer(const Input& input, const Output& output, Extent extent,
+                         std::int64_t location, unsigned char byte) {
+    const Buffer buffer = allocate(false);
+    if (!buffer) {
+        return false;
+    }
+    for (std::int64_t offset = extent.start; offset < extent.end;) {
+        const auto wanted = static_cast<size_t>(std::min(chunk, extent.end - offset));
+        const ssize_t got = read_at(input.file.get(), buffer.get(), wanted, offset);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        // Nothing left before the measured length: the input shrank.
+        if (got <= 0) {
+            return read_failed();
+        }
+        if (location >= offset && location < offset + got) {
+            buffer.get()[location - offset] = byte;
+        }
+        if (!write_all(output, buffer.get(), static_cast<size_t>(got))) {
+            return false;
+        }
+        offset += got;
+    }
+    return true;
+}
+
+// Copies the extent inside the kernel while it can, and through a buffer from
+// the first extent it cannot.
+bool copy_extent(const Input& input, const Output& output, Extent extent, bool& in_kernel,
+                 std::int64_t location, unsigned char byte) {
+    if (in_kernel) {
+        switch (kernel_copy(input.file.get(), output.file.get(), extent.start,
+                            extent.end - extent.start)) {
+        case FastPath::done:
+            return true;
+        case FastPath::unsupported:
+            in_kernel = false;
+            break;
+        case FastPath::short_input:
+            return read_failed();
+        case FastPath::failed:
+            return write_failed(output);
+        }
+    }
+    if (::lseek(output.file.get(), extent.start, SEEK_SET) < 0) {
+        return write_failed(output);
+    }
+    return copy_through_buffer(input, output, extent, location, byte);
+}
+
+// Makes what the output held from start to end read as zeros, where the input
+// has a hole: a hole too where the file system can punch one, written zeros
+// where it cannot. Past the output's old end there is nothing to clear.
+bool clear(const Output& output, std::int64_t start, std::int64_t end) {
+    end = std::min<std::int64_t>(end, output.status.st_size);
+    if (start >= end) {
+        return true;
+    }
+    switch (punch_hole(output.file.get(), start, end - start)) {
+    case FastPath::done:
+        return true;
+    case FastPath::unsupported:
+    case FastPath::short_input:
+        break;
+    case FastPath::failed:
+        return write_failed(output);
+    }
+    const Buffer zeros = allocate(true);
+    if (!zeros) {
+        return false;
+    }
+    if (::lseek(output.file.get(), start, SEEK_SET) < 0) {
+        return write_failed(output);
+    }
+    for (std::int64_t offset = start; offset < end; offset += chunk) {
+        if (!write_all(output, zeros.get(), static_cast<size_t>(std::min(chunk, end - offset)))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Copies the input's data to the same offsets of the output and clears what
+// the output held where the input has holes, as cp does for a sparse input:
+// the output gets about the input's allocated size, however sparse it is.
+bool copy_data(const Input& input, const Output& output, std::int64_t location,
+               unsigned char byte) {
+    bool in_kernel = true;
+    std::int64_t from = 0;
+    while (const auto extent = next_data(input.file.get(), from, input.length)) {
+        if (!clear(output, from, extent->start) ||
+            !copy_extent(input, output, *extent, in_kernel, location, byte)) {
+            return false;
+        }
+        from = extent->end;
+    }
+    // Data that ends early may be a hole at the end or an input that shrank.
+    if (::lseek(input.file.get(), 0, SEEK_END) < input.length) {
+        return read_failed();
+    }
+    return clear(output, from, input.length);
+}
+
+}  // namespace
+
+bool patch_in_place(const Output& output, std::int64_t location, unsigned char byte) {
+    ssize_t written = 0;
+    do {
+        written = write_at(output.file.get(), &byte, 1, location);
+    } while (written < 0 && errno == EINTR);
+    if (written != 1) {
+        if (written == 0) {
+            errno = EIO;
+        }
+        return write_failed(output);
+    }
+    return true;
+}
+
+bool copy_patched(const Input& input, const Output& output, std::int64_t location,
+                  unsigned char byte) {
+    // Shared blocks and holes exist only in regular files. A device, a pipe
+    // or a terminal gets every byte, in order: a hole skipped on a disk
+    // would leave its old data showing through.
+    if (!S_ISREG(output.status.st_mode)) {
+        return stream_copy(input, output, location, byte);
+    }
+    const bool copied = clone_file(input.file.get(), output.file.get()) ||
+                        copy_data(input, output, location, byte);
+    if (!copied) {
+        return false;
+    }
+    // The input's length, ending in a hole if the input does; an older,
+    // longer output loses its tail only now.
+    if (::ftruncate(output.file.get(), input.length) != 0) {
+        return write_failed(output);
+    }
+    return patch_in_place(output, location, byte);
+}
+
+bool stream_copy(const Input& input, const Output& output, std::int64_t location,
+                 unsigned char byte) {
+    return copy_through_buffer(input, output, {0, input.length}, location, byte);
+}
+
+}  // namespace bytemend

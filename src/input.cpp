@@ -1,0 +1,61 @@
+#include "input.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace bytemend {
+
+namespace {
+
+// Only regular files and block devices have a length; a directory, a pipe or
+// a terminal does not, and reading one would not give a file to patch.
+std::optional<std::int64_t> measure(int fd, const struct stat& status) {
+    if (S_ISREG(status.st_mode)) {
+        return status.st_size;
+    }
+    if (S_ISBLK(status.st_mode)) {
+        const off_t end = ::lseek(fd, 0, SEEK_END);
+        if (end >= 0) {
+            return end;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Input> open_input(const char* path) {
+    Input input;
+    input.file = open_for_reading(path);
+    if (!input.file) {
+        std::printf("Error opening %s for reading.\n", path);
+        return std::nullopt;
+    }
+    if (::fstat(input.file.get(), &input.status) != 0) {
+        std::printf("Cannot measure the length of %s: %s.\n", path, std::strerror(errno));
+        return std::nullopt;
+    }
+    const auto length = measure(input.file.get(), input.status);
+    if (!length) {
+        std::printf("Cannot measure the length of %s: it is %s.\n", path,
+                    S_ISDIR(input.status.st_mode) ? "a directory" : "not a regular file");
+        return std::nullopt;
+    }
+    input.length = *length;
+    input.id = file_id(input.file.get(), input.status);
+    return input;
+}
+
+bool check_location(const Input& input, const char* path, std::int64_t location) {
+    if (location >= 0 && location < input.length) {
+        return true;
+    }
+    std::printf("Location %lld is outside %s, which is %lld bytes long.\n",
+                static_cast<long long>(location), path, static_cast<long long>(input.length));
+    return false;
+}
+
+}  // namespace bytemend

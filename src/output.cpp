@@ -1,0 +1,120 @@
+#include "output.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace bytemend {
+
+namespace {
+
+// Opens without truncating, so that the caller can first find out whether the
+// output is the input. Sets created only when this call made the file.
+File open_for_writing(Output& output, mode_t mode) {
+    // A stream open of an empty name fails; an unnamed file would be made
+    // in the current folder and fail only once the whole copy was done.
+    if (*output.path == '\0') {
+        errno = ENOENT;
+        return {};
+    }
+    File file(::open(output.path, O_WRONLY | O_BINARY));
+    if (file || errno != ENOENT) {
+        return file;
+    }
+    // A new file is named only once it is complete, so that a run that is
+    // killed or fails leaves no part of it behind. Where the name is a
+    // dangling symlink, the file belongs where the link points.
+    const std::size_t size = std::strlen(output.path);
+    if (size >= output.name.size()) {
+        errno = ENAMETOOLONG;
+        return {};
+    }
+    std::memcpy(output.name.data(), output.path, size + 1);
+    if (!follow_links(output.name.data(), output.name.size())) {
+        return {};
+    }
+    file = open_unnamed(output.name.data(), mode);
+    if (file) {
+        output.created = true;
+        output.named = false;
+        return file;
+    }
+    file = File(::open(output.name.data(), O_WRONLY | O_BINARY | O_CREAT | O_EXCL, mode));
+    if (file || errno != EEXIST) {
+        output.created = static_cast<bool>(file);
+        return file;
+    }
+    // Another program made the file since the first try. This run did not
+    // make it, so it will not remove it on failure.
+    return File(::open(output.path, O_WRONLY | O_BINARY));
+}
+
+// The report goes to standard output: written into the same file or pipe, it
+// would be mixed into the data. A terminal or /dev/null keeps nothing that
+// the report could spoil.
+bool is_standard_output(const Output& output) {
+    struct stat status {};
+    const int fd = ::fileno(stdout);
+    return !S_ISCHR(output.status.st_mode) && output.id && fd >= 0 &&
+           ::fstat(fd, &status) == 0 && file_id(fd, status) == output.id;
+}
+
+}  // namespace
+
+std::optional<Output> open_output(const char* path, const Input& input) {
+    Output output;
+    output.path = path;
+    // Permission bits only, as cp does: set-user-ID and the like are not
+    // handed on to a copy, and open() takes the umask off.
+    output.file = open_for_writing(output, input.status.st_mode & 0777);
+    if (output.file && ::fstat(output.file.get(), &output.status) == 0) {
+        // Decided on the open files, not their names, so that a hard link, a
+        // symlink or another spelling of the path is recognised.
+        output.id = file_id(output.file.get(), output.status);
+        if (is_standard_output(output)) {
+            std::printf("Cannot write %s: it is standard output, where the report goes.\n", path);
+            return std::nullopt;
+        }
+        output.same_as_input = input.id && output.id && *input.id == *output.id;
+        return output;
+    }
+    // Without its identity the file cannot be checked before removal; made
+    // by name an instant ago, it is still the one this run made.
+    if (output.file && output.created && output.named) {
+        output.file = File();
+        ::unlink(output.name.data());
+    }
+    std::printf("Failed to open/create %s.\n", path);
+    return std::nullopt;
+}
+
+bool close_output(Output& output) {
+    if (!output.named) {
+        if (!give_name(output.file.get(), output.name.data())) {
+            std::printf("Failed to create %s: %s.\n", output.path, std::strerror(errno));
+            return false;
+        }
+        output.named = true;
+    }
+    if (output.file.close()) {
+        return true;
+    }
+    std::printf("Failed to close %s: %s.\n", output.path, std::strerror(errno));
+    return false;
+}
+
+void remove_unfinished(Output& output) {
+    // Closed first: Windows does not remove a file that is open, and a file
+    // never named goes with its descriptor.
+    output.file = File();
+    // Only while the name still stands for the file this run made: another
+    // process may have put something else there meanwhile.
+    const auto now = output.created && output.named ? path_id(output.name.data()) : std::nullopt;
+    if (now && now == output.id) {
+        ::unlink(output.name.data());
+    }
+}
+
+}  // namespace bytemend
