@@ -19,16 +19,26 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
 
-# An input of four and a bit buffer-loads, its byte 1000 not yet 'A'.
+# An input of four and a bit buffer-loads with a hole in the middle, its byte
+# 1000 not yet 'A'; old.bin, longer and written in full, to be overwritten.
 head -c 1048583 /dev/urandom >original.bin
 printf '\0' | dd of=original.bin bs=1 seek=1000 conv=notrunc status=none
+fallocate -p -o 524288 -l 262144 original.bin 2>/dev/null ||
+    dd if=/dev/zero of=original.bin bs=1k seek=512 count=256 conv=notrunc status=none
 cp original.bin expected.bin
 printf 'A' | dd of=expected.bin bs=1 seek=1000 conv=notrunc status=none
+head -c 2097152 /dev/urandom >old-original.bin
 report="Hexintval = 65 . Adress = 1000 . "
 
 # mode: new (out.bin is created), buf (the same, with the kernel copy
-# unsupported so that the buffer does the work), old (old.bin exists and is
-# overwritten), inplace. "which call" picks the first call of that name whose
+# unsupported so that the buffer does the work), named (the same, with no
+# unnamed files, so out.bin is made by name), nomem (buf, with no memory to
+# be had once the fault is injected), old (old.bin exists and is
+# overwritten), inplace; and, run for real: full, ulimit, kill, killlink
+# (through link.bin, a dangling symlink to out.bin), overlay and overlay-back
+# (an overlay's upper and merged names of in.bin as input and output, and the
+# other way round), loop (in.bin's loop device as input, in.bin as output),
+# pipe (/dev/stdout as output, stdout a pipe). "which call" picks the first call of that name whose
 # trace line matches; "A >> B" the first matching B after one matching A. The
 # fault goes to that call, or with when=@+ to it and every later one. "R+"
 # stands for the report line before the last line.
@@ -39,6 +49,8 @@ input blocking mode      | new     | fcntl           | F_SETFL                  
 output unnamed open      | new     | openat          | O_TMPFILE                  | error=EOPNOTSUPP     | 0 | R+Done
 output open, every way   | new     | openat          | O_TMPFILE                  | error=EACCES:when=@+ | 1 | R+Failed to open/create out.bin.
 output measure           | new     | newfstatat      | O_TMPFILE >> .             | error=EIO            | 1 | R+Failed to open/create out.bin.
+named output measure     | named   | newfstatat      | O_EXCL >> .                | error=EIO            | 1 | R+Failed to open/create out.bin.
+input leased             | new     | openat          | "in\.bin", O_RDONLY.O_NONBLOCK | error=EAGAIN   | 0 | R+Done
 reflink                  | new     | ioctl           | FICLONE                    | error=EIO            | 0 | R+Done
 hole search              | new     | lseek           | SEEK_DATA                  | error=EINVAL         | 0 | R+Done
 kernel copy EXDEV        | new     | copy_file_range | .                          | error=EXDEV          | 0 | R+Done
@@ -50,6 +62,7 @@ output length            | new     | ftruncate       | 1048583                  
 byte write               | new     | pwrite64        | "A", 1, 1000               | error=EIO            | 1 | R+Failed to write out.bin: Input/output error.
 naming, name taken       | new     | linkat          | out\.bin                   | error=EEXIST         | 1 | R+Failed to create out.bin: File exists.
 output close             | new     | close           | linkat >> ^close           | error=EIO            | 1 | R+Failed to close out.bin: Input/output error.
+buffer allocation        | nomem   | mmap            | EXDEV >> MAP_ANONYMOUS     | error=ENOMEM:when=@+ | 1 | R+Failed to allocate memory.
 buffer read              | buf     | pread64         | 262144, 0\)                | error=EIO            | 1 | R+Failed to read file.
 buffer read, interrupted | buf     | pread64         | 262144, 0\)                | error=EINTR          | 0 | R+Done
 buffer read ends early   | buf     | pread64         | 262144, 262144\)           | retval=0             | 1 | R+Failed to read file.
@@ -59,8 +72,10 @@ buffer write ENOSPC      | buf     | write           | 262144\) >> 262144\)     
 buffer write returns 0   | buf     | write           | 262144\)                   | retval=0             | 1 | R+Failed to write out.bin: Input/output error.
 buffer write, interrupted| buf     | write           | 262144\)                   | error=EINTR          | 0 | R+Done
 old output open          | old     | openat          | "old\.bin", O_WRONLY       | error=EACCES         | 1 | R+Failed to open/create old.bin.
-old output truncate      | old     | ftruncate       | , 0\)                      | error=EIO            | 1 | R+Failed to open/create old.bin.
 old output copy          | old     | copy_file_range | .                          | error=EIO            | 1 | R+Failed to write old.bin: Input/output error.
+old output hole unpunched| old     | fallocate       | .                          | error=EOPNOTSUPP     | 0 | R+Done
+old output hole punch    | old     | fallocate       | .                          | error=EIO            | 1 | R+Failed to write old.bin: Input/output error.
+old output cut to length | old     | ftruncate       | 1048583                    | error=EIO            | 1 | R+Failed to write old.bin: Input/output error.
 old output close         | old     | close           | pwrite64 >> ^close         | error=EIO            | 1 | R+Failed to close old.bin: Input/output error.
 in place open            | inplace | openat          | "in\.bin", O_WRONLY        | error=EACCES         | 1 | R+Failed to open/create in.bin.
 in place write           | inplace | pwrite64        | "A", 1, 1000               | error=EIO            | 1 | R+Failed to write in.bin: Input/output error.
@@ -69,6 +84,11 @@ in place close           | inplace | close           | pwrite64 >> ^close       
 full file system         | full    | -               | -                          | -                    | 1 | R+Failed to write full/out.bin: No space left on device.
 file size limit          | ulimit  | -               | -                          | -                    | 1 | R+Failed to write out.bin: File too large.
 killed midway            | kill    | -               | -                          | -                    | 137 |
+killed midway, symlink   | killlink | -              | -                          | -                    | 137 |
+overlay, upper to merged | overlay | -               | -                          | -                    | 0 | R+Done
+overlay, merged to upper | overlay-back | -          | -                          | -                    | 0 | R+Done
+loop device to its file  | loop    | -               | -                          | -                    | 0 | R+Done
+stdout a pipe            | pipe    | -               | -                          | -                    | 1 | R+Cannot write /dev/stdout: it is standard output, where the report goes.
 EOF
 )
 
@@ -90,10 +110,17 @@ trim() {
 # The files as each run must find them: the input whole, no output, and
 # old.bin there before when the row overwrites it.
 fresh_files() {
-    rm -f in.bin out.bin old.bin
+    rm -f in.bin out.bin old.bin link.bin
     cp original.bin in.bin
-    if [ "$mode" = old ]; then printf 'there before\n' >old.bin; fi
+    case $mode in
+    old) cp old-original.bin old.bin ;;
+    killlink) ln -s out.bin link.bin ;;
+    # A loop device holds whole sectors of its file.
+    loop) truncate -s 1048576 in.bin ;;
+    esac
 }
+
+skip() { echo "skipped $name: $*"; skipped=$((skipped + 1)); }
 
 passed=0 failed=0 skipped=0
 fail() { echo "FAIL $name: $*"; failed=$((failed + 1)); }
@@ -103,27 +130,46 @@ while IFS='|' read -r name mode call which fault want last; do
     fault=$(trim "$fault") want=$(trim "$want") last=$(trim "$last")
     before_failed=$failed
     rm -f trace stdout stderr listing
-    rm -rf full
+    rm -rf full lower upper ovlwork merged
     fresh_files
-    output=out.bin strace_setup=()
+    input=in.bin output=out.bin strace_setup=()
     case $mode in
     old) output=old.bin ;;
     inplace) output=in.bin ;;
     buf) strace_setup=(-e inject=copy_file_range:error=EXDEV) ;;
+    named)
+        strace -o trace "$exe" in.bin out.bin 1000 41 >/dev/null
+        rm -f out.bin
+        strace_setup=(-e "inject=openat:error=EOPNOTSUPP:when=$(nth_call trace openat O_TMPFILE)")
+        ;;
+    nomem)
+        if ldd "$exe" | grep -q libasan; then
+            skip "AddressSanitizer's allocator does not ask the system for each buffer"
+            continue
+        fi
+        # Every brk after start-up fails too, so that malloc has nowhere to turn.
+        strace -o trace "$exe" in.bin out.bin 1000 41 >/dev/null
+        rm -f out.bin
+        strace_setup=(-e inject=copy_file_range:error=EXDEV
+            -e "inject=brk:retval=0:when=$(($(grep -c '^brk(' trace) + 1))+")
+        ;;
     full) output=full/out.bin; mkdir full ;;
+    killlink) output=link.bin ;;
+    overlay) input=upper/in.bin output=merged/in.bin ;;
+    overlay-back) input=merged/in.bin output=upper/in.bin ;;
+    pipe) output=/dev/stdout ;;
     esac
-    args=(in.bin "$output" 1000 41)
+    args=("$input" "$output" 1000 41)
 
     case $mode in
     full)
-        # A 1 MiB file system of our own, in a mount namespace of our own.
+        # A 512 KiB file system of our own, in a mount namespace of our own.
         # shellcheck disable=SC2016  # expanded by the inner shell
-        unshare -rm bash -c 'mount -t tmpfs -o size=1m bytemend-full full || exit 99
+        unshare -rm bash -c 'mount -t tmpfs -o size=512k bytemend-full full || exit 99
             "$@" >stdout 2>stderr; status=$?; ls -A full >listing; exit $status' _ "$exe" "${args[@]}"
         status=$?
         if [ $status -eq 99 ] || [ ! -e listing ]; then
-            echo "skipped $name: cannot mount a tmpfs in a namespace of our own here"
-            skipped=$((skipped + 1))
+            skip "cannot mount a tmpfs in a namespace of our own here"
             continue
         fi
         [ -s listing ] && fail "left $(cat listing) on the full file system"
@@ -132,7 +178,35 @@ while IFS='|' read -r name mode call which fault want last; do
         (ulimit -f 256 && exec "$exe" "${args[@]}") >stdout 2>stderr
         status=$?
         ;;
-    kill)
+    overlay | overlay-back)
+        # Two names of one file that identity cannot tell apart: the upper
+        # layer's file system and the overlay report devices of their own.
+        mkdir lower upper ovlwork merged
+        mv in.bin upper/in.bin
+        # shellcheck disable=SC2016  # expanded by the inner shell
+        unshare -rm bash -c 'mount -t overlay bytemend-overlay -o lowerdir=lower,upperdir=upper,workdir=ovlwork merged ||
+            exit 99; "$@" >stdout 2>stderr' _ "$exe" "${args[@]}"
+        status=$?
+        mv upper/in.bin in.bin
+        if [ $status -eq 99 ]; then
+            skip "cannot mount an overlay in a namespace of our own here"
+            continue
+        fi
+        ;;
+    loop)
+        if ! device=$(losetup -f --show in.bin 2>/dev/null); then
+            skip "cannot set up a loop device here (needs root and losetup)"
+            continue
+        fi
+        "$exe" "$device" in.bin 1000 41 >stdout 2>stderr
+        status=$?
+        losetup -d "$device"
+        ;;
+    pipe)
+        "$exe" "${args[@]}" 2>stderr | cat >stdout
+        status=${PIPESTATUS[0]}
+        ;;
+    kill | killlink)
         # Slow each buffer write down so that the kill lands in the copy.
         strace -o trace -e inject=copy_file_range:error=EXDEV -e inject=write:delay_enter=300000 \
             "$exe" "${args[@]}" >stdout 2>stderr &
@@ -170,26 +244,32 @@ while IFS='|' read -r name mode call which fault want last; do
     # report, never "Done"; nothing on standard error.
     expected=${last/#R+/$report$'\n'}
     [ "$status" = "$want" ] || fail "exit status $status, expected $want"
-    [ "$(cat stdout)" = "$expected" ] || fail "printed '$(tr '\n' '/' <stdout)', expected '${expected//$'\n'//}'"
+    [ "$(cat stdout)" = "$expected" ] || fail "printed '$(head -c 300 stdout | tr '\n\0' '/?')', expected '${expected//$'\n'//}'"
     [ -s stderr ] && fail "wrote to standard error: $(head -c 200 stderr)"
 
     # What the user is left with.
-    if [ "$mode" = inplace ]; then
-        cmp -s in.bin original.bin || cmp -s in.bin expected.bin || fail "in.bin changed beyond its byte"
-    else
-        cmp -s in.bin original.bin || fail "the input changed"
-    fi
+    case $mode in
+    inplace | overlay*)
+        if [ "$want" = 0 ]; then
+            cmp -s in.bin expected.bin || fail "in.bin is not patched, or changed beyond its byte"
+        else
+            cmp -s in.bin original.bin || cmp -s in.bin expected.bin || fail "in.bin changed beyond its byte"
+        fi
+        ;;
+    loop) cmp -s in.bin <(head -c 1048576 expected.bin) || fail "in.bin is not patched, or changed beyond its byte" ;;
+    *) cmp -s in.bin original.bin || fail "the input changed" ;;
+    esac
     case $mode in
     old)
         if [ "$want" = 0 ]; then
             cmp -s old.bin expected.bin || fail "old.bin is not the patched copy"
         elif [ ! -e old.bin ]; then
             fail "old.bin, there before, was removed"
-        elif [[ $last == *open/create* ]] && [ "$(cat old.bin)" != "there before" ]; then
+        elif [[ $last == *open/create* ]] && ! cmp -s old.bin old-original.bin; then
             fail "old.bin changed though it was never opened for the copy"
         fi
         ;;
-    new | buf | ulimit | kill)
+    new | buf | named | nomem | ulimit | kill | killlink)
         if [ "$want" = 0 ]; then
             cmp -s out.bin expected.bin || fail "out.bin is not the patched copy"
         elif [ -e out.bin ]; then
