@@ -160,6 +160,10 @@ compare "4 KiB copy, vs cp" "$small_runs" 20 "$fresh" \
 compare "$(size_label $big_mib) copy, vs cp" "$runs" 1 "$fresh" \
     "$bytemend $work/big.bin $out $mid 5a" "cp $work/big.bin $work/cp.bin"
 
+# Each run overwrites the output the last one left; cp truncates it first.
+compare "$(size_label $big_mib) copy over an existing $(size_label $big_mib) output, vs cp" "$runs" 1 "sync" \
+    "$bytemend $work/big.bin $out $mid 5a" "cp $work/big.bin $work/cp.bin"
+
 compare "$(size_label $big_mib) in place, vs dd conv=notrunc" "$small_runs" 20 "true" \
     "$bytemend $work/big.bin $work/big.bin $mid 5a" \
     "dd if=$work/byte.bin of=$work/big.bin bs=1 seek=$mid count=1 conv=notrunc status=none"
