@@ -10,6 +10,7 @@
 #include "input.h"
 #include "numbers.h"
 #include "output.h"
+#include "platform.h"
 
 using namespace bytemend;
 
@@ -36,6 +37,11 @@ int main(int argc, char* argv[]) {
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
+    argv = arguments_as_typed(argc, argv);
+    if (argv == nullptr) {
+        std::fputs("Failed to allocate memory.\n", stdout);
+        return 1;
+    }
     if (argc != 5) {
         std::fputs(usage, stdout);
         return 1;

@@ -12,14 +12,14 @@ namespace {
 
 // Opens without truncating, so that the caller can first find out whether the
 // output is the input. Sets created only when this call made the file.
-File open_for_writing(Output& output, mode_t mode) {
+File open_for_writing(Output& output) {
     // A stream open of an empty name fails; an unnamed file would be made
     // in the current folder and fail only once the whole copy was done.
     if (*output.path == '\0') {
         errno = ENOENT;
         return {};
     }
-    File file(::open(output.path, O_WRONLY | O_BINARY));
+    File file = open_file(output.path, O_WRONLY | O_BINARY);
     if (file || errno != ENOENT) {
         return file;
     }
@@ -35,20 +35,20 @@ File open_for_writing(Output& output, mode_t mode) {
     if (!follow_links(output.name.data(), output.name.size())) {
         return {};
     }
-    file = open_unnamed(output.name.data(), mode);
+    file = open_unnamed(output.name.data(), output.mode);
     if (file) {
         output.created = true;
         output.named = false;
         return file;
     }
-    file = File(::open(output.name.data(), O_WRONLY | O_BINARY | O_CREAT | O_EXCL, mode));
+    file = open_file(output.name.data(), O_WRONLY | O_BINARY | O_CREAT | O_EXCL, output.mode);
     if (file || errno != EEXIST) {
         output.created = static_cast<bool>(file);
         return file;
     }
     // Another program made the file since the first try. This run did not
     // make it, so it will not remove it on failure.
-    return File(::open(output.path, O_WRONLY | O_BINARY));
+    return open_file(output.path, O_WRONLY | O_BINARY);
 }
 
 // The report goes to standard output: written into the same file or pipe, it
@@ -68,7 +68,8 @@ std::optional<Output> open_output(const char* path, const Input& input) {
     output.path = path;
     // Permission bits only, as cp does: set-user-ID and the like are not
     // handed on to a copy, and open() takes the umask off.
-    output.file = open_for_writing(output, input.status.st_mode & 0777);
+    output.mode = input.status.st_mode & 0777;
+    output.file = open_for_writing(output);
     if (output.file && ::fstat(output.file.get(), &output.status) == 0) {
         // Decided on the open files, not their names, so that a hard link, a
         // symlink or another spelling of the path is recognised.
@@ -84,7 +85,7 @@ std::optional<Output> open_output(const char* path, const Input& input) {
     // by name an instant ago, it is still the one this run made.
     if (output.file && output.created && output.named) {
         output.file = File();
-        ::unlink(output.name.data());
+        remove_file(output.name.data());
     }
     std::printf("Failed to open/create %s.\n", path);
     return std::nullopt;
@@ -92,7 +93,7 @@ std::optional<Output> open_output(const char* path, const Input& input) {
 
 bool close_output(Output& output) {
     if (!output.named) {
-        if (!give_name(output.file.get(), output.name.data())) {
+        if (!give_name(output.file.get(), output.name.data(), output.mode)) {
             std::printf("Failed to create %s: %s.\n", output.path, std::strerror(errno));
             return false;
         }
@@ -113,7 +114,7 @@ void remove_unfinished(Output& output) {
     // process may have put something else there meanwhile.
     const auto now = output.created && output.named ? path_id(output.name.data()) : std::nullopt;
     if (now && now == output.id) {
-        ::unlink(output.name.data());
+        remove_file(output.name.data());
     }
 }
 

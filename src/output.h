@@ -20,6 +20,7 @@ struct Output {
     File file;
     struct stat status {};  // as opened: an existing file's old size and type
     std::optional<FileId> id;
+    mode_t mode = 0;             // a new file's permissions
     bool created = false;        // made by this run, so ours to remove if unfinished
     bool named = true;           // false while a new file waits to be complete
     bool same_as_input = false;  // the same file: patch in place

@@ -10,11 +10,13 @@
 
 #include "file.h"
 
-// What differs between operating systems: telling files apart, reading and
-// writing at an offset, and the system's own ways to make and copy a file (a
-// file that gets its name only when complete, sharing blocks, copying inside
-// the kernel, finding holes). Each has a portable answer where the system has
-// no such way, and the caller does the work the plain way.
+// What differs between operating systems: the arguments as typed, opening,
+// removing and telling files apart, reading and writing at an offset, and the
+// system's own ways to make and copy a file (a file that gets its name only
+// when complete, sharing blocks, copying inside the kernel, finding holes).
+// Each system has a source file of its own behind this one interface; where a
+// system has no such way, its file answers so and the caller does the work
+// the plain way. Paths are in UTF-8 on Windows, as typed elsewhere.
 
 // Windows opens files as text, turning "\n" into "\r\n", unless told not to;
 // elsewhere the flag does not exist and there is no difference.
@@ -30,6 +32,18 @@ struct FileId {
     std::uint64_t index = 0;
     bool operator==(const FileId&) const = default;
 };
+
+// The command's arguments as typed. Windows hands main its arguments in the
+// system's ANSI code page, which folds or loses the names it cannot show;
+// these come from the wide command line instead, in UTF-8. Nothing where
+// there is no memory for them.
+char** arguments_as_typed(int& argc, char** argv);
+
+// Opens as open() does, any name whatever the system's code page.
+File open_file(const char* path, int flags, mode_t mode = 0);
+
+// Removes the file at `path`, even one that Windows marks read-only.
+bool remove_file(const char* path);
 
 // The identity of an open file; nothing where the system cannot tell.
 std::optional<FileId> file_id(int fd, const struct stat& status);
@@ -61,8 +75,9 @@ bool follow_links(char* name, std::size_t room);
 // File where the system or the file system cannot.
 File open_unnamed(const char* path, mode_t mode);
 
-// Gives the file from open_unnamed its name; fails if the name is taken.
-bool give_name(int fd, const char* path);
+// Gives the file from open_unnamed its name, and the permissions in `mode`
+// that the system applies only now; fails if the name is taken.
+bool give_name(int fd, const char* path, mode_t mode);
 
 // Makes `out` share all of `in`'s blocks from its start (a reflink on Btrfs
 // or XFS): no data moves and no space is used until one of the files changes.

@@ -1,0 +1,107 @@
+// Linux's own ways to make and copy files: unnamed files (O_TMPFILE), shared
+// blocks (FICLONE), copies inside the kernel and punched holes.
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "platform.h"
+
+namespace bytemend {
+
+namespace {
+
+// Errors that mean "not on these files", not "the copy went wrong": the file
+// systems or file types do not support it (EINVAL, EXDEV, EOPNOTSUPP, and
+// EPERM or ETXTBSY from some network file systems), or the kernel predates
+// the call (ENOSYS, before 4.5). The buffered copy meets any real error again
+// and reports it there.
+bool means_unsupported(int error) {
+    switch (error) {
+    case EINVAL:
+    case EXDEV:
+    case EOPNOTSUPP:
+    case ENOSYS:
+    case EPERM:
+    case ETXTBSY:
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+// Names are built on the stack: a run has nothing on the heap that could fail
+// it halfway, beyond the copy's one buffer.
+File open_unnamed(const char* path, mode_t mode) {
+    char folder[name_room] = ".";
+    const char* slash = std::strrchr(path, '/');
+    if (slash != nullptr) {
+        const auto size = std::max<std::size_t>(static_cast<std::size_t>(slash - path), 1);
+        if (size >= sizeof folder) {
+            errno = ENAMETOOLONG;
+            return {};
+        }
+        std::memcpy(folder, path, size);
+        folder[size] = '\0';
+    }
+    return File(::open(folder, O_TMPFILE | O_WRONLY, mode));
+}
+
+bool give_name(int fd, const char* path, mode_t) {
+    // Through /proc, as any user may; without /proc, directly, which needs
+    // the right to read any file by its descriptor.
+    char self[32];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    if (::linkat(AT_FDCWD, self, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0) {
+        return true;
+    }
+    return errno == ENOENT && ::linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0;
+}
+
+bool clone_file(int in, int out) {
+    return ::ioctl(out, FICLONE, in) == 0;
+}
+
+FastPath kernel_copy(int in, int out, std::int64_t offset, std::int64_t size) {
+    // The kernel caps one call near 2 GiB; asking for 1 GiB keeps every
+    // request whole on 32-bit systems too.
+    constexpr std::int64_t most_per_call = std::int64_t{1} << 30;
+    loff_t in_offset = offset;
+    loff_t out_offset = offset;
+    const std::int64_t end = offset + size;
+    while (in_offset < end) {
+        const auto request = static_cast<size_t>(std::min(end - in_offset, most_per_call));
+        const ssize_t copied = ::copy_file_range(in, &in_offset, out, &out_offset, request, 0);
+        if (copied > 0) {
+            continue;
+        }
+        if (copied < 0 && errno == EINTR) {
+            continue;
+        }
+        // Files in /proc and /sys report a size but copy nothing this way
+        // (kernels 5.3 to 5.18); the buffered copy reads them properly, and
+        // tells an input that really ended.
+        if (in_offset == offset && (copied == 0 || means_unsupported(errno))) {
+            return FastPath::unsupported;
+        }
+        return copied == 0 ? FastPath::short_input : FastPath::failed;
+    }
+    return FastPath::done;
+}
+
+FastPath punch_hole(int fd, std::int64_t offset, std::int64_t size) {
+    if (::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, offset, size) == 0) {
+        return FastPath::done;
+    }
+    return means_unsupported(errno) ? FastPath::unsupported : FastPath::failed;
+}
+
+}  // namespace bytemend

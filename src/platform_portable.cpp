@@ -1,0 +1,33 @@
+// Systems with none of Linux's own ways to make and copy files: new files are
+// made by name, and copies go through the buffer. The BSDs and macOS build
+// with this beside platform_posix.cpp until they get a file of their own.
+
+#include <cerrno>
+
+#include "platform.h"
+
+namespace bytemend {
+
+File open_unnamed(const char*, mode_t) {
+    errno = EOPNOTSUPP;
+    return {};
+}
+
+bool give_name(int, const char*, mode_t) {
+    errno = EOPNOTSUPP;
+    return false;
+}
+
+bool clone_file(int, int) {
+    return false;
+}
+
+FastPath kernel_copy(int, int, std::int64_t, std::int64_t) {
+    return FastPath::unsupported;
+}
+
+FastPath punch_hole(int, std::int64_t, std::int64_t) {
+    return FastPath::unsupported;
+}
+
+}  // namespace bytemend

@@ -1,0 +1,316 @@
+// Windows: names in UTF-16 through the wide calls, long paths behind \\?\,
+// identity from the volume serial and file index, and new files made under a
+// temporary name that is deleted unless they are completed.
+
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+#include "platform.h"
+
+extern "C" {
+// The C runtime expands wildcard patterns in the arguments, as a Unix shell
+// would, so that "bytemend *.rom ..." behaves on both alike. A pattern that
+// matches nothing stays as typed.
+int _dowildcard = -1;
+
+// The C runtime's reading of the wide command line, with the same wildcard
+// expansion; no header declares it.
+struct StartupInfo {
+    int new_mode;
+};
+int __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env, int wildcard, StartupInfo* info);
+}
+
+namespace bytemend {
+
+namespace {
+
+// The longest path the wide calls take, with its end.
+constexpr std::size_t wide_room = 32768;
+using WidePath = std::array<wchar_t, wide_room>;
+
+int errno_of(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+        return ENOENT;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return EEXIST;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+        return EACCES;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return ENOSPC;
+    default:
+        return EIO;
+    }
+}
+
+bool failed_with(DWORD error) {
+    errno = errno_of(error);
+    return false;
+}
+
+// A path as the wide calls take it: UTF-16 and, from MAX_PATH on, made
+// absolute behind \\?\, which lifts the limit on every Windows without the
+// registry setting that the manifest's longPathAware also needs.
+bool widen(const char* path, WidePath& wide) {
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide.data(), wide_room) == 0) {
+        errno = GetLastError() == ERROR_INSUFFICIENT_BUFFER ? ENAMETOOLONG : ENOENT;
+        return false;
+    }
+    if (std::wcslen(wide.data()) < MAX_PATH - 12 || std::wcsncmp(wide.data(), L"\\\\?\\", 4) == 0) {
+        return true;
+    }
+    WidePath full;
+    const DWORD size = GetFullPathNameW(wide.data(), wide_room, full.data(), nullptr);
+    const bool unc = std::wcsncmp(full.data(), L"\\\\", 2) == 0;
+    const wchar_t* prefix = unc ? L"\\\\?\\UNC" : L"\\\\?\\";
+    const wchar_t* rest = unc ? full.data() + 1 : full.data();
+    if (size == 0 || size >= wide_room - 8) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    std::swprintf(wide.data(), wide_room, L"%ls%ls", prefix, rest);
+    return true;
+}
+
+// The volume serial number and file index: Windows' st_ino is always 0.
+std::optional<FileId> handle_id(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (handle == INVALID_HANDLE_VALUE || GetFileInformationByHandle(handle, &info) == 0) {
+        return std::nullopt;
+    }
+    return FileId{info.dwVolumeSerialNumber,
+                  (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
+UINT console_code_page = 0;
+
+void restore_console() {
+    SetConsoleOutputCP(console_code_page);
+}
+
+// A new file is deleted when its last handle closes, or when the process
+// dies, until this mark is cleared.
+bool mark_for_deletion(HANDLE handle, bool mark) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = mark ? TRUE : FALSE;
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != 0 ||
+           failed_with(GetLastError());
+}
+
+bool make_read_only(HANDLE handle) {
+    FILE_BASIC_INFO basic{};
+    if (GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) == 0) {
+        return failed_with(GetLastError());
+    }
+    basic.FileAttributes |= FILE_ATTRIBUTE_READONLY;
+    return SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic) != 0 ||
+           failed_with(GetLastError());
+}
+
+}  // namespace
+
+char** arguments_as_typed(int& argc, char** argv) {
+    int count = 0;
+    wchar_t** wide = nullptr;
+    wchar_t** environment = nullptr;
+    StartupInfo info{};
+    if (__wgetmainargs(&count, &wide, &environment, _dowildcard, &info) < 0 || wide == nullptr) {
+        return argv;
+    }
+    auto** typed = static_cast<char**>(std::calloc(static_cast<std::size_t>(count) + 1, sizeof(char*)));
+    for (int i = 0; typed != nullptr && i < count; ++i) {
+        const int size = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        typed[i] = static_cast<char*>(std::malloc(static_cast<std::size_t>(size)));
+        if (typed[i] == nullptr) {
+            return nullptr;
+        }
+        WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, typed[i], size, nullptr, nullptr);
+    }
+    argc = count;
+    // Printed paths are UTF-8: a console shows them as typed while the
+    // command runs, and gets its own code page back after.
+    DWORD console_mode = 0;
+    if (typed != nullptr && GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &console_mode) != 0) {
+        console_code_page = GetConsoleOutputCP();
+        SetConsoleOutputCP(CP_UTF8);
+        std::atexit(restore_console);
+    }
+    return typed;
+}
+
+File open_file(const char* path, int flags, mode_t mode) {
+    WidePath wide;
+    return widen(path, wide) ? File(::_wopen(wide.data(), flags, mode)) : File();
+}
+
+bool remove_file(const char* path) {
+    WidePath wide;
+    if (!widen(path, wide)) {
+        return false;
+    }
+    // Windows will not remove a read-only file.
+    ::_wchmod(wide.data(), _S_IREAD | _S_IWRITE);
+    return ::_wunlink(wide.data()) == 0;
+}
+
+std::optional<FileId> file_id(int fd, const struct stat&) {
+    return handle_id(reinterpret_cast<HANDLE>(::_get_osfhandle(fd)));
+}
+
+std::optional<FileId> path_id(const char* path) {
+    WidePath wide;
+    if (!widen(path, wide)) {
+        return std::nullopt;
+    }
+    // No access asked and every sharing mode allowed, so that this opens
+    // whatever else has the file open; a link is looked at, not followed.
+    const HANDLE handle = CreateFileW(wide.data(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                      nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
+        return std::nullopt;
+    }
+    const auto id = handle_id(handle);
+    CloseHandle(handle);
+    return id;
+}
+
+File open_for_reading(const char* path) {
+    return open_file(path, O_RDONLY | O_BINARY);
+}
+
+// The C runtime's opens do not follow a link to a missing file: the name
+// itself is where a new file goes.
+bool follow_links(char*, std::size_t) {
+    return true;
+}
+
+// One thread, so moving the position first is safe; nothing else reads it.
+ssize_t read_at(int fd, void* data, size_t size, std::int64_t offset) {
+    if (::_lseeki64(fd, offset, SEEK_SET) < 0) {
+        return -1;
+    }
+    return ::_read(fd, data, static_cast<unsigned>(size));
+}
+
+ssize_t write_at(int fd, const void* data, size_t size, std::int64_t offset) {
+    if (::_lseeki64(fd, offset, SEEK_SET) < 0) {
+        return -1;
+    }
+    return ::_write(fd, data, static_cast<unsigned>(size));
+}
+
+// A name of its own in the output's folder, marked for deletion at once: a
+// run that fails or is killed leaves nothing. Made writable whatever the input
+// is, since Windows will not delete a read-only file.
+File open_unnamed(const char* path, mode_t) {
+    const char* slash = std::strrchr(path, '/');
+    const char* backslash = std::strrchr(path, '\\');
+    const char* end = slash > backslash ? slash : backslash;
+    const int folder = end == nullptr ? 0 : static_cast<int>(end - path) + 1;
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        char name[name_room];
+        const int size = std::snprintf(name, sizeof name, "%.*s.bytemend-%lu-%u.tmp", folder, path,
+                                       GetCurrentProcessId(), attempt);
+        WidePath wide;
+        if (size < 0 || static_cast<std::size_t>(size) >= sizeof name) {
+            errno = ENAMETOOLONG;
+            return {};
+        }
+        if (!widen(name, wide)) {
+            return {};
+        }
+        const HANDLE handle = CreateFileW(wide.data(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                          FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            if (GetLastError() == ERROR_FILE_EXISTS) {
+                continue;
+            }
+            failed_with(GetLastError());
+            return {};
+        }
+        const int fd = mark_for_deletion(handle, true)
+                           ? ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY)
+                           : -1;
+        if (fd < 0) {
+            CloseHandle(handle);
+            DeleteFileW(wide.data());
+        }
+        return File(fd);
+    }
+    errno = EEXIST;
+    return {};
+}
+
+// Renamed without replacing anything, then kept; a read-only input's copy
+// becomes read-only only now. A relative name is taken from the current
+// folder, as it was typed.
+bool give_name(int fd, const char* path, mode_t mode) {
+    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+    WidePath name;
+    if (!widen(path, name)) {
+        return false;
+    }
+    alignas(FILE_RENAME_INFO) static unsigned char buffer[sizeof(FILE_RENAME_INFO) + sizeof name];
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer);
+    rename->ReplaceIfExists = FALSE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(std::wcslen(name.data()) * sizeof(wchar_t));
+    std::memcpy(rename->FileName, name.data(), rename->FileNameLength + sizeof(wchar_t));
+    if (SetFileInformationByHandle(handle, FileRenameInfo, rename, sizeof buffer) == 0) {
+        return failed_with(GetLastError());
+    }
+    if (!mark_for_deletion(handle, false)) {
+        return false;
+    }
+    if ((mode & _S_IWRITE) == 0 && !make_read_only(handle)) {
+        const int error = errno;
+        mark_for_deletion(handle, true);
+        errno = error;
+        return false;
+    }
+    return true;
+}
+
+bool clone_file(int, int) {
+    return false;
+}
+
+FastPath kernel_copy(int, int, std::int64_t, std::int64_t) {
+    return FastPath::unsupported;
+}
+
+FastPath punch_hole(int, std::int64_t, std::int64_t) {
+    return FastPath::unsupported;
+}
+
+// Windows reports allocated ranges (FSCTL_QUERY_ALLOCATED_RANGES), but Wine,
+// where this is tested, does not: all of a file is data.
+std::optional<Extent> next_data(int, std::int64_t from, std::int64_t length) {
+    if (from >= length) {
+        return std::nullopt;
+    }
+    return Extent{from, length};
+}
+
+}  // namespace bytemend
