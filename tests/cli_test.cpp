@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -22,8 +24,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <thread>
 #endif
+
+#include <thread>
 
 #include "helpers.h"
 
@@ -42,36 +45,37 @@ using FileLimit = long long;
 constexpr FileLimit no_limit = -1;
 
 // The command sits next to the tests.
-std::string command_path() {
-    char self[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
-    return (std::filesystem::path(self).parent_path() / BYTEMEND_EXE).string();
+std::wstring command_path() {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return (std::filesystem::path(self).parent_path() / BYTEMEND_EXE).wstring();
 }
 
 // Windows passes one command line, which the child's C runtime splits again:
 // quote what it would otherwise split or drop. Patterns stay unquoted, for
-// the runtime to expand.
-std::string quoted(const std::string& arg) {
-    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) {
+// the runtime to expand. Wide, so that every name arrives as typed.
+std::wstring quoted(const std::wstring& arg) {
+    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) {
         return arg;
     }
-    std::string text = "\"";
-    for (const char c : arg) {
-        text += c == '"' ? std::string("\\\"") : std::string(1, c);
+    std::wstring text = L"\"";
+    for (const wchar_t c : arg) {
+        text += c == L'"' ? std::wstring(L"\\\"") : std::wstring(1, c);
     }
-    return text + "\"";
+    return text + L"\"";
 }
 
 // Runs the command with its standard output and error going to the files,
-// which the child inherits as its descriptors 1 and 2.
+// which the child inherits as its descriptors 1 and 2. Killed once
+// kill_when answers true, if it ever does while the command runs.
 int spawn(const std::vector<std::string>& args, const std::string& out_path,
-          const std::string& err_path, FileLimit) {
-    const std::string exe = command_path();
-    std::vector<std::string> words{quoted(exe)};
+          const std::string& err_path, FileLimit, const std::function<bool()>& kill_when) {
+    const std::wstring exe = command_path();
+    std::vector<std::wstring> words{quoted(exe)};
     for (const auto& arg : args) {
-        words.push_back(quoted(arg));
+        words.push_back(quoted(u8(arg).wstring()));
     }
-    std::vector<const char*> argv;
+    std::vector<const wchar_t*> argv;
     for (const auto& word : words) {
         argv.push_back(word.c_str());
     }
@@ -86,11 +90,19 @@ int spawn(const std::vector<std::string>& args, const std::string& out_path,
     _dup2(err, 2);
     _close(out);
     _close(err);
-    const intptr_t status = _spawnv(_P_WAIT, exe.c_str(), argv.data());
+    const auto process = reinterpret_cast<HANDLE>(_wspawnv(_P_NOWAIT, exe.c_str(), argv.data()));
     _dup2(saved_out, 1);
     _dup2(saved_err, 2);
     _close(saved_out);
     _close(saved_err);
+    while (WaitForSingleObject(process, 10) == WAIT_TIMEOUT) {
+        if (kill_when()) {
+            TerminateProcess(process, 137);
+        }
+    }
+    DWORD status = 0;
+    GetExitCodeProcess(process, &status);
+    CloseHandle(process);
     return static_cast<int>(status);
 }
 
@@ -102,7 +114,7 @@ constexpr FileLimit no_limit = RLIM_INFINITY;
 
 // Files written beyond file_limit bytes fail with EFBIG, as on a full disk.
 int spawn(const std::vector<std::string>& args, const std::string& out_path,
-          const std::string& err_path, FileLimit file_limit) {
+          const std::string& err_path, FileLimit file_limit, const std::function<bool()>& kill_when) {
     std::vector<char*> argv{const_cast<char*>(BYTEMEND_EXE)};
     for (const auto& arg : args) {
         argv.push_back(const_cast<char*>(arg.c_str()));
@@ -121,21 +133,28 @@ int spawn(const std::vector<std::string>& args, const std::string& out_path,
         _exit(127);
     }
     int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
-        return WEXITSTATUS(status);
+    while (pid > 0 && waitpid(pid, &status, WNOHANG) == 0) {
+        if (kill_when()) {
+            kill(pid, SIGKILL);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return -1;
+    if (WIFSIGNALED(status)) {
+        return 128 + WTERMSIG(status);
+    }
+    return pid > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 #endif
 
 class Cli : public InTempDir {
 protected:
-    Result run(const std::vector<std::string>& args, FileLimit file_limit = no_limit) {
+    Result run(const std::vector<std::string>& args, FileLimit file_limit = no_limit,
+               const std::function<bool()>& kill_when = [] { return false; }) {
         const std::string out_path = (root_ / "stdout").string();
         const std::string err_path = (root_ / "stderr").string();
         Result result;
-        result.status = spawn(args, out_path, err_path, file_limit);
+        result.status = spawn(args, out_path, err_path, file_limit, kill_when);
         // Windows console programs end their lines with CR LF.
         result.out = read_file(out_path);
         result.out.erase(std::remove(result.out.begin(), result.out.end(), '\r'), result.out.end());
@@ -154,8 +173,39 @@ std::string report(long long value, long long location) {
 }
 
 bool exists(const std::string& path) {
-    return std::filesystem::exists(std::filesystem::symlink_status(path));
+    return std::filesystem::exists(std::filesystem::symlink_status(u8(path)));
 }
+
+// What the current folder holds, the command's new files among it.
+size_t entries() {
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("."), {}));
+}
+
+// A folder on a small file system, where a copy of 2 MiB cannot fit; CI
+// mounts one for the Windows tests.
+const char* const full_disk = std::getenv("BYTEMEND_FULL_DIR");
+const std::string full_output = std::string(full_disk ? full_disk : "") + "/out.bin";
+
+// A folder deeper than Windows' old 260-character limit on a whole path.
+const std::string long_folder = std::string(150, 'd') + "/" + std::string(150, 'e');
+
+#if defined(_WIN32)
+// The C++ library cannot remove it there; Windows can, behind \\?\.
+void remove_long_folder() {
+    const std::wstring top =
+        L"\\\\?\\" + std::filesystem::current_path().wstring() + L"\\" + std::wstring(150, L'd');
+    const std::wstring deep = top + L"\\" + std::wstring(150, L'e');
+    for (const wchar_t* name : {L"\\in.bin", L"\\out.bin"}) {
+        DeleteFileW((deep + name).c_str());
+    }
+    RemoveDirectoryW(deep.c_str());
+    RemoveDirectoryW(top.c_str());
+}
+#else
+void remove_long_folder() {
+    std::filesystem::remove_all(long_folder.substr(0, 150));
+}
+#endif
 
 struct Case {
     const char* name;
@@ -167,6 +217,9 @@ struct Case {
     std::function<void()> setup = [] {};
     std::string windows_skip = "";               // why the case cannot run there
     std::optional<std::string> windows_out = {};  // where Windows prints otherwise
+    std::function<void()> check = [] {};         // for files other than in.bin and out.bin
+    bool on_full_disk = false;                   // needs BYTEMEND_FULL_DIR
+    bool killed_midway = false;                  // killed once its new file shows
 };
 
 // Shown in test names and failures instead of the object's bytes.
@@ -186,9 +239,17 @@ TEST_P(CliTable, Run) {
         (stat("/dev/full", &full) != 0 || !S_ISCHR(full.st_mode))) {
         GTEST_SKIP() << "/dev/full is not the always-full device here";
     }
+    if (c.on_full_disk && full_disk == nullptr) {
+        GTEST_SKIP() << "needs BYTEMEND_FULL_DIR, a folder on a small file system";
+    }
+    if (c.killed_midway && !on_windows) {
+        GTEST_SKIP() << "an unnamed file cannot be seen to kill on; tests/faults.sh kills it here";
+    }
     write_file("in.bin", sample);
     c.setup();
-    const Result result = run(c.args);
+    const size_t before = entries();
+    const Result result =
+        run(c.args, no_limit, [&] { return c.killed_midway && entries() > before; });
     EXPECT_EQ(result.out, on_windows && c.windows_out ? *c.windows_out : c.out);
     EXPECT_EQ(result.status, c.status);
     EXPECT_EQ(result.err, "");
@@ -198,6 +259,7 @@ TEST_P(CliTable, Run) {
     } else {
         EXPECT_FALSE(exists("out.bin"));
     }
+    c.check();
 }
 
 const std::string copied = with_byte(sample, 1, 'A');
@@ -269,7 +331,65 @@ INSTANTIATE_TEST_SUITE_P(
              report(65, 1) + "Failed to open/create nodir/out.bin.\n", 1, sample, none},
         Case{"OutputCannotBeWritten", {"in.bin", "/dev/full", "1", "41"},
              report(65, 1) + "Failed to write /dev/full: No space left on device.\n", 1, sample,
-             none}),
+             none},
+        // Names as typed, whatever the system's code page: Windows' ANSI code
+        // pages fold "ā" to "a", and hold "日本" only in Japanese ones.
+        Case{.name = "NameThatWouldFold", .args = {"in.bin", "ā.bin", "1", "41"},
+             .out = report(65, 1) + "Done\n", .status = 0, .input_after = sample, .output_after = none,
+             .setup = [] { write_file("a.bin", "keep"); },
+             .check = [] {
+                 EXPECT_EQ(read_file("ā.bin"), copied);
+                 EXPECT_EQ(read_file("a.bin"), "keep");
+             }},
+        Case{.name = "NameOutsideCodePagesIn", .args = {"日本.bin", "out.bin", "1", "41"},
+             .out = report(65, 1) + "Done\n", .status = 0, .input_after = sample,
+             .output_after = copied, .setup = [] { write_file("日本.bin", sample); }},
+        Case{.name = "NameOutsideCodePagesOut", .args = {"in.bin", "日本.bin", "1", "41"},
+             .out = report(65, 1) + "Done\n", .status = 0, .input_after = sample, .output_after = none,
+             .check = [] { EXPECT_EQ(read_file("日本.bin"), copied); }},
+        // Printed as the UTF-8 bytes typed, on every system.
+        Case{.name = "NamePrintedAsTyped", .args = {"\xC3\xA9.bin", "out.bin", "1", "41"},
+             .out = "Error opening \xC3\xA9.bin for reading.\n", .status = 1, .input_after = sample,
+             .output_after = none},
+        Case{.name = "PathPastOldWindowsLimit",
+             .args = {long_folder + "/in.bin", long_folder + "/out.bin", "1", "41"},
+             .out = report(65, 1) + "Done\n", .status = 0, .input_after = sample, .output_after = none,
+             .setup =
+                 [] {
+                     std::filesystem::create_directories(long_folder);
+                     write_file(long_folder + "/in.bin", sample);
+                 },
+             .check =
+                 [] {
+                     EXPECT_EQ(read_file(long_folder + "/out.bin"), copied);
+                     remove_long_folder();
+                 }},
+        // Windows will not delete a read-only file: the unfinished copy must
+        // not take the input's attribute before it is complete.
+        Case{.name = "ReadOnlyInputOnFullDisk", .args = {"big.bin", full_output, "1", "41"},
+             .out = report(65, 1) + "Failed to write " + full_output + ": No space left on device.\n",
+             .status = 1, .input_after = sample, .output_after = none,
+             .setup =
+                 [] {
+                     write_file("big.bin", std::string(2 << 20, 'x'));
+                     std::filesystem::permissions("big.bin", std::filesystem::perms::owner_read);
+                 },
+             .check =
+                 [] {
+                     EXPECT_TRUE(std::filesystem::is_empty(full_disk));
+                     std::filesystem::permissions("big.bin", std::filesystem::perms::owner_all);
+                 },
+             .on_full_disk = true},
+        // The C runtime writes each printf to a file at once.
+        Case{.name = "KilledMidway", .args = {"big.bin", "out.bin", "1", "41"}, .out = report(65, 1),
+             .status = 137, .input_after = sample, .output_after = none,
+             .setup =
+                 [] {
+                     write_file("big.bin", "");
+                     std::filesystem::resize_file("big.bin", std::uintmax_t{2} << 30);
+                 },
+             .check = [] { EXPECT_EQ(entries(), 2u) << "something besides in.bin and big.bin"; },
+             .killed_midway = true}),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 TEST_F(Cli, NewOutputTakesInputPermissionsAndOldOneKeepsItsOwn) {

@@ -9,6 +9,7 @@
 #include "copy.h"
 #include "input.h"
 #include "output.h"
+#include "platform.h"
 
 namespace {
 
@@ -97,6 +98,9 @@ TEST_F(Copies, SparseInputGivesEqualBytesAndStaysSparse) {
             continue;
         }
         const std::string original = read_file(in);
+        const int scratch = open(in.c_str(), O_WRONLY);
+        const bool punches_holes = punch_hole(scratch, 0, 1) != FastPath::unsupported;
+        close(scratch);
         // A new output, and one that was longer and written in full: its
         // old bytes must not show through the input's holes.
         for (const bool over_old : {false, true})
@@ -115,8 +119,11 @@ TEST_F(Copies, SparseInputGivesEqualBytesAndStaysSparse) {
             ASSERT_TRUE(close_output(*output));
             EXPECT_EQ(read_file("out.bin"), with_byte(original, location, 0x5a));
             // The data, a block for a byte put in a hole, and some slack for
-            // the file system's own choices.
-            EXPECT_LT(allocated("out.bin"), allocated(in) + (1 << 20));
+            // the file system's own choices. Where holes cannot be punched,
+            // an old output gets zeros written instead.
+            if (!over_old || punches_holes) {
+                EXPECT_LT(allocated("out.bin"), allocated(in) + (1 << 20));
+            }
         }
         unlink(in.c_str());
     }

@@ -32,12 +32,18 @@ protected:
     std::filesystem::path previous_;
 };
 
+// A path from UTF-8 text, which Windows would otherwise read in its ANSI
+// code page.
+inline std::filesystem::path u8(const std::string& text) {
+    return {std::u8string(text.begin(), text.end())};
+}
+
 inline void write_file(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
+    std::ofstream(u8(path), std::ios::binary) << bytes;
 }
 
 inline std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(u8(path), std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
