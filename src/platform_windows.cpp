@@ -63,27 +63,30 @@ bool failed_with(DWORD error) {
     return false;
 }
 
-// A path as the wide calls take it: UTF-16 and, from MAX_PATH on, made
-// absolute behind \\?\, which lifts the limit on every Windows without the
-// registry setting that the manifest's longPathAware also needs.
+// A path as the wide calls take it: UTF-16 and, once its full form reaches
+// MAX_PATH, made absolute behind \\?\, which lifts the limit on every Windows
+// without the registry setting that the manifest's longPathAware also needs.
 bool widen(const char* path, WidePath& wide) {
     if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide.data(), wide_room) == 0) {
         errno = GetLastError() == ERROR_INSUFFICIENT_BUFFER ? ENAMETOOLONG : ENOENT;
         return false;
     }
-    if (std::wcslen(wide.data()) < MAX_PATH - 12 || std::wcsncmp(wide.data(), L"\\\\?\\", 4) == 0) {
+    if (std::wcsncmp(wide.data(), L"\\\\?\\", 4) == 0) {
         return true;
     }
     WidePath full;
     const DWORD size = GetFullPathNameW(wide.data(), wide_room, full.data(), nullptr);
-    const bool unc = std::wcsncmp(full.data(), L"\\\\", 2) == 0;
-    const wchar_t* prefix = unc ? L"\\\\?\\UNC" : L"\\\\?\\";
-    const wchar_t* rest = unc ? full.data() + 1 : full.data();
     if (size == 0 || size >= wide_room - 8) {
         errno = ENAMETOOLONG;
         return false;
     }
-    std::swprintf(wide.data(), wide_room, L"%ls%ls", prefix, rest);
+    // As typed while every call takes it, device names such as NUL included.
+    if (size < MAX_PATH - 12) {
+        return true;
+    }
+    const bool unc = std::wcsncmp(full.data(), L"\\\\", 2) == 0;
+    std::swprintf(wide.data(), wide_room, L"%ls%ls", unc ? L"\\\\?\\UNC" : L"\\\\?\\",
+                  unc ? full.data() + 1 : full.data());
     return true;
 }
 
