@@ -188,8 +188,7 @@ std::optional<FileId> path_id(const char* path) {
                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                       nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
+        failed_with(GetLastError());
         return std::nullopt;
     }
     const auto id = handle_id(handle);
