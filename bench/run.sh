@@ -186,7 +186,7 @@ else
     mkdir "$mnt"
     truncate -s $((xfs_mib * 3 + 512))M "$work/xfs.img"
     if ! error=$(mkfs.xfs -q -m reflink=1 "$work/xfs.img" 2>&1 && mount -o loop "$work/xfs.img" "$mnt" 2>&1); then
-        xfs_skip="mounting a loop device failed ($(echo "$error" | head -1))"
+        xfs_skip="mounting a loop device failed (${error%%$'\n'*})"
     fi
 fi
 if [ -n "$xfs_skip" ]; then
@@ -208,7 +208,7 @@ fi
 # --- report --------------------------------------------------------------------
 
 echo
-echo "Machine: $(nproc) cores, $(uname -sr), $(df -T "$work" | awk 'NR == 2 { print $2 }') under $(dirname "$work"); page cache warm; $(cp --version | head -1); timed with $(hyperfine --version)."
+echo "Machine: $(nproc) cores, $(uname -sr), $(df -T "$work" | awk 'NR == 2 { print $2 }') under $(dirname "$work"); page cache warm; $(cp --version | sed -n 1p); timed with $(hyperfine --version)."
 echo
 echo "| Scenario | bytemend | baseline | ratio | bytemend peak memory | notes |"
 echo "|---|---|---|---|---|---|"
