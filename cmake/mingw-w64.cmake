@@ -13,4 +13,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# Debian's `wine` runs every program through Wine's 32-bit loader once that
+# is installed, and that loader is a 32-bit program, which some kernels
+# cannot start ("Exec format error"). A 64-bit program needs only the 64-bit
+# loader, so it is handed to that one directly where it is found.
+if(mingw_arch STREQUAL x86_64 AND EXISTS /usr/lib/wine/wine64)
+    set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+else()
+    set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+endif()
