@@ -53,8 +53,9 @@ bool check_location(const Input& input, const char* path, std::int64_t location)
     if (location >= 0 && location < input.length) {
         return true;
     }
-    std::printf("Location %lld is outside %s, which is %lld bytes long.\n",
-                static_cast<long long>(location), path, static_cast<long long>(input.length));
+    std::printf("Location %lld is outside %s, which is %lld byte%s long.\n",
+                static_cast<long long>(location), path, static_cast<long long>(input.length),
+                input.length == 1 ? "" : "s");
     return false;
 }
 

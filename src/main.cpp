@@ -19,12 +19,29 @@ namespace {
 constexpr const char* usage =
     " Bytemend, USAGE:\n inputfile.bin outfile.bin decimal_location values_to_write \n";
 
+// A location or value that is not a number is refused rather than read as
+// one: a hex editor's "0x1000" would otherwise patch byte 0, and a value of
+// "zz" or an empty argument would write 0x00, each reported as done.
 std::optional<std::int64_t> read_location(const char* text) {
     const auto location = parse_location(text);
-    if (!location) {
+    if (location) {
+        return location;
+    }
+    if (const auto hex = hex_location(text)) {
+        std::printf("Invalid decimal_location '%s': expected a decimal byte offset; %s is %lld.\n",
+                    text, text, static_cast<long long>(*hex));
+    } else {
         std::printf("Invalid decimal_location '%s': expected a decimal byte offset.\n", text);
     }
-    return location;
+    return std::nullopt;
+}
+
+std::optional<std::int32_t> read_value(const char* text) {
+    const auto value = parse_value(text);
+    if (!value) {
+        std::printf("Invalid values_to_write '%s': expected a hexadecimal value.\n", text);
+    }
+    return value;
 }
 
 }  // namespace
@@ -57,8 +74,11 @@ int main(int argc, char* argv[]) {
     if (!location) {
         return 1;
     }
-    const std::int32_t value = parse_value(argv[4]);
-    std::printf("Hexintval = %d . Adress = %lld . \n", value, static_cast<long long>(*location));
+    const auto value = read_value(argv[4]);
+    if (!value) {
+        return 1;
+    }
+    std::printf("Hexintval = %d . Adress = %lld . \n", *value, static_cast<long long>(*location));
     if (!check_location(*input, input_path, *location)) {
         return 1;
     }
@@ -67,7 +87,7 @@ int main(int argc, char* argv[]) {
     if (!output) {
         return 1;
     }
-    const auto byte = static_cast<unsigned char>(value);
+    const auto byte = static_cast<unsigned char>(*value);
     const bool written = output->same_as_input ? patch_in_place(*output, *location, byte)
                                                : copy_patched(*input, *output, *location, byte);
     if (!written || !close_output(*output)) {

@@ -1,25 +1,62 @@
 #include "numbers.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 
 namespace bytemend {
 
-std::optional<std::int64_t> parse_location(const char* text) {
-    char* end = nullptr;
-    errno = 0;
-    const long long location = std::strtoll(text, &end, 10);
-    if (end == text || errno == ERANGE) {
-        return std::nullopt;
+namespace {
+
+bool only_blanks(const char* text) {
+    while (std::isspace(static_cast<unsigned char>(*text))) {
+        ++text;
     }
-    return location;
+    return *text == '\0';
 }
 
-std::int32_t parse_value(const char* text) {
+// strtoll in `base`, when it reads a number that fits and nothing but blanks
+// follows it.
+std::optional<std::int64_t> whole_number(const char* text, int base) {
+    char* end = nullptr;
+    errno = 0;
+    const long long number = std::strtoll(text, &end, base);
+    if (end == text || errno == ERANGE || !only_blanks(end)) {
+        return std::nullopt;
+    }
+    return number;
+}
+
+}  // namespace
+
+std::optional<std::int64_t> parse_location(const char* text) {
+    // strtoll would also take a hexadecimal or octal prefix in base 0, but
+    // not in base 10: "0x10" stops after its "0", and is refused here.
+    return whole_number(text, 10);
+}
+
+std::optional<std::int64_t> hex_location(const char* text) {
+    const char* p = text;
+    while (std::isspace(static_cast<unsigned char>(*p))) {
+        ++p;
+    }
+    if (*p == '+' || *p == '-') {
+        ++p;
+    }
+    const bool prefixed = p[0] == '0' && (p[1] == 'x' || p[1] == 'X') &&
+                          std::isxdigit(static_cast<unsigned char>(p[2]));
+    return prefixed ? whole_number(text, 16) : std::nullopt;
+}
+
+std::optional<std::int32_t> parse_value(const char* text) {
+    char* end = nullptr;
     // long long is at least 64 bits wide, and it saturates at its own limits,
     // so clamping its result gives exactly what a 32-bit strtol returns.
-    const long long value = std::strtoll(text, nullptr, 16);
+    const long long value = std::strtoll(text, &end, 16);
+    if (end == text) {
+        return std::nullopt;
+    }
     return static_cast<std::int32_t>(std::clamp<long long>(value, INT32_MIN, INT32_MAX));
 }
 

@@ -5,15 +5,21 @@
 
 namespace bytemend {
 
-// Reads a byte offset as a "%d" scan would (leading blanks, an optional sign,
-// then digits up to the first non-digit) but 64 bits wide, so any byte of a
-// large image can be named. Nothing when no digit starts the text or the
-// number does not fit in 64 bits.
+// Reads a byte offset: optional blanks, an optional sign and decimal digits,
+// then nothing but blanks, so that a script's "7 " or "7\r" still reads as 7.
+// Nothing for any other text, such as "0x1000" or "1F00" as a hex editor
+// shows offsets, "1,024" or "12abc", which would name another byte, and for
+// a number that does not fit in 64 bits.
 std::optional<std::int64_t> parse_location(const char* text);
 
+// The number in a location typed in hexadecimal with its prefix ("0x1000",
+// "-0X10"), for the message that refuses it; nothing for any other text.
+std::optional<std::int64_t> hex_location(const char* text);
+
 // Reads the new value as strtol base 16 does where long is 32 bits: an
-// optional 0x prefix, trailing text ignored, no digits giving 0, and numbers
-// beyond the range saturating at INT32_MAX or INT32_MIN.
-std::int32_t parse_value(const char* text);
+// optional sign and 0x prefix, trailing text ignored, and numbers beyond the
+// range saturating at INT32_MAX or INT32_MIN. Nothing when no hexadecimal
+// digit starts it ("zz", or an empty argument), which strtol would read as 0.
+std::optional<std::int32_t> parse_value(const char* text);
 
 }  // namespace bytemend

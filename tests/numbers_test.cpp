@@ -7,18 +7,21 @@
 
 namespace {
 
+using bytemend::hex_location;
 using bytemend::parse_location;
 using bytemend::parse_value;
 
-TEST(ParseValue, ReadsHexLikeA32BitStrtol) {
+TEST(ParseValue, ReadsHexLikeA32BitStrtolButRefusesNoDigits) {
+    const auto none = std::nullopt;
     const struct {
         const char* text;
-        std::int32_t value;
+        std::optional<std::int32_t> value;
     } cases[] = {
         {"41", 65},           {"0x41", 65},          {"0X41", 65},       {" \t41", 65},
         {"+41", 65},          {"41zz", 65},          {"1FF", 511},       {"1ff", 511},
-        {"100", 256},         {"-1", -1},            {"-FF", -255},      {"zz", 0},
-        {"", 0},              {"0x", 0},             {"-", 0},           {"7FFFFFFF", INT32_MAX},
+        {"100", 256},         {"-1", -1},            {"-FF", -255},      {"zz", none},
+        {"", none},           {"0x", 0},             {"-", none},        {"g", none},
+        {" ", none},          {"0xg", 0},            {"7FFFFFFF", INT32_MAX},
         {"80000000", INT32_MAX}, {"FFFFFFFF", INT32_MAX}, {"123456789ABCDEF01", INT32_MAX},
         {"-80000000", INT32_MIN}, {"-FFFFFFFF", INT32_MIN}, {"-123456789ABCDEF01", INT32_MIN},
     };
@@ -27,13 +30,15 @@ TEST(ParseValue, ReadsHexLikeA32BitStrtol) {
     }
 }
 
-TEST(ParseLocation, ScansDecimalLikePercentDButWider) {
+TEST(ParseLocation, TakesOnlyADecimalNumberWithBlanksAround) {
     const struct {
         const char* text;
         std::optional<std::int64_t> location;
     } cases[] = {
         {"7", 7},          {"+7", 7},          {" 7", 7},          {"\t\n7", 7},
-        {"7th", 7},        {"0x10", 0},        {"-7", -7},         {"-0", 0},
+        {"7 ", 7},         {"7\r", 7},         {"7\r\n", 7},       {"-7", -7},
+        {"-0", 0},         {"7th", std::nullopt}, {"0x10", std::nullopt}, {"1F00", std::nullopt},
+        {"1,024", std::nullopt}, {"12abc", std::nullopt}, {"1.5", std::nullopt}, {"7 8", std::nullopt},
         {"4500000000", 4500000000},            {"9223372036854775807", INT64_MAX},
         {"-9223372036854775808", INT64_MIN},   {"", std::nullopt}, {" ", std::nullopt},
         {"abc", std::nullopt}, {"-", std::nullopt}, {"+-7", std::nullopt}, {"x7", std::nullopt},
@@ -41,6 +46,19 @@ TEST(ParseLocation, ScansDecimalLikePercentDButWider) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(parse_location(c.text), c.location) << "text '" << c.text << "'";
+    }
+}
+
+TEST(HexLocation, GivesTheNumberOnlyOfAPrefixedHexLocation) {
+    const struct {
+        const char* text;
+        std::optional<std::int64_t> number;
+    } cases[] = {
+        {"0x1000", 4096}, {" -0X10 ", -16}, {"0x1F00", 7936}, {"0x", std::nullopt},
+        {"1F00", std::nullopt}, {"0x10g", std::nullopt}, {"10", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(hex_location(c.text), c.number) << "text '" << c.text << "'";
     }
 }
 
