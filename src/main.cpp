@@ -1,7 +1,6 @@
 // bytemend: copy a file with exactly one byte replaced, or patch that byte in
 // place when the output is the input.
 
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -11,6 +10,7 @@
 #include "numbers.h"
 #include "output.h"
 #include "platform.h"
+#include "report.h"
 
 using namespace bytemend;
 
@@ -47,14 +47,7 @@ std::optional<std::int32_t> read_value(const char* text) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    // A pipe whose reader has gone, or a file grown past the size limit
-    // (ulimit -f), should fail the write (EPIPE, EFBIG) and be reported, not
-    // end the process silently with a signal.
-#if defined(SIGPIPE) && defined(SIGXFSZ)
-    std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGXFSZ, SIG_IGN);
-#endif
-    argv = arguments_as_typed(argc, argv);
+    argv = start_process(argc, argv);
     if (argv == nullptr) {
         std::fputs("Failed to allocate memory.\n", stdout);
         return 1;
@@ -65,6 +58,9 @@ int main(int argc, char* argv[]) {
     }
     const char* input_path = argv[1];
     const char* output_path = argv[2];
+    if (!report_has_a_place(input_path, output_path)) {
+        return 1;
+    }
 
     auto input = open_input(input_path);
     if (!input) {

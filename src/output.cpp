@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "report.h"
+
 namespace bytemend {
 
 namespace {
@@ -51,16 +53,6 @@ File open_for_writing(Output& output) {
     return open_file(output.path, O_WRONLY | O_BINARY);
 }
 
-// The report goes to standard output: written into the same file or pipe, it
-// would be mixed into the data. A terminal or /dev/null keeps nothing that
-// the report could spoil.
-bool is_standard_output(const Output& output) {
-    struct stat status {};
-    const int fd = ::fileno(stdout);
-    return !S_ISCHR(output.status.st_mode) && output.id && fd >= 0 &&
-           ::fstat(fd, &status) == 0 && file_id(fd, status) == output.id;
-}
-
 }  // namespace
 
 std::optional<Output> open_output(const char* path, const Input& input) {
@@ -74,8 +66,11 @@ std::optional<Output> open_output(const char* path, const Input& input) {
         // Decided on the open files, not their names, so that a hard link, a
         // symlink or another spelling of the path is recognised.
         output.id = file_id(output.file.get(), output.status);
-        if (is_standard_output(output)) {
-            std::printf("Cannot write %s: it is standard output, where the report goes.\n", path);
+        // The names were checked before the report; this catches a road
+        // to standard output that only the open file shows.
+        if (is_standard_output(output.id)) {
+            std::fprintf(stderr, "Cannot write %s: it is standard output, where the report goes.\n",
+                         path);
             return std::nullopt;
         }
         output.same_as_input = input.id && output.id && *input.id == *output.id;
@@ -113,7 +108,7 @@ void remove_unfinished(Output& output) {
     // Only while the name still stands for the file this run made: another
     // process may have put something else there meanwhile.
     const auto now = output.created && output.named ? path_id(output.name.data()) : std::nullopt;
-    if (now && now == output.id) {
+    if (now && output.id && now->same_identity(*output.id)) {
         remove_file(output.name.data());
     }
 }

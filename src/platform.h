@@ -26,18 +26,32 @@
 
 namespace bytemend {
 
-// What makes a file itself, whatever name or link reaches it.
+// What makes a file itself, whatever name or link reaches it, and the state
+// it is in. Two different files can share an identity: bindfs shows files of
+// a file system mounted inside its tree with its own device number, and Wine
+// gives every drive the volume serial 0. Their sizes and times still tell
+// them apart, so one file is one identity in one state.
 struct FileId {
     std::uint64_t volume = 0;
     std::uint64_t index = 0;
+    std::int64_t size = 0;
+    std::int64_t modified = 0;  // the data's last change, in the system's ticks
+    std::int64_t changed = 0;   // the last change of anything about the file
     bool operator==(const FileId&) const = default;
+    [[nodiscard]] bool same_identity(const FileId& other) const {
+        return volume == other.volume && index == other.index;
+    }
 };
 
-// The command's arguments as typed. Windows hands main its arguments in the
-// system's ANSI code page, which folds or loses the names it cannot show;
-// these come from the wide command line instead, in UTF-8. Nothing where
-// there is no memory for them.
-char** arguments_as_typed(int& argc, char** argv);
+// Sets the process up for one run, and gives the command's arguments as
+// typed. A standard descriptor that is closed is opened on the null device,
+// so that no file of the run takes its number and gets the report; signals
+// that would end a run silently (a pipe whose reader has gone, a file grown
+// past the size limit) become errors that are reported. Windows hands main
+// its arguments in the system's ANSI code page, which folds or loses the
+// names it cannot show; they come from the wide command line instead, in
+// UTF-8. Nothing where there is no memory for them.
+char** start_process(int& argc, char** argv);
 
 // Opens as open() does, any name whatever the system's code page.
 File open_file(const char* path, int flags, mode_t mode = 0);
@@ -51,6 +65,10 @@ std::optional<FileId> file_id(int fd, const struct stat& status);
 // The identity of what `path` names now, a symlink itself rather than its
 // target; nothing, with errno set, where it names nothing.
 std::optional<FileId> path_id(const char* path);
+
+// The identity of the file that opening `path` would reach, through any
+// symlinks; nothing where it reaches none.
+std::optional<FileId> target_id(const char* path);
 
 // Opens a file for reading. A FIFO without a writer is opened at once rather
 // than waited on, so that the caller can refuse it; a file under a lease is

@@ -6,22 +6,45 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 #include "platform.h"
 
 namespace bytemend {
 
-char** arguments_as_typed(int&, char** argv) {
+namespace {
+
+std::int64_t nanoseconds(const struct timespec& time) {
+    return std::int64_t{time.tv_sec} * 1000000000 + time.tv_nsec;
+}
+
+FileId id_of(const struct stat& status) {
+    // Two device nodes may stand for one disk: there the device is the file,
+    // and its number names it; the nodes' own times are not its state.
+    if (S_ISBLK(status.st_mode)) {
+        return FileId{.volume = UINT64_MAX, .index = static_cast<std::uint64_t>(status.st_rdev)};
+    }
+    return FileId{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
+                  status.st_size, nanoseconds(status.st_mtim), nanoseconds(status.st_ctim)};
+}
+
+}  // namespace
+
+char** start_process(int&, char** argv) {
+    for (int fd = 0; fd <= 2; ++fd) {
+        // open() takes the lowest free number, which is this one.
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        }
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     return argv;
 }
 
 std::optional<FileId> file_id(int, const struct stat& status) {
-    // Two device nodes may stand for one disk: there the device is the file.
-    if (S_ISBLK(status.st_mode)) {
-        return FileId{UINT64_MAX, static_cast<std::uint64_t>(status.st_rdev)};
-    }
-    return FileId{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+    return id_of(status);
 }
 
 std::optional<FileId> path_id(const char* path) {
@@ -29,7 +52,15 @@ std::optional<FileId> path_id(const char* path) {
     if (::lstat(path, &status) != 0) {
         return std::nullopt;
     }
-    return file_id(-1, status);
+    return id_of(status);
+}
+
+std::optional<FileId> target_id(const char* path) {
+    struct stat status {};
+    if (::stat(path, &status) != 0) {
+        return std::nullopt;
+    }
+    return id_of(status);
 }
 
 File open_for_reading(const char* path) {

@@ -90,14 +90,53 @@ bool widen(const char* path, WidePath& wide) {
     return true;
 }
 
-// The volume serial number and file index: Windows' st_ino is always 0.
+// The volume serial number and file index (Windows' st_ino is always 0),
+// with the size and the times of the last write and the last change.
 std::optional<FileId> handle_id(HANDLE handle) {
     BY_HANDLE_FILE_INFORMATION info{};
-    if (handle == INVALID_HANDLE_VALUE || GetFileInformationByHandle(handle, &info) == 0) {
+    FILE_BASIC_INFO times{};
+    if (handle == INVALID_HANDLE_VALUE || GetFileInformationByHandle(handle, &info) == 0 ||
+        GetFileInformationByHandleEx(handle, FileBasicInfo, &times, sizeof times) == 0) {
         return std::nullopt;
     }
     return FileId{info.dwVolumeSerialNumber,
-                  (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+                  (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow,
+                  static_cast<std::int64_t>((std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow),
+                  times.LastWriteTime.QuadPart, times.ChangeTime.QuadPart};
+}
+
+// The identity of what `path` reaches, or the link itself with `flags`
+// FILE_FLAG_OPEN_REPARSE_POINT. No access is asked and every sharing mode
+// allowed, so that this opens whatever else has the file open.
+std::optional<FileId> id_at(const char* path, DWORD flags) {
+    WidePath wide;
+    if (!widen(path, wide)) {
+        return std::nullopt;
+    }
+    const HANDLE handle = CreateFileW(wide.data(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        failed_with(GetLastError());
+        return std::nullopt;
+    }
+    const auto id = handle_id(handle);
+    CloseHandle(handle);
+    return id;
+}
+
+// A standard descriptor with no file behind it would be taken by the next
+// file opened.
+void open_standard_descriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::_get_osfhandle(fd) != -1 && ::_get_osfhandle(fd) != -2) {
+            continue;
+        }
+        const int null = ::_open("NUL", fd == 0 ? _O_RDONLY : _O_WRONLY);
+        if (null >= 0 && null != fd) {
+            ::_dup2(null, fd);
+            ::_close(null);
+        }
+    }
 }
 
 UINT console_code_page = 0;
@@ -128,7 +167,8 @@ bool make_read_only(HANDLE handle) {
 
 }  // namespace
 
-char** arguments_as_typed(int& argc, char** argv) {
+char** start_process(int& argc, char** argv) {
+    open_standard_descriptors();
     int count = 0;
     wchar_t** wide = nullptr;
     wchar_t** environment = nullptr;
@@ -177,23 +217,11 @@ std::optional<FileId> file_id(int fd, const struct stat&) {
 }
 
 std::optional<FileId> path_id(const char* path) {
-    WidePath wide;
-    if (!widen(path, wide)) {
-        return std::nullopt;
-    }
-    // No access asked and every sharing mode allowed, so that this opens
-    // whatever else has the file open; a link is looked at, not followed.
-    const HANDLE handle = CreateFileW(wide.data(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                      nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        failed_with(GetLastError());
-        return std::nullopt;
-    }
-    const auto id = handle_id(handle);
-    CloseHandle(handle);
-    return id;
+    return id_at(path, FILE_FLAG_OPEN_REPARSE_POINT);
+}
+
+std::optional<FileId> target_id(const char* path) {
+    return id_at(path, 0);
 }
 
 File open_for_reading(const char* path) {

@@ -36,6 +36,26 @@ struct Result {
     std::string err;
 };
 
+// One of the command's standard descriptors as a shell would set it:
+// "1<>in.bin" is {1, "in.bin", O_RDWR}, and no path closes it (">&-").
+struct Redirect {
+    int fd;
+    const char* path;
+    int flags;
+};
+using Redirects = std::vector<Redirect>;
+
+bool apply(const Redirects& redirects) {
+    for (const auto& r : redirects) {
+        const int file = r.path ? open(r.path, r.flags, 0600) : -1;
+        if (r.path ? file < 0 || dup2(file, r.fd) < 0 : close(r.fd) != 0) {
+            return false;
+        }
+        close(file);
+    }
+    return true;
+}
+
 #if defined(_WIN32)
 
 constexpr bool on_windows = true;
@@ -67,7 +87,8 @@ std::wstring quoted(const std::wstring& arg) {
 // which the child inherits as its descriptors 1 and 2. Killed once
 // kill_when answers true, if it ever does while the command runs.
 int spawn(const std::vector<std::string>& args, const std::string& out_path,
-          const std::string& err_path, FileLimit, const std::function<bool()>& kill_when) {
+          const std::string& err_path, const Redirects& redirects, FileLimit,
+          const std::function<bool()>& kill_when) {
     const std::wstring exe = command_path();
     std::vector<std::wstring> words{quoted(exe)};
     for (const auto& arg : args) {
@@ -80,6 +101,7 @@ int spawn(const std::vector<std::string>& args, const std::string& out_path,
     argv.push_back(nullptr);
     std::fflush(stdout);
     std::fflush(stderr);
+    const int saved_in = _dup(0);
     const int saved_out = _dup(1);
     const int saved_err = _dup(2);
     const int out = _open(out_path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, 0600);
@@ -88,7 +110,10 @@ int spawn(const std::vector<std::string>& args, const std::string& out_path,
     _dup2(err, 2);
     _close(out);
     _close(err);
+    apply(redirects);
     const auto process = reinterpret_cast<HANDLE>(_wspawnv(_P_NOWAIT, exe.c_str(), argv.data()));
+    _dup2(saved_in, 0);
+    _close(saved_in);
     _dup2(saved_out, 1);
     _dup2(saved_err, 2);
     _close(saved_out);
@@ -113,7 +138,8 @@ constexpr FileLimit no_limit = RLIM_INFINITY;
 // Files written beyond file_limit bytes fail with EFBIG, as on a full disk.
 // Never killed here: tests/faults.sh kills the command on Linux.
 int spawn(const std::vector<std::string>& args, const std::string& out_path,
-          const std::string& err_path, FileLimit file_limit, const std::function<bool()>&) {
+          const std::string& err_path, const Redirects& redirects, FileLimit file_limit,
+          const std::function<bool()>&) {
     std::vector<char*> argv{const_cast<char*>(BYTEMEND_EXE)};
     for (const auto& arg : args) {
         argv.push_back(const_cast<char*>(arg.c_str()));
@@ -124,7 +150,7 @@ int spawn(const std::vector<std::string>& args, const std::string& out_path,
         const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const rlimit limit{file_limit, file_limit};
-        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
+        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || !apply(redirects) ||
             setrlimit(RLIMIT_FSIZE, &limit) != 0) {
             _exit(127);
         }
@@ -143,11 +169,12 @@ int spawn(const std::vector<std::string>& args, const std::string& out_path,
 class Cli : public InTempDir {
 protected:
     Result run(const std::vector<std::string>& args, FileLimit file_limit = no_limit,
-               const std::function<bool()>& kill_when = [] { return false; }) {
+               const std::function<bool()>& kill_when = [] { return false; },
+               const Redirects& redirects = {}) {
         const std::string out_path = (root_ / "stdout").string();
         const std::string err_path = (root_ / "stderr").string();
         Result result;
-        result.status = spawn(args, out_path, err_path, file_limit, kill_when);
+        result.status = spawn(args, out_path, err_path, redirects, file_limit, kill_when);
         // Windows console programs end their lines with CR LF.
         result.out = read_file(out_path);
         result.out.erase(std::remove(result.out.begin(), result.out.end(), '\r'), result.out.end());
@@ -213,6 +240,8 @@ struct Case {
     std::function<void()> check = [] {};         // for files other than in.bin and out.bin
     bool on_full_disk = false;                   // needs BYTEMEND_FULL_DIR
     bool killed_midway = false;                  // killed once its new file shows
+    Redirects redirects = {};                    // standard descriptors set otherwise
+    std::string err = "";                        // standard error
 };
 
 // Shown in test names and failures instead of the object's bytes.
@@ -242,10 +271,10 @@ TEST_P(CliTable, Run) {
     c.setup();
     const size_t before = entries();
     const Result result =
-        run(c.args, no_limit, [&] { return c.killed_midway && entries() > before; });
+        run(c.args, no_limit, [&] { return c.killed_midway && entries() > before; }, c.redirects);
     EXPECT_EQ(result.out, on_windows && c.windows_out ? *c.windows_out : c.out);
     EXPECT_EQ(result.status, c.status);
-    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.err, c.err);
     EXPECT_EQ(read_file("in.bin"), c.input_after);
     if (c.output_after) {
         EXPECT_EQ(read_file("out.bin"), *c.output_after);
@@ -328,12 +357,37 @@ INSTANTIATE_TEST_SUITE_P(
              needs_links},
         Case{"EmptyOutputName", {"in.bin", "", "1", "41"},
              report(65, 1) + "Failed to open/create .\n", 1, sample, none},
-        Case{"StandardOutputByDevice", {"in.bin", "/dev/stdout", "1", "41"},
-             report(65, 1) + "Cannot write /dev/stdout: it is standard output, where the report goes.\n",
-             1, sample, none, [] {}, "Windows has no /dev/stdout"},
-        Case{"StandardOutputByName", {"in.bin", "../stdout", "1", "41"},
-             report(65, 1) + "Cannot write ../stdout: it is standard output, where the report goes.\n",
-             1, sample, none},
+        // Not a word into the data: the refusal goes to standard error.
+        Case{.name = "StandardOutputByDevice", .args = {"in.bin", "/dev/stdout", "1", "41"}, .out = "",
+             .status = 1, .input_after = sample, .output_after = none,
+             .windows_skip = "Windows has no /dev/stdout",
+             .err = "Cannot write /dev/stdout: it is standard output, where the report goes.\n"},
+        Case{.name = "StandardOutputByName", .args = {"in.bin", "../stdout", "1", "41"}, .out = "",
+             .status = 1, .input_after = sample, .output_after = none,
+             .err = "Cannot write ../stdout: it is standard output, where the report goes.\n"},
+        Case{.name = "StandardOutputReadWriteOnInput", .args = {"in.bin", "out.bin", "1", "41"},
+             .out = "", .status = 1, .input_after = sample, .output_after = none,
+             .redirects = {{1, "in.bin", O_RDWR}},
+             .err = "Cannot read in.bin: it is standard output, where the report goes.\n"},
+        Case{.name = "StandardOutputReadWriteInPlace", .args = {"in.bin", "in.bin", "1", "41"},
+             .out = "", .status = 1, .input_after = sample, .output_after = none,
+             .redirects = {{1, "in.bin", O_RDWR}},
+             .err = "Cannot write in.bin: it is standard output, where the report goes.\n"},
+        Case{.name = "StandardOutputAppendsToOutput", .args = {"in.bin", "out.bin", "1", "41"},
+             .out = "", .status = 1, .input_after = sample, .output_after = "old",
+             .setup = [] { write_file("out.bin", "old"); },
+             .redirects = {{1, "out.bin", O_WRONLY | O_APPEND}},
+             .err = "Cannot write out.bin: it is standard output, where the report goes.\n"},
+        // A closed descriptor is not taken by the input or the output.
+        Case{.name = "StandardOutputClosedInPlace", .args = {"in.bin", "in.bin", "1", "41"},
+             .out = "", .status = 0, .input_after = copied, .output_after = none,
+             .redirects = {{1, nullptr, 0}}},
+        Case{.name = "StandardInputAndOutputClosed", .args = {"in.bin", "out.bin", "1", "41"},
+             .out = "", .status = 0, .input_after = sample, .output_after = copied,
+             .redirects = {{0, nullptr, 0}, {1, nullptr, 0}}},
+        Case{.name = "StandardOutputFull", .args = {"in.bin", "out.bin", "1", "41"}, .out = "",
+             .status = 1, .input_after = sample, .output_after = copied,
+             .windows_skip = "Windows has no /dev/full", .redirects = {{1, "/dev/full", O_WRONLY}}},
         Case{"OutputFolderMissing", {"in.bin", "nodir/out.bin", "1", "41"},
              report(65, 1) + "Failed to open/create nodir/out.bin.\n", 1, sample, none},
         Case{"OutputCannotBeWritten", {"in.bin", "/dev/full", "1", "41"},
