@@ -116,14 +116,23 @@ bool copy_extent(const Input& input, const Output& output, Extent extent, bool& 
 }
 
 // Makes what the output held from start to end read as zeros, where the input
-// has a hole: a hole too where the file system can punch one, written zeros
-// where it cannot. Past the output's old end there is nothing to clear.
-bool clear(const Output& output, std::int64_t start, std::int64_t end) {
-    end = std::min<std::int64_t>(end, output.status.st_size);
-    if (start >= end) {
+// has a hole: a hole too where the file system can punch one, zeros written
+// over the output's data where it cannot. Past the output's old end there is
+// nothing to clear. `last` says that no data of the input follows.
+bool clear(const Output& output, std::int64_t start, std::int64_t end, bool last) {
+    const std::int64_t old_end = output.status.st_size;
+    const std::int64_t held = std::min(end, old_end);
+    if (start >= held) {
         return true;
     }
-    switch (punch_hole(output.file.get(), start, end - start)) {
+    // Past the old end there is nothing, and past the input's end the cut to
+    // length takes everything: there the punch goes on to a block boundary,
+    // or the block it stops in stays allocated, holding only zeros. Inside
+    // the input it stops where the data starts, which is the input's own
+    // block boundary.
+    const std::int64_t block = std::max<std::int64_t>(output.status.st_blksize, 1);
+    const std::int64_t punch_end = held < end || last ? (held + block - 1) / block * block : held;
+    switch (punch_hole(output.file.get(), start, punch_end - start)) {
     case FastPath::done:
         return true;
     case FastPath::unsupported:
@@ -136,12 +145,17 @@ bool clear(const Output& output, std::int64_t start, std::int64_t end) {
     if (!zeros) {
         return false;
     }
-    if (::lseek(output.file.get(), start, SEEK_SET) < 0) {
-        return write_failed(output);
-    }
-    for (std::int64_t offset = start; offset < end; offset += chunk) {
-        if (!write_all(output, zeros.get(), static_cast<size_t>(std::min(chunk, end - offset)))) {
-            return false;
+    // Only over the output's data: its own holes read as zeros already.
+    for (auto data = next_data(output.file.get(), start, held); data;
+         data = next_data(output.file.get(), data->end, held)) {
+        if (::lseek(output.file.get(), data->start, SEEK_SET) < 0) {
+            return write_failed(output);
+        }
+        for (std::int64_t offset = data->start; offset < data->end; offset += chunk) {
+            const auto size = static_cast<size_t>(std::min(chunk, data->end - offset));
+            if (!write_all(output, zeros.get(), size)) {
+                return false;
+            }
         }
     }
     return true;
@@ -155,7 +169,7 @@ bool copy_data(const Input& input, const Output& output, std::int64_t location,
     bool in_kernel = true;
     std::int64_t from = 0;
     while (const auto extent = next_data(input.file.get(), from, input.length)) {
-        if (!clear(output, from, extent->start) ||
+        if (!clear(output, from, extent->start, false) ||
             !copy_extent(input, output, *extent, in_kernel, location, byte)) {
             return false;
         }
@@ -165,7 +179,7 @@ bool copy_data(const Input& input, const Output& output, std::int64_t location,
     if (::lseek(input.file.get(), 0, SEEK_END) < input.length) {
         return read_failed();
     }
-    return clear(output, from, input.length);
+    return clear(output, from, input.length, true);
 }
 
 }  // namespace
@@ -197,9 +211,14 @@ bool copy_patched(const Input& input, const Output& output, std::int64_t locatio
     if (!copied) {
         return false;
     }
-    // The input's length, ending in a hole if the input does; an older,
-    // longer output loses its tail only now.
-    if (::ftruncate(output.file.get(), input.length) != 0) {
+    // The length is set only where the data did not set it: an input that
+    // ends in a hole, or an older, longer output, which loses its tail only
+    // now. Set ahead of data that has not reached the disk, a length is
+    // what a crash leaves as a file of zeros that looks complete; and on
+    // XFS it would unshare a reflinked last block.
+    struct stat now {};
+    if (::fstat(output.file.get(), &now) != 0 ||
+        (now.st_size != input.length && ::ftruncate(output.file.get(), input.length) != 0)) {
         return write_failed(output);
     }
     return patch_in_place(output, location, byte);

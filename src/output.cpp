@@ -87,6 +87,12 @@ std::optional<Output> open_output(const char* path, const Input& input) {
 }
 
 bool close_output(Output& output) {
+    // A file that was there before is overwritten in place, never emptied:
+    // its new data is sent to the disk now, as it would be for cp's.
+    if (!output.created && !start_writeback(output.file.get())) {
+        std::printf("Failed to write %s: %s.\n", output.path, std::strerror(errno));
+        return false;
+    }
     if (!output.named) {
         if (!give_name(output.file.get(), output.name.data(), output.mode)) {
             std::printf("Failed to create %s: %s.\n", output.path, std::strerror(errno));

@@ -103,6 +103,13 @@ bool give_name(int fd, const char* path, mode_t mode);
 // possible, and for two names of one file, where the kernel refuses it.
 bool clone_file(int in, int out);
 
+// Starts writing the file's changed data to its disk, and does not wait for
+// it. A file overwritten in place is otherwise written out whenever the
+// system gets round to it, so that a crash soon after leaves its old data,
+// where ext4 writes out cp's file, truncated first, as it is closed. False,
+// with errno set, only where writing failed.
+bool start_writeback(int fd);
+
 // What a fast path of the system's own did.
 enum class FastPath {
     done,         // all of it

@@ -66,6 +66,11 @@ bool give_name(int fd, const char* path, mode_t) {
     return errno == ENOENT && ::linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0;
 }
 
+bool start_writeback(int fd) {
+    // A pipe or a terminal has nothing to write back (ESPIPE, EINVAL).
+    return ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE) == 0 || (errno != EIO && errno != ENOSPC);
+}
+
 bool clone_file(int in, int out) {
     return ::ioctl(out, FICLONE, in) == 0;
 }

@@ -35,7 +35,9 @@ report="Hexintval = 65 . Adress = 1000 . "
 # unnamed files, so out.bin is made by name), nomem (buf, with no memory to
 # be had once the fault is injected), old (old.bin exists and is
 # overwritten), inplace; and, run for real: full, ulimit, kill, killlink
-# (through link.bin, a dangling symlink to out.bin), overlay and overlay-back
+# (through link.bin, a dangling symlink to out.bin), crash (out.bin made
+# and old.bin and short.bin overwritten on ext4, whose image is then copied
+# as a power loss would leave it), overlay and overlay-back
 # (an overlay's upper and merged names of in.bin as input and output, and the
 # other way round), loop (in.bin's loop device as input, in.bin as output),
 # pipe (/dev/stdout as output, stdout a pipe). "which call" picks the first call of that name whose
@@ -59,7 +61,7 @@ kernel copy ENOSYS       | new     | copy_file_range | .                        
 kernel copy EIO          | new     | copy_file_range | .                          | error=EIO            | 1 | R+Failed to write out.bin: Input/output error.
 kernel copy returns 0    | new     | copy_file_range | .                          | retval=0:when=@+     | 0 | R+Done
 input length recheck     | new     | lseek           | SEEK_END                   | error=EIO            | 1 | R+Failed to read file.
-output length            | new     | ftruncate       | 1048583                    | error=EFBIG          | 1 | R+Failed to write out.bin: File too large.
+output length check      | new     | newfstatat      | copy_file_range >> .       | error=EIO            | 1 | R+Failed to write out.bin: Input/output error.
 byte write               | new     | pwrite64        | "A", 1, 1000               | error=EIO            | 1 | R+Failed to write out.bin: Input/output error.
 naming, name taken       | new     | linkat          | out\.bin                   | error=EEXIST         | 1 | R+Failed to create out.bin: File exists.
 output close             | new     | close           | linkat >> ^close           | error=EIO            | 1 | R+Failed to close out.bin: Input/output error.
@@ -77,6 +79,7 @@ old output copy          | old     | copy_file_range | .                        
 old output hole unpunched| old     | fallocate       | .                          | error=EOPNOTSUPP     | 0 | R+Done
 old output hole punch    | old     | fallocate       | .                          | error=EIO            | 1 | R+Failed to write old.bin: Input/output error.
 old output cut to length | old     | ftruncate       | 1048583                    | error=EIO            | 1 | R+Failed to write old.bin: Input/output error.
+old output writeback     | old     | sync_file_range | .                          | error=EIO            | 1 | R+Failed to write old.bin: Input/output error.
 old output close         | old     | close           | pwrite64 >> ^close         | error=EIO            | 1 | R+Failed to close old.bin: Input/output error.
 in place open            | inplace | openat          | "in\.bin", O_WRONLY        | error=EACCES         | 1 | R+Failed to open/create in.bin.
 in place write           | inplace | pwrite64        | "A", 1, 1000               | error=EIO            | 1 | R+Failed to write in.bin: Input/output error.
@@ -89,6 +92,7 @@ killed midway, symlink   | killlink | -              | -                        
 overlay, upper to merged | overlay | -               | -                          | -                    | 0 | R+Done
 overlay, merged to upper | overlay-back | -          | -                          | -                    | 0 | R+Done
 loop device to its file  | loop    | -               | -                          | -                    | 0 | R+Done
+power lost after Done    | crash   | -               | -                          | -                    | 0 | R+Done
 stdout a pipe            | pipe    | -               | -                          | -                    | 1 | E+Cannot write /dev/stdout: it is standard output, where the report goes.
 EOF
 )
@@ -195,6 +199,39 @@ while IFS='|' read -r name mode call which fault want last; do
             skip "cannot mount an overlay in a namespace of our own here"
             continue
         fi
+        ;;
+    crash)
+        # The image as a power loss leaves it: copied once the journal has
+        # committed (every 5 s) and before writeback (after 30 s).
+        truncate -s 64M crash.img
+        mkdir -p mnt
+        if ! { mkfs.ext4 -q crash.img && mount -o loop crash.img mnt; } 2>/dev/null; then
+            skip "cannot mount an ext4 image on a loop device here (needs root)"
+            continue
+        fi
+        cp in.bin mnt/in.bin
+        cp old-original.bin mnt/old.bin
+        head -c 524288 old-original.bin >mnt/short.bin
+        sync
+        "$exe" mnt/in.bin mnt/out.bin 1000 41 >stdout 2>stderr
+        status=$?
+        for old in old short; do
+            "$exe" mnt/in.bin mnt/$old.bin 1000 41 >/dev/null || fail "could not overwrite $old.bin"
+        done
+        sleep 6
+        cp crash.img crashed.img
+        umount mnt
+        e2fsck -fy crashed.img >/dev/null 2>&1
+        mount -o loop crashed.img mnt
+        # A new output may be missing or empty, but never the input's
+        # length of something else; an overwritten one has the new data.
+        [ ! -e mnt/out.bin ] || [ ! -s mnt/out.bin ] || cmp -s mnt/out.bin expected.bin ||
+            fail "out.bin survived the crash looking complete, but is not the copy"
+        for old in old short; do
+            cmp -s mnt/$old.bin expected.bin || fail "$old.bin does not hold the new data after the crash"
+        done
+        umount mnt
+        rm -f crash.img crashed.img
         ;;
     loop)
         if ! device=$(losetup -f --show in.bin 2>/dev/null); then
