@@ -29,6 +29,7 @@ std::optional<std::int64_t> measure(int fd, const struct stat& status) {
 
 std::optional<Input> open_input(const char* path) {
     Input input;
+    input.path = path;
     input.file = open_for_reading(path);
     if (!input.file) {
         std::printf("Error opening %s for reading.\n", path);

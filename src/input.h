@@ -14,6 +14,7 @@ namespace bytemend {
 // nothing; the caller only has to stop.
 
 struct Input {
+    const char* path = nullptr;  // as typed, for the messages
     File file;
     struct stat status {};
     std::int64_t length = 0;

@@ -53,6 +53,34 @@ File open_for_writing(Output& output) {
     return open_file(output.path, O_WRONLY | O_BINARY);
 }
 
+// What the open file shows of a file: all of a regular file, or a loop
+// device's window on its backing file.
+std::optional<Window> window_of(const File& file, const struct stat& status,
+                                const std::optional<FileId>& id) {
+    if (S_ISREG(status.st_mode)) {
+        return id ? std::optional<Window>({*id, 0, status.st_size}) : std::nullopt;
+    }
+    return device_window(file.get(), status);
+}
+
+// A loop device and its backing file, or two loop devices on one file, are
+// one file by a road that identity cannot see. Where both show the same
+// stretch, each byte is at the same offset in both; elsewhere a copy from
+// one to the other would shift or cut the data as it went.
+enum class Road { apart, same, shifted };
+
+Road road_between(const Input& input, const Output& output) {
+    if (!S_ISBLK(input.status.st_mode) && !S_ISBLK(output.status.st_mode)) {
+        return Road::apart;
+    }
+    const auto in = window_of(input.file, input.status, input.id);
+    const auto out = window_of(output.file, output.status, output.id);
+    if (!in || !out || !in->file.same_identity(out->file)) {
+        return Road::apart;
+    }
+    return in->offset == out->offset && in->length == out->length ? Road::same : Road::shifted;
+}
+
 }  // namespace
 
 std::optional<Output> open_output(const char* path, const Input& input) {
@@ -73,7 +101,13 @@ std::optional<Output> open_output(const char* path, const Input& input) {
                          path);
             return std::nullopt;
         }
-        output.same_as_input = input.id && output.id && *input.id == *output.id;
+        const Road road = road_between(input, output);
+        if (road == Road::shifted) {
+            std::printf("Cannot copy %s to %s: one is a loop device on the other, which it does "
+                        "not show byte for byte.\n", input.path, path);
+            return std::nullopt;
+        }
+        output.same_as_input = road == Road::same || (input.id && output.id && *input.id == *output.id);
         return output;
     }
     // Without its identity the file cannot be checked before removal; made

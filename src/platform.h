@@ -70,6 +70,17 @@ std::optional<FileId> path_id(const char* path);
 // symlinks; nothing where it reaches none.
 std::optional<FileId> target_id(const char* path);
 
+// The stretch of a file that a block device shows, where the system tells: a
+// loop device's backing file, from where the device (or its partition)
+// starts in it, for the device's length. Nothing for any other file, and for
+// devices stacked any other way.
+struct Window {
+    FileId file;
+    std::int64_t offset = 0;
+    std::int64_t length = 0;
+};
+std::optional<Window> device_window(int fd, const struct stat& status);
+
 // Opens a file for reading. A FIFO without a writer is opened at once rather
 // than waited on, so that the caller can refuse it; a file under a lease is
 // waited on until the lease holder lets go, as any program's open would.

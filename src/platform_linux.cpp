@@ -3,7 +3,9 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <linux/loop.h>
 #include <sys/ioctl.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -64,6 +66,31 @@ bool give_name(int fd, const char* path, mode_t) {
         return true;
     }
     return errno == ENOENT && ::linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0;
+}
+
+std::optional<Window> device_window(int fd, const struct stat& status) {
+    // A partition's descriptor answers for the loop device it is part of.
+    loop_info64 loop{};
+    std::uint64_t length = 0;
+    if (!S_ISBLK(status.st_mode) || ::ioctl(fd, LOOP_GET_STATUS64, &loop) != 0 ||
+        ::ioctl(fd, BLKGETSIZE64, &length) != 0) {
+        return std::nullopt;
+    }
+    Window window{.file = {.volume = loop.lo_device, .index = loop.lo_inode},
+                  .offset = static_cast<std::int64_t>(loop.lo_offset),
+                  .length = static_cast<std::int64_t>(length)};
+    // A partition starts further in, by its first sector of 512 bytes.
+    char name[64];
+    std::snprintf(name, sizeof name, "/sys/dev/block/%u:%u/start", major(status.st_rdev),
+                  minor(status.st_rdev));
+    if (std::FILE* start = std::fopen(name, "r")) {
+        long long sector = 0;
+        if (std::fscanf(start, "%lld", &sector) == 1) {
+            window.offset += sector * 512;
+        }
+        std::fclose(start);
+    }
+    return window;
 }
 
 bool start_writeback(int fd) {

@@ -22,6 +22,10 @@ bool start_writeback(int) {
     return true;
 }
 
+std::optional<Window> device_window(int, const struct stat&) {
+    return std::nullopt;
+}
+
 bool clone_file(int, int) {
     return false;
 }

@@ -322,6 +322,10 @@ bool give_name(int fd, const char* path, mode_t mode) {
     return true;
 }
 
+std::optional<Window> device_window(int, const struct stat&) {
+    return std::nullopt;
+}
+
 // FlushFileBuffers waits for all of it, which is far dearer than a start.
 bool start_writeback(int) {
     return true;

@@ -39,7 +39,10 @@ report="Hexintval = 65 . Adress = 1000 . "
 # and old.bin and short.bin overwritten on ext4, whose image is then copied
 # as a power loss would leave it), overlay and overlay-back
 # (an overlay's upper and merged names of in.bin as input and output, and the
-# other way round), loop (in.bin's loop device as input, in.bin as output),
+# other way round), loop (in.bin's loop device as input, in.bin as output;
+# loop-unaligned with in.bin not a whole number of sectors, loop-offset and
+# loop-limit with the device at 4 KiB into in.bin or cut at 512 KiB, and
+# -back the other way round; DEV in the last line stands for the device),
 # pipe (/dev/stdout as output, stdout a pipe). "which call" picks the first call of that name whose
 # trace line matches; "A >> B" the first matching B after one matching A. The
 # fault goes to that call, or with when=@+ to it and every later one. "R+"
@@ -92,6 +95,10 @@ killed midway, symlink   | killlink | -              | -                        
 overlay, upper to merged | overlay | -               | -                          | -                    | 0 | R+Done
 overlay, merged to upper | overlay-back | -          | -                          | -                    | 0 | R+Done
 loop device to its file  | loop    | -               | -                          | -                    | 0 | R+Done
+loop, file not in sectors| loop-unaligned | -        | -                          | -                    | 1 | R+Cannot copy DEV to in.bin: one is a loop device on the other, which it does not show byte for byte.
+loop at an offset        | loop-offset | -           | -                          | -                    | 1 | R+Cannot copy DEV to in.bin: one is a loop device on the other, which it does not show byte for byte.
+loop with a size limit   | loop-limit | -            | -                          | -                    | 1 | R+Cannot copy DEV to in.bin: one is a loop device on the other, which it does not show byte for byte.
+file to its offset loop  | loop-offset-back | -      | -                          | -                    | 1 | R+Cannot copy in.bin to DEV: one is a loop device on the other, which it does not show byte for byte.
 power lost after Done    | crash   | -               | -                          | -                    | 0 | R+Done
 stdout a pipe            | pipe    | -               | -                          | -                    | 1 | E+Cannot write /dev/stdout: it is standard output, where the report goes.
 EOF
@@ -115,13 +122,13 @@ trim() {
 # The files as each run must find them: the input whole, no output, and
 # old.bin there before when the row overwrites it.
 fresh_files() {
-    rm -f in.bin out.bin old.bin link.bin
+    rm -f in.bin out.bin old.bin link.bin before.bin
     cp original.bin in.bin
     case $mode in
     old) cp old-original.bin old.bin ;;
     killlink) ln -s out.bin link.bin ;;
     # A loop device holds whole sectors of its file.
-    loop) truncate -s 1048576 in.bin ;;
+    loop | loop-offset* | loop-limit) truncate -s 1048576 in.bin ;;
     esac
 }
 
@@ -233,14 +240,23 @@ while IFS='|' read -r name mode call which fault want last; do
         umount mnt
         rm -f crash.img crashed.img
         ;;
-    loop)
-        if ! device=$(losetup -f --show in.bin 2>/dev/null); then
+    loop*)
+        cp in.bin before.bin
+        options=()
+        case $mode in
+        loop-offset*) options=(-o 4096) ;;
+        loop-limit) options=(--sizelimit 524288) ;;
+        esac
+        if ! device=$(losetup -f --show "${options[@]}" in.bin 2>/dev/null); then
             skip "cannot set up a loop device here (needs root and losetup)"
             continue
         fi
-        "$exe" "$device" in.bin 1000 41 >stdout 2>stderr
+        args=("$device" in.bin 1000 41)
+        [[ $mode == *-back ]] && args=(in.bin "$device" 1000 41)
+        "$exe" "${args[@]}" >stdout 2>stderr
         status=$?
         losetup -d "$device"
+        last=${last//DEV/$device}
         ;;
     pipe)
         "$exe" "${args[@]}" 2>stderr | cat >stdout
@@ -298,6 +314,7 @@ while IFS='|' read -r name mode call which fault want last; do
         fi
         ;;
     loop) cmp -s in.bin <(head -c 1048576 expected.bin) || fail "in.bin is not patched, or changed beyond its byte" ;;
+    loop-*) cmp -s in.bin before.bin || fail "in.bin changed" ;;
     *) cmp -s in.bin original.bin || fail "the input changed" ;;
     esac
     case $mode in
