@@ -126,12 +126,13 @@ bool clear(const Output& output, std::int64_t start, std::int64_t end, bool last
         return true;
     }
     // Past the old end there is nothing, and past the input's end the cut to
-    // length takes everything: there the punch goes on to a block boundary,
-    // or the block it stops in stays allocated, holding only zeros. Inside
-    // the input it stops where the data starts, which is the input's own
-    // block boundary.
-    const std::int64_t block = std::max<std::int64_t>(output.status.st_blksize, 1);
-    const std::int64_t punch_end = held < end || last ? (held + block - 1) / block * block : held;
+    // length takes everything: there the punch goes on to a boundary of the
+    // largest block a file system uses, or the block it stops in stays
+    // allocated, holding only zeros. Inside the input it stops where the
+    // data starts, at the input's own block boundary.
+    constexpr std::int64_t largest_block = 64 * 1024;
+    const std::int64_t punch_end =
+        held < end || last ? (held + largest_block - 1) / largest_block * largest_block : held;
     switch (punch_hole(output.file.get(), start, punch_end - start)) {
     case FastPath::done:
         return true;

@@ -50,13 +50,21 @@ std::optional<std::int64_t> hex_location(const char* text) {
 }
 
 std::optional<std::int32_t> parse_value(const char* text) {
-    char* end = nullptr;
-    // long long is at least 64 bits wide, and it saturates at its own limits,
-    // so clamping its result gives exactly what a 32-bit strtol returns.
-    const long long value = std::strtoll(text, &end, 16);
-    if (end == text) {
+    // Whether a digit starts it is seen here rather than from strtoll's end:
+    // C runtimes differ over "0x" with no digit after it.
+    const char* digits = text;
+    while (std::isspace(static_cast<unsigned char>(*digits))) {
+        ++digits;
+    }
+    if (*digits == '+' || *digits == '-') {
+        ++digits;
+    }
+    if (!std::isxdigit(static_cast<unsigned char>(*digits))) {
         return std::nullopt;
     }
+    // long long is at least 64 bits wide, and it saturates at its own limits,
+    // so clamping its result gives exactly what a 32-bit strtol returns.
+    const long long value = std::strtoll(text, nullptr, 16);
     return static_cast<std::int32_t>(std::clamp<long long>(value, INT32_MIN, INT32_MAX));
 }
 

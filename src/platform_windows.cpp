@@ -124,21 +124,6 @@ std::optional<FileId> id_at(const char* path, DWORD flags) {
     return id;
 }
 
-// A standard descriptor with no file behind it would be taken by the next
-// file opened.
-void open_standard_descriptors() {
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (::_get_osfhandle(fd) != -1 && ::_get_osfhandle(fd) != -2) {
-            continue;
-        }
-        const int null = ::_open("NUL", fd == 0 ? _O_RDONLY : _O_WRONLY);
-        if (null >= 0 && null != fd) {
-            ::_dup2(null, fd);
-            ::_close(null);
-        }
-    }
-}
-
 UINT console_code_page = 0;
 
 void restore_console() {
@@ -167,8 +152,10 @@ bool make_read_only(HANDLE handle) {
 
 }  // namespace
 
+// A standard descriptor with no file behind it stays taken here (the C
+// runtime marks it -2), so no file of the run gets its number; nothing
+// printed there reaches anyone, and the run ends with status 1.
 char** start_process(int& argc, char** argv) {
-    open_standard_descriptors();
     int count = 0;
     wchar_t** wide = nullptr;
     wchar_t** environment = nullptr;
