@@ -45,7 +45,7 @@ bool read_failed() {
 // Writes at the output's position, which moves on.
 bool write_all(const Output& output, const unsigned char* data, size_t size) {
     while (size > 0) {
-        const ssize_t written = ::write(output.file.get(), data, size);
+        const ssize_t written = ::write(output.fd(), data, size);
         if (written < 0 && errno == EINTR) {
             continue;
         }
@@ -57,6 +57,54 @@ bool write_all(const Output& output, const unsigned char* data, size_t size) {
         }
         data += written;
         size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+// Writes at `offset`, leaving the output's position where it was.
+bool write_all_at(const Output& output, const unsigned char* data, size_t size, std::int64_t offset) {
+    while (size > 0) {
+        const ssize_t written = write_at(output.fd(), data, size, offset);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            if (written == 0) {
+                errno = EIO;
+            }
+            return write_failed(output);
+        }
+        data += written;
+        size -= static_cast<size_t>(written);
+        offset += written;
+    }
+    return true;
+}
+
+// Writes zeros over the bytes of the output from `offset` that `buffer`
+// holds, of `size` bytes, where they are not zeros already: a run of whole
+// blocks at a time, so that a block that is a hole stays one.
+bool zero_what_is_not(const Output& output, unsigned char* buffer, size_t size, std::int64_t offset) {
+    constexpr size_t block = 4096;
+    const auto is_zero = [&](size_t at) {
+        const size_t end = std::min(size, at + block);
+        return std::all_of(buffer + at, buffer + end, [](unsigned char c) { return c == 0; });
+    };
+    for (size_t at = 0; at < size;) {
+        if (is_zero(at)) {
+            at += block;
+            continue;
+        }
+        size_t end = at;
+        while (end < size && !is_zero(end)) {
+            end += block;
+        }
+        end = std::min(end, size);
+        std::memset(buffer + at, 0, end - at);
+        if (!write_all_at(output, buffer + at, end - at, offset + static_cast<std::int64_t>(at))) {
+            return false;
+        }
+        at = end;
     }
     return true;
 }
@@ -96,7 +144,7 @@ bool copy_through_buffer(const Input& input, const Output& output, Extent extent
 bool copy_extent(const Input& input, const Output& output, Extent extent, bool& in_kernel,
                  std::int64_t location, unsigned char byte) {
     if (in_kernel) {
-        switch (kernel_copy(input.file.get(), output.file.get(), extent.start,
+        switch (kernel_copy(input.file.get(), output.fd(), extent.start,
                             extent.end - extent.start)) {
         case FastPath::done:
             return true;
@@ -109,7 +157,7 @@ bool copy_extent(const Input& input, const Output& output, Extent extent, bool& 
             return write_failed(output);
         }
     }
-    if (::lseek(output.file.get(), extent.start, SEEK_SET) < 0) {
+    if (::lseek(output.fd(), extent.start, SEEK_SET) < 0) {
         return write_failed(output);
     }
     return copy_through_buffer(input, output, extent, location, byte);
@@ -130,10 +178,10 @@ bool clear(const Output& output, std::int64_t start, std::int64_t end, bool last
     // largest block a file system uses, or the block it stops in stays
     // allocated, holding only zeros. Inside the input it stops where the
     // data starts, at the input's own block boundary.
-    constexpr std::int64_t largest_block = 64 * 1024;
+    constexpr std::int64_t largest_block = std::int64_t{64} * 1024;
     const std::int64_t punch_end =
         held < end || last ? (held + largest_block - 1) / largest_block * largest_block : held;
-    switch (punch_hole(output.file.get(), start, punch_end - start)) {
+    switch (punch_hole(output.fd(), start, punch_end - start)) {
     case FastPath::done:
         return true;
     case FastPath::unsupported:
@@ -142,19 +190,22 @@ bool clear(const Output& output, std::int64_t start, std::int64_t end, bool last
     case FastPath::failed:
         return write_failed(output);
     }
-    const Buffer zeros = allocate(true);
-    if (!zeros) {
+    // Zeros only where the output holds something else: over its data, not
+    // its holes, and there only over bytes that do not read as zeros, which
+    // keeps holes that a file system cannot even report (FUSE) holes. An
+    // output that cannot be read back gets zeros over all its data.
+    const Buffer buffer = allocate(false);
+    if (!buffer) {
         return false;
     }
-    // Only over the output's data: its own holes read as zeros already.
-    for (auto data = next_data(output.file.get(), start, held); data;
-         data = next_data(output.file.get(), data->end, held)) {
-        if (::lseek(output.file.get(), data->start, SEEK_SET) < 0) {
-            return write_failed(output);
-        }
+    for (auto data = next_data(output.fd(), start, held); data;
+         data = next_data(output.fd(), data->end, held)) {
         for (std::int64_t offset = data->start; offset < data->end; offset += chunk) {
             const auto size = static_cast<size_t>(std::min(chunk, data->end - offset));
-            if (!write_all(output, zeros.get(), size)) {
+            if (read_at(output.fd(), buffer.get(), size, offset) != static_cast<ssize_t>(size)) {
+                std::memset(buffer.get(), 0xff, size);
+            }
+            if (!zero_what_is_not(output, buffer.get(), size, offset)) {
                 return false;
             }
         }
@@ -186,17 +237,7 @@ bool copy_data(const Input& input, const Output& output, std::int64_t location,
 }  // namespace
 
 bool patch_in_place(const Output& output, std::int64_t location, unsigned char byte) {
-    ssize_t written = 0;
-    do {
-        written = write_at(output.file.get(), &byte, 1, location);
-    } while (written < 0 && errno == EINTR);
-    if (written != 1) {
-        if (written == 0) {
-            errno = EIO;
-        }
-        return write_failed(output);
-    }
-    return true;
+    return write_all_at(output, &byte, 1, location);
 }
 
 bool copy_patched(const Input& input, const Output& output, std::int64_t location,
@@ -207,7 +248,7 @@ bool copy_patched(const Input& input, const Output& output, std::int64_t locatio
     if (!S_ISREG(output.status.st_mode)) {
         return stream_copy(input, output, location, byte);
     }
-    const bool copied = clone_file(input.file.get(), output.file.get()) ||
+    const bool copied = clone_file(input.file.get(), output.fd()) ||
                         copy_data(input, output, location, byte);
     if (!copied) {
         return false;
@@ -218,8 +259,8 @@ bool copy_patched(const Input& input, const Output& output, std::int64_t locatio
     // what a crash leaves as a file of zeros that looks complete; and on
     // XFS it would unshare a reflinked last block.
     struct stat now {};
-    if (::fstat(output.file.get(), &now) != 0 ||
-        (now.st_size != input.length && ::ftruncate(output.file.get(), input.length) != 0)) {
+    if (::fstat(output.fd(), &now) != 0 ||
+        (now.st_size != input.length && ::ftruncate(output.fd(), input.length) != 0)) {
         return write_failed(output);
     }
     return patch_in_place(output, location, byte);

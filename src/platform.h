@@ -93,20 +93,17 @@ ssize_t write_at(int fd, const void* data, size_t size, std::int64_t offset);
 // Room for a file name with its end: the longest path Linux takes.
 constexpr std::size_t name_room = 4096;
 
-// Turns `name`, in a buffer of `room` bytes, into where a new file of that
-// name would be made: the end of its chain of symlinks, each relative to its
-// own folder, or the name itself. False, with errno set, past 40 links
-// (ELOOP), as the system gives up there too, or for a name past the room.
-bool follow_links(char* name, std::size_t room);
-
 // Opens a new file with no name yet, for writing, in the folder where `path`
 // would be, so that a run that dies midway leaves nothing behind. A closed
 // File where the system or the file system cannot.
 File open_unnamed(const char* path, mode_t mode);
 
-// Gives the file from open_unnamed its name, and the permissions in `mode`
-// that the system applies only now; fails if the name is taken.
-bool give_name(int fd, const char* path, mode_t mode);
+// Gives the file from open_unnamed its name; fails if the name is taken.
+bool give_name(int fd, const char* path);
+
+// Renames `from` to `to` unless `to` exists (EEXIST); EINVAL where the
+// system or the file system cannot rename that way.
+bool rename_exclusive(const char* from, const char* to);
 
 // Makes `out` share all of `in`'s blocks from its start (a reflink on Btrfs
 // or XFS): no data moves and no space is used until one of the files changes.

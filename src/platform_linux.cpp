@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform.h"
@@ -54,10 +55,10 @@ File open_unnamed(const char* path, mode_t mode) {
         std::memcpy(folder, path, size);
         folder[size] = '\0';
     }
-    return File(::open(folder, O_TMPFILE | O_WRONLY, mode));
+    return File(::open(folder, O_TMPFILE | O_RDWR, mode));
 }
 
-bool give_name(int fd, const char* path, mode_t) {
+bool give_name(int fd, const char* path) {
     // Through /proc, as any user may; without /proc, directly, which needs
     // the right to read any file by its descriptor.
     char self[32];
@@ -84,9 +85,9 @@ std::optional<Window> device_window(int fd, const struct stat& status) {
     std::snprintf(name, sizeof name, "/sys/dev/block/%u:%u/start", major(status.st_rdev),
                   minor(status.st_rdev));
     if (std::FILE* start = std::fopen(name, "r")) {
-        long long sector = 0;
-        if (std::fscanf(start, "%lld", &sector) == 1) {
-            window.offset += sector * 512;
+        char sector[32] = "";
+        if (std::fgets(sector, sizeof sector, start) != nullptr) {
+            window.offset += std::strtoll(sector, nullptr, 10) * 512;
         }
         std::fclose(start);
     }
@@ -96,6 +97,17 @@ std::optional<Window> device_window(int fd, const struct stat& status) {
 bool start_writeback(int fd) {
     // A pipe or a terminal has nothing to write back (ESPIPE, EINVAL).
     return ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE) == 0 || (errno != EIO && errno != ENOSPC);
+}
+
+bool rename_exclusive(const char* from, const char* to) {
+    // ENOSYS before Linux 3.15; EINVAL from file systems without it.
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno == ENOSYS) {
+        errno = EINVAL;
+    }
+    return false;
 }
 
 bool clone_file(int in, int out) {

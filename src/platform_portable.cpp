@@ -13,8 +13,13 @@ File open_unnamed(const char*, mode_t) {
     return {};
 }
 
-bool give_name(int, const char*, mode_t) {
+bool give_name(int, const char*) {
     errno = EOPNOTSUPP;
+    return false;
+}
+
+bool rename_exclusive(const char*, const char*) {
+    errno = EINVAL;
     return false;
 }
 

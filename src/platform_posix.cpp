@@ -5,10 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 
+#include "new_file.h"
 #include "platform.h"
 
 namespace bytemend {
@@ -27,6 +30,82 @@ FileId id_of(const struct stat& status) {
     }
     return FileId{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
                   status.st_size, nanoseconds(status.st_mtim), nanoseconds(status.st_ctim)};
+}
+
+// Turns `name`, in a buffer of `room` bytes, into where a new file of that
+// name would be made: the end of its chain of symlinks, each relative to its
+// own folder, or the name itself. False, with errno set, past 40 links
+// (ELOOP), as the system gives up there too, or for a name past the room.
+bool follow_links(char* name, std::size_t room) {
+    char target[name_room];
+    for (int followed = 0;; ++followed) {
+        const ssize_t length = ::readlink(name, target, sizeof target);
+        if (length < 0) {
+            // Not a link (EINVAL) or nothing there (ENOENT): the file goes here.
+            return errno == EINVAL || errno == ENOENT;
+        }
+        if (followed == 40) {
+            errno = ELOOP;
+            return false;
+        }
+        // A relative target is relative to the link's own folder.
+        const char* slash = std::strrchr(name, '/');
+        const std::size_t folder =
+            target[0] == '/' || slash == nullptr ? 0 : static_cast<std::size_t>(slash - name) + 1;
+        if (static_cast<std::size_t>(length) == sizeof target ||
+            folder + static_cast<std::size_t>(length) >= room) {
+            errno = ENAMETOOLONG;
+            return false;
+        }
+        std::memcpy(name + folder, target, static_cast<std::size_t>(length));
+        name[folder + static_cast<std::size_t>(length)] = '\0';
+    }
+}
+
+// The name for the new file's `attempt`-th try beside `path`, in its folder.
+bool temporary_name(const char* path, unsigned attempt, std::array<char, name_room>& name) {
+    const char* slash = std::strrchr(path, '/');
+    const int folder = slash == nullptr ? 0 : static_cast<int>(slash - path) + 1;
+    const int size = std::snprintf(name.data(), name.size(), "%.*s.bytemend-%ld-%u.tmp", folder, path,
+                                   static_cast<long>(::getpid()), attempt);
+    if (size < 0 || static_cast<std::size_t>(size) >= name.size()) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    return true;
+}
+
+// Errors that mean "not on this file system": no hard links (FAT, many
+// FUSE file systems), not that the link went wrong.
+bool cannot_link(int error) {
+    return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EXDEV;
+}
+
+// Renames `from` to `to`, never in place of a file at `to` (EEXIST).
+bool rename_without_replacing(const char* from, const char* to) {
+    if (rename_exclusive(from, to)) {
+        return true;
+    }
+    if (errno != EINVAL) {
+        return false;
+    }
+    // Without an exclusive rename: a second name, then the first one gone.
+    if (::link(from, to) == 0) {
+        ::unlink(from);
+        return true;
+    }
+    if (!cannot_link(errno)) {
+        return false;
+    }
+    // Without links either: a plain rename once the name is seen to be
+    // free, which leaves only an instant for a file that takes it meanwhile
+    // to be replaced.
+    struct stat taken {};
+    if (::lstat(to, &taken) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(from, to) == 0;
 }
 
 }  // namespace
@@ -77,30 +156,56 @@ File open_for_reading(const char* path) {
     return file;
 }
 
-bool follow_links(char* name, std::size_t room) {
-    char target[name_room];
-    for (int followed = 0;; ++followed) {
-        const ssize_t length = ::readlink(name, target, sizeof target);
-        if (length < 0) {
-            // Not a link (EINVAL) or nothing there (ENOENT): the file goes here.
-            return errno == EINVAL || errno == ENOENT;
-        }
-        if (followed == 40) {
-            errno = ELOOP;
-            return false;
-        }
-        // A relative target is relative to the link's own folder.
-        const char* slash = std::strrchr(name, '/');
-        const std::size_t folder =
-            target[0] == '/' || slash == nullptr ? 0 : static_cast<std::size_t>(slash - name) + 1;
-        if (static_cast<std::size_t>(length) == sizeof target ||
-            folder + static_cast<std::size_t>(length) >= room) {
-            errno = ENAMETOOLONG;
-            return false;
-        }
-        std::memcpy(name + folder, target, static_cast<std::size_t>(length));
-        name[folder + static_cast<std::size_t>(length)] = '\0';
+
+bool NewFile::create(const char* path, mode_t mode) {
+    const std::size_t size = std::strlen(path);
+    if (size >= path_.size()) {
+        errno = ENAMETOOLONG;
+        return false;
     }
+    std::memcpy(path_.data(), path, size + 1);
+    if (!follow_links(path_.data(), path_.size())) {
+        return false;
+    }
+    file_ = open_unnamed(path_.data(), mode);
+    state_ = State::unnamed;
+    for (unsigned attempt = 0; !file_ && attempt < 100; ++attempt) {
+        if (!temporary_name(path_.data(), attempt, temporary_)) {
+            return false;
+        }
+        file_ = File(::open(temporary_.data(), O_RDWR | O_CREAT | O_EXCL, mode));
+        state_ = State::temporary;
+        if (!file_ && errno != EEXIST) {
+            state_ = State::none;
+            return false;
+        }
+    }
+    struct stat status {};
+    if (file_ && ::fstat(file_.get(), &status) == 0) {
+        id_ = id_of(status);
+        return true;
+    }
+    // Without its identity it could not be told apart from another file
+    // later; made by this run an instant ago, it is still this run's own.
+    if (file_ && state_ == State::temporary) {
+        const int error = errno;
+        ::unlink(temporary_.data());
+        errno = error;
+    }
+    state_ = State::none;
+    return false;
+}
+
+bool NewFile::keep() {
+    if (state_ == State::unnamed) {
+        if (!give_name(file_.get(), path_.data())) {
+            return false;
+        }
+    } else if (!rename_without_replacing(temporary_.data(), path_.data())) {
+        return false;
+    }
+    state_ = State::kept;
+    return true;
 }
 
 ssize_t read_at(int fd, void* data, size_t size, std::int64_t offset) {

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "new_file.h"
 #include "platform.h"
 
 extern "C" {
@@ -215,12 +216,6 @@ File open_for_reading(const char* path) {
     return open_file(path, O_RDONLY | O_BINARY);
 }
 
-// The C runtime's opens do not follow a link to a missing file: the name
-// itself is where a new file goes.
-bool follow_links(char*, std::size_t) {
-    return true;
-}
-
 // One thread, so moving the position first is safe; nothing else reads it.
 ssize_t read_at(int fd, void* data, size_t size, std::int64_t offset) {
     if (::_lseeki64(fd, offset, SEEK_SET) < 0) {
@@ -237,24 +232,32 @@ ssize_t write_at(int fd, const void* data, size_t size, std::int64_t offset) {
 }
 
 // A name of its own in the output's folder, marked for deletion at once: a
-// run that fails or is killed leaves nothing. Made writable whatever the input
-// is, since Windows will not delete a read-only file.
-File open_unnamed(const char* path, mode_t) {
+// run that fails or is killed leaves nothing. Made writable whatever the
+// input is, since Windows will not delete a read-only file. The C runtime's
+// opens do not follow a link to a missing file: the name itself is where the
+// new file goes.
+bool NewFile::create(const char* path, mode_t mode) {
+    const std::size_t size = std::strlen(path);
+    if (size >= path_.size()) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    std::memcpy(path_.data(), path, size + 1);
+    mode_ = mode;
     const char* slash = std::strrchr(path, '/');
     const char* backslash = std::strrchr(path, '\\');
     const char* end = slash > backslash ? slash : backslash;
     const int folder = end == nullptr ? 0 : static_cast<int>(end - path) + 1;
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
-        char name[name_room];
-        const int size = std::snprintf(name, sizeof name, "%.*s.bytemend-%lu-%u.tmp", folder, path,
-                                       GetCurrentProcessId(), attempt);
+        const int length = std::snprintf(temporary_.data(), temporary_.size(), "%.*s.bytemend-%lu-%u.tmp",
+                                         folder, path, GetCurrentProcessId(), attempt);
         WidePath wide;
-        if (size < 0 || static_cast<std::size_t>(size) >= sizeof name) {
+        if (length < 0 || static_cast<std::size_t>(length) >= temporary_.size()) {
             errno = ENAMETOOLONG;
-            return {};
+            return false;
         }
-        if (!widen(name, wide)) {
-            return {};
+        if (!widen(temporary_.data(), wide)) {
+            return false;
         }
         const HANDLE handle = CreateFileW(wide.data(), GENERIC_READ | GENERIC_WRITE | DELETE,
                                           FILE_SHARE_READ, nullptr, CREATE_NEW,
@@ -263,29 +266,32 @@ File open_unnamed(const char* path, mode_t) {
             if (GetLastError() == ERROR_FILE_EXISTS) {
                 continue;
             }
-            failed_with(GetLastError());
-            return {};
+            return failed_with(GetLastError());
         }
-        const int fd = mark_for_deletion(handle, true)
-                           ? ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY)
+        id_ = handle_id(handle);
+        const int fd = id_ && mark_for_deletion(handle, true)
+                           ? ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY)
                            : -1;
         if (fd < 0) {
             CloseHandle(handle);
             DeleteFileW(wide.data());
+            return false;
         }
-        return File(fd);
+        file_ = File(fd);
+        state_ = State::temporary;
+        return true;
     }
     errno = EEXIST;
-    return {};
+    return false;
 }
 
 // Renamed without replacing anything, then kept; a read-only input's copy
 // becomes read-only only now. A relative name is taken from the current
 // folder, as it was typed.
-bool give_name(int fd, const char* path, mode_t mode) {
-    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+bool NewFile::keep() {
+    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(file_.get()));
     WidePath name;
-    if (!widen(path, name)) {
+    if (!widen(path_.data(), name)) {
         return false;
     }
     alignas(FILE_RENAME_INFO) static unsigned char buffer[sizeof(FILE_RENAME_INFO) + sizeof name];
@@ -300,12 +306,13 @@ bool give_name(int fd, const char* path, mode_t mode) {
     if (!mark_for_deletion(handle, false)) {
         return false;
     }
-    if ((mode & _S_IWRITE) == 0 && !make_read_only(handle)) {
+    if ((mode_ & _S_IWRITE) == 0 && !make_read_only(handle)) {
         const int error = errno;
         mark_for_deletion(handle, true);
         errno = error;
         return false;
     }
+    state_ = State::kept;
     return true;
 }
 

@@ -35,7 +35,11 @@ report="Hexintval = 65 . Adress = 1000 . "
 # unnamed files, so out.bin is made by name), nomem (buf, with no memory to
 # be had once the fault is injected), old (old.bin exists and is
 # overwritten), inplace; and, run for real: full, ulimit, kill, killlink
-# (through link.bin, a dangling symlink to out.bin), crash (out.bin made
+# (through link.bin, a dangling symlink to out.bin), bindfs-twice (in.bin
+# copied twice to out.bin through bindfs, which can neither report nor punch
+# holes), bindfs-same-id (a.bin to b.bin through bindfs, two files with one
+# identity from two tmpfs mounts, one inside the other), killnamed (kill, with no
+# unnamed files, so out.bin is made under a temporary name), crash (out.bin made
 # and old.bin and short.bin overwritten on ext4, whose image is then copied
 # as a power loss would leave it), overlay and overlay-back
 # (an overlay's upper and merged names of in.bin as input and output, and the
@@ -77,14 +81,14 @@ buffer write EIO         | buf     | write           | 262144\)                 
 buffer write ENOSPC      | buf     | write           | 262144\) >> 262144\)        | error=ENOSPC         | 1 | R+Failed to write out.bin: No space left on device.
 buffer write returns 0   | buf     | write           | 262144\)                   | retval=0             | 1 | R+Failed to write out.bin: Input/output error.
 buffer write, interrupted| buf     | write           | 262144\)                   | error=EINTR          | 0 | R+Done
-old output open          | old     | openat          | "old\.bin", O_WRONLY       | error=EACCES         | 1 | R+Failed to open/create old.bin.
+old output open          | old     | openat          | "old\.bin", O_RDWR         | error=EACCES:when=@+ | 1 | R+Failed to open/create old.bin.
 old output copy          | old     | copy_file_range | .                          | error=EIO            | 1 | R+Failed to write old.bin: Input/output error.
 old output hole unpunched| old     | fallocate       | .                          | error=EOPNOTSUPP     | 0 | R+Done
 old output hole punch    | old     | fallocate       | .                          | error=EIO            | 1 | R+Failed to write old.bin: Input/output error.
 old output cut to length | old     | ftruncate       | 1048583                    | error=EIO            | 1 | R+Failed to write old.bin: Input/output error.
 old output writeback     | old     | sync_file_range | .                          | error=EIO            | 1 | R+Failed to write old.bin: Input/output error.
 old output close         | old     | close           | pwrite64 >> ^close         | error=EIO            | 1 | R+Failed to close old.bin: Input/output error.
-in place open            | inplace | openat          | "in\.bin", O_WRONLY        | error=EACCES         | 1 | R+Failed to open/create in.bin.
+in place open            | inplace | openat          | "in\.bin", O_RDWR          | error=EACCES:when=@+ | 1 | R+Failed to open/create in.bin.
 in place write           | inplace | pwrite64        | "A", 1, 1000               | error=EIO            | 1 | R+Failed to write in.bin: Input/output error.
 in place write, interrupted | inplace | pwrite64     | "A", 1, 1000               | error=EINTR          | 0 | R+Done
 in place close           | inplace | close           | pwrite64 >> ^close         | error=EIO            | 1 | R+Failed to close in.bin: Input/output error.
@@ -92,6 +96,7 @@ full file system         | full    | -               | -                        
 file size limit          | ulimit  | -               | -                          | -                    | 1 | R+Failed to write out.bin: File too large.
 killed midway            | kill    | -               | -                          | -                    | 137 |
 killed midway, symlink   | killlink | -              | -                          | -                    | 137 |
+killed midway, no O_TMPFILE | killnamed | -           | -                          | -                    | 137 |
 overlay, upper to merged | overlay | -               | -                          | -                    | 0 | R+Done
 overlay, merged to upper | overlay-back | -          | -                          | -                    | 0 | R+Done
 loop device to its file  | loop    | -               | -                          | -                    | 0 | R+Done
@@ -99,6 +104,8 @@ loop, file not in sectors| loop-unaligned | -        | -                        
 loop at an offset        | loop-offset | -           | -                          | -                    | 1 | R+Cannot copy DEV to in.bin: one is a loop device on the other, which it does not show byte for byte.
 loop with a size limit   | loop-limit | -            | -                          | -                    | 1 | R+Cannot copy DEV to in.bin: one is a loop device on the other, which it does not show byte for byte.
 file to its offset loop  | loop-offset-back | -      | -                          | -                    | 1 | R+Cannot copy in.bin to DEV: one is a loop device on the other, which it does not show byte for byte.
+bindfs, copied twice     | bindfs-twice | -         | -                          | -                    | 0 | R+Done
+bindfs, one identity     | bindfs-same-id | -       | -                          | -                    | 0 | R+Done
 power lost after Done    | crash   | -               | -                          | -                    | 0 | R+Done
 stdout a pipe            | pipe    | -               | -                          | -                    | 1 | E+Cannot write /dev/stdout: it is standard output, where the report goes.
 EOF
@@ -122,7 +129,7 @@ trim() {
 # The files as each run must find them: the input whole, no output, and
 # old.bin there before when the row overwrites it.
 fresh_files() {
-    rm -f in.bin out.bin old.bin link.bin before.bin
+    rm -f in.bin out.bin old.bin link.bin before.bin .bytemend-*
     cp original.bin in.bin
     case $mode in
     old) cp old-original.bin old.bin ;;
@@ -141,15 +148,15 @@ while IFS='|' read -r name mode call which fault want last; do
     name=$(trim "$name") mode=$(trim "$mode") call=$(trim "$call") which=$(trim "$which")
     fault=$(trim "$fault") want=$(trim "$want") last=$(trim "$last")
     before_failed=$failed
-    rm -f trace stdout stderr listing
-    rm -rf full lower upper ovlwork merged
+    rm -f trace stdout stderr listing blocks
+    rm -rf full lower upper ovlwork merged real view
     fresh_files
     input=in.bin output=out.bin strace_setup=()
     case $mode in
     old) output=old.bin ;;
     inplace) output=in.bin ;;
     buf) strace_setup=(-e inject=copy_file_range:error=EXDEV) ;;
-    named)
+    named | killnamed)
         strace -o trace "$exe" in.bin out.bin 1000 41 >/dev/null
         rm -f out.bin
         strace_setup=(-e "inject=openat:error=EOPNOTSUPP:when=$(nth_call trace openat O_TMPFILE)")
@@ -207,6 +214,44 @@ while IFS='|' read -r name mode call which fault want last; do
             continue
         fi
         ;;
+    bindfs*)
+        # shellcheck disable=SC2016  # expanded by the inner shell
+        unshare -m bash -c 'set -e
+            mkdir -p real view
+            if [ "$1" = bindfs-same-id ]; then
+                mount -t tmpfs bytemend-outer real && mkdir real/inner && mount -t tmpfs bytemend-inner real/inner
+                # tmpfs numbers its own files from 2 up: find a pair that shares one.
+                for n in $(seq 8); do : >real/f$n; : >real/inner/g$n; done
+                pair=$(join <(stat -c "%i %n" real/f* | sort) <(stat -c "%i %n" real/inner/g* | sort) | head -1)
+                read -r _ a b <<<"$pair"
+                cp in.bin "$a"; cp old-original.bin "$b"
+                args=("view/${a#real/}" "view/${b#real/}")
+            else
+                args=(in.bin view/out.bin)
+            fi
+            bindfs real view || exit 99
+            : >listing
+            [ "$1" = bindfs-same-id ] || "$2" in.bin view/out.bin 1000 41 >/dev/null
+            "$2" "${args[@]}" 1000 41 >stdout 2>stderr || status=$?
+            if [ "$1" = bindfs-same-id ]; then cmp -s "view/${b#real/}" expected.bin || echo "the output is not the copy" >>listing
+            else cmp -s view/out.bin expected.bin || echo "out.bin is not the copy" >>listing
+                echo "$(stat -c %b view/out.bin) $(stat -c %b in.bin)" >blocks
+            fi
+            umount view
+            exit ${status:-0}' _ "$mode" "$exe" 2>/dev/null
+        status=$?
+        if [ ! -e listing ]; then
+            skip "cannot mount bindfs in a namespace of our own here (needs bindfs and FUSE)"
+            continue
+        fi
+        [ -s listing ] && fail "$(cat listing)"
+        if [ -e blocks ]; then
+            read -r out_blocks in_blocks <blocks
+            # The input's blocks and the one the byte is in; the old
+            # output's hole must not come back as zeros.
+            [ "$out_blocks" -le $((in_blocks + 8)) ] || fail "out.bin takes $out_blocks blocks, in.bin $in_blocks"
+        fi
+        ;;
     crash)
         # The image as a power loss leaves it: copied once the journal has
         # committed (every 5 s) and before writeback (after 30 s).
@@ -262,9 +307,9 @@ while IFS='|' read -r name mode call which fault want last; do
         "$exe" "${args[@]}" 2>stderr | cat >stdout
         status=${PIPESTATUS[0]}
         ;;
-    kill | killlink)
+    kill | killlink | killnamed)
         # Slow each buffer write down so that the kill lands in the copy.
-        strace -o trace -e inject=copy_file_range:error=EXDEV -e inject=write:delay_enter=300000 \
+        strace -o trace "${strace_setup[@]}" -e inject=copy_file_range:error=EXDEV -e inject=write:delay_enter=300000 \
             "$exe" "${args[@]}" >stdout 2>stderr &
         tracer=$!
         # Killed once the first chunk is written, however slow the machine.
@@ -327,11 +372,15 @@ while IFS='|' read -r name mode call which fault want last; do
             fail "old.bin changed though it was never opened for the copy"
         fi
         ;;
-    new | buf | named | nomem | ulimit | kill | killlink)
+    new | buf | named | nomem | ulimit | kill*)
         if [ "$want" = 0 ]; then
             cmp -s out.bin expected.bin || fail "out.bin is not the patched copy"
         elif [ -e out.bin ]; then
             fail "an unfinished out.bin was left behind"
+        fi
+        # A failed run removes its temporary file; only a kill may leave it.
+        if [[ $mode != kill* ]] && compgen -G '.bytemend-*' >/dev/null; then
+            fail "left its temporary file $(echo .bytemend-*)"
         fi
         ;;
     esac
