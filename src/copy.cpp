@@ -234,6 +234,18 @@ bool copy_data(const Input& input, const Output& output, std::int64_t location,
     return clear(output, from, input.length, true);
 }
 
+// Shares the input's blocks with the output. XFS and Btrfs refuse to share a
+// last block that the input ends inside with a longer output (EINVAL): cut
+// to the input's length, which the copy would do at its end anyway, the
+// output can share that block too.
+bool share_blocks(const Input& input, const Output& output) {
+    if (clone_file(input.file.get(), output.fd())) {
+        return true;
+    }
+    return errno == EINVAL && output.status.st_size > input.length &&
+           ::ftruncate(output.fd(), input.length) == 0 && clone_file(input.file.get(), output.fd());
+}
+
 }  // namespace
 
 bool patch_in_place(const Output& output, std::int64_t location, unsigned char byte) {
@@ -248,8 +260,7 @@ bool copy_patched(const Input& input, const Output& output, std::int64_t locatio
     if (!S_ISREG(output.status.st_mode)) {
         return stream_copy(input, output, location, byte);
     }
-    const bool copied = clone_file(input.file.get(), output.fd()) ||
-                        copy_data(input, output, location, byte);
+    const bool copied = share_blocks(input, output) || copy_data(input, output, location, byte);
     if (!copied) {
         return false;
     }

@@ -287,6 +287,14 @@ TEST_P(CliTable, Run) {
 const std::string copied = with_byte(sample, 1, 'A');
 const std::string patched = with_byte(sample, 0, 'Z');
 const auto none = std::nullopt;
+#if defined(_WIN32)
+void make_fifo(const char*) {}
+#else
+void make_fifo(const char* path) {
+    ASSERT_EQ(mkfifo(path, 0600), 0);
+}
+#endif
+
 const std::string needs_links = "needs hard links or symlinks, which are not tested on Windows";
 const std::string no_stdout_on_windows =
     "Windows' C runtime leaves a closed standard output closed: Done cannot be printed, status 1";
@@ -303,6 +311,11 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"DirectoryInput", {".", "out.bin", "0", "41"},
              "Cannot measure the length of .: it is a directory.\n", 1, sample, none, [] {}, "",
              "Error opening . for reading.\n"},
+        // Refused at once, not waited on until a writer comes.
+        Case{.name = "FifoInput", .args = {"fifo", "out.bin", "1", "41"},
+             .out = "Cannot measure the length of fifo: it is not a regular file.\n", .status = 1,
+             .input_after = sample, .output_after = none, .setup = [] { make_fifo("fifo"); },
+             .windows_skip = "Windows has no named pipes to make with mkfifo"},
         Case{"LocationNotANumber", {"in.bin", "out.bin", "abc", "41"},
              "Invalid decimal_location 'abc': expected a decimal byte offset.\n", 1, sample, none},
         // A hex editor's offset, or a number with more after it, names

@@ -38,7 +38,9 @@ report="Hexintval = 65 . Adress = 1000 . "
 # (through link.bin, a dangling symlink to out.bin), bindfs-twice (in.bin
 # copied twice to out.bin through bindfs, which can neither report nor punch
 # holes), bindfs-same-id (a.bin to b.bin through bindfs, two files with one
-# identity from two tmpfs mounts, one inside the other), killnamed (kill, with no
+# identity from two tmpfs mounts, one inside the other), reflink-xfs and
+# reflink-btrfs (in.bin copied to a new, a longer and a shorter out.bin on
+# such a file system on a loop device), killnamed (kill, with no
 # unnamed files, so out.bin is made under a temporary name), crash (out.bin made
 # and old.bin and short.bin overwritten on ext4, whose image is then copied
 # as a power loss would leave it), overlay and overlay-back
@@ -106,6 +108,8 @@ loop with a size limit   | loop-limit | -            | -                        
 file to its offset loop  | loop-offset-back | -      | -                          | -                    | 1 | R+Cannot copy in.bin to DEV: one is a loop device on the other, which it does not show byte for byte.
 bindfs, copied twice     | bindfs-twice | -         | -                          | -                    | 0 | R+Done
 bindfs, one identity     | bindfs-same-id | -       | -                          | -                    | 0 | R+Done
+reflink on XFS           | reflink-xfs | -          | -                          | -                    | 0 | R+Done
+reflink on Btrfs         | reflink-btrfs | -        | -                          | -                    | 0 | R+Done
 power lost after Done    | crash   | -               | -                          | -                    | 0 | R+Done
 stdout a pipe            | pipe    | -               | -                          | -                    | 1 | E+Cannot write /dev/stdout: it is standard output, where the report goes.
 EOF
@@ -119,6 +123,14 @@ nth_call() {
     awk -v call="$2(" -v after="$after" -v target="$target" '
         index($0, call) == 1 { n++; if ((after == "" || seen) && $0 ~ target) { print n; exit } }
         after != "" && $0 ~ after { seen = 1 }' "$1"
+}
+
+# The KiB of a file's extents that it shares with no other file.
+kib_unshared() {
+    filefrag -v "$1" | awk -F: '
+        /blocks of [0-9]+ bytes/ { match($0, /blocks of [0-9]+/); block = substr($0, RSTART + 10, RLENGTH - 10) }
+        /^ *[0-9]+:/ && !/shared/ { blocks += $4 }
+        END { print blocks * block / 1024 }'
 }
 
 trim() {
@@ -251,6 +263,34 @@ while IFS='|' read -r name mode call which fault want last; do
             # output's hole must not come back as zeros.
             [ "$out_blocks" -le $((in_blocks + 8)) ] || fail "out.bin takes $out_blocks blocks, in.bin $in_blocks"
         fi
+        ;;
+    reflink-*)
+        fs=${mode#reflink-}
+        truncate -s 512M fs.img
+        mkdir -p mnt
+        if ! { "mkfs.$fs" -q fs.img && mount -o loop fs.img mnt; } >/dev/null 2>&1; then
+            rm -f fs.img
+            skip "cannot mount $fs on a loop device here (needs root and mkfs.$fs)"
+            continue
+        fi
+        cp in.bin mnt/in.bin
+        for old in none longer shorter; do
+            rm -f mnt/out.bin
+            case $old in
+            longer) cp old-original.bin mnt/out.bin ;;
+            shorter) head -c 524288 old-original.bin >mnt/out.bin ;;
+            esac
+            sync
+            "$exe" mnt/in.bin mnt/out.bin 1000 41 >stdout 2>stderr
+            status=$?
+            sync
+            cmp -s mnt/out.bin expected.bin || fail "out.bin over $old is not the patched copy"
+            # The patched block and nothing else.
+            kib=$(kib_unshared mnt/out.bin)
+            [ "$kib" -le 4 ] || fail "out.bin over $old takes $kib KiB of its own"
+        done
+        umount mnt
+        rm -f fs.img
         ;;
     crash)
         # The image as a power loss leaves it: copied once the journal has
