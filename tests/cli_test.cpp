@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -59,6 +60,16 @@ bool apply(const Redirects& redirects) {
 #if defined(_WIN32)
 
 constexpr bool on_windows = true;
+
+// The number of the file within its volume, as Windows reports it.
+std::uint64_t file_number(const std::string& path) {
+    const HANDLE handle = CreateFileW(u8(path).wstring().c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION info{};
+    GetFileInformationByHandle(handle, &info);
+    CloseHandle(handle);
+    return (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+}
 using FileLimit = long long;
 constexpr FileLimit no_limit = -1;
 
@@ -132,6 +143,12 @@ int spawn(const std::vector<std::string>& args, const std::string& out_path,
 #else
 
 constexpr bool on_windows = false;
+
+std::uint64_t file_number(const std::string& path) {
+    struct stat status {};
+    stat(path.c_str(), &status);
+    return status.st_ino;
+}
 using FileLimit = rlim_t;
 constexpr FileLimit no_limit = RLIM_INFINITY;
 
@@ -206,6 +223,43 @@ size_t entries() {
 const char* const full_disk = std::getenv("BYTEMEND_FULL_DIR");
 const std::string full_output = std::string(full_disk ? full_disk : "") + "/out.bin";
 
+// A folder holding two file systems, a/ and b/, that number their files
+// alike (two tmpfs mounts, which Wine also gives one volume serial): CI
+// makes one for the test of two files with one identity.
+const char* const twin_disks = std::getenv("BYTEMEND_TWIN_DIR");
+const std::string twin_in = std::string(twin_disks ? twin_disks : "") + "/a/twin.bin";
+const std::string twin_out = std::string(twin_disks ? twin_disks : "") + "/b/twin.bin";
+
+// Makes twin_in and twin_out two files of the same number, each on its own
+// file system, by making a few on each and keeping a pair that matches.
+void make_twins(const std::string& in_bytes, const std::string& out_bytes) {
+    std::map<std::uint64_t, std::string> numbered;
+    std::vector<std::string> made;
+    for (int n = 0; n < 8; ++n) {
+        for (const char* side : {"/a/", "/b/"}) {
+            made.push_back(twin_disks + (side + std::to_string(n)));
+            write_file(made.back(), "");
+        }
+    }
+    for (size_t i = 0; i < made.size(); i += 2) {
+        numbered[file_number(made[i])] = made[i];
+    }
+    for (size_t i = 1; i < made.size(); i += 2) {
+        const auto twin = numbered.find(file_number(made[i]));
+        if (twin != numbered.end()) {
+            std::filesystem::rename(twin->second, twin_in);
+            std::filesystem::rename(made[i], twin_out);
+            break;
+        }
+    }
+    for (const auto& name : made) {
+        std::filesystem::remove(name);
+    }
+    ASSERT_TRUE(exists(twin_in) && exists(twin_out)) << "no two files of one number were made";
+    write_file(twin_in, in_bytes);
+    write_file(twin_out, out_bytes);
+}
+
 // A folder deeper than Windows' old 260-character limit on a whole path.
 const std::string long_folder = std::string(150, 'd') + "/" + std::string(150, 'e');
 
@@ -239,6 +293,7 @@ struct Case {
     std::optional<std::string> windows_out = {};  // where Windows prints otherwise
     std::function<void()> check = [] {};         // for files other than in.bin and out.bin
     bool on_full_disk = false;                   // needs BYTEMEND_FULL_DIR
+    bool on_twin_disks = false;                  // needs BYTEMEND_TWIN_DIR
     bool killed_midway = false;                  // killed once its new file shows
     Redirects redirects = {};                    // standard descriptors set otherwise
     std::string err = "";                        // standard error
@@ -263,6 +318,9 @@ TEST_P(CliTable, Run) {
     }
     if (c.on_full_disk && full_disk == nullptr) {
         GTEST_SKIP() << "needs BYTEMEND_FULL_DIR, a folder on a small file system";
+    }
+    if (c.on_twin_disks && twin_disks == nullptr) {
+        GTEST_SKIP() << "needs BYTEMEND_TWIN_DIR, a folder with two tmpfs mounts a/ and b/";
     }
     if (c.killed_midway && !on_windows) {
         GTEST_SKIP() << "an unnamed file cannot be seen to kill on; tests/faults.sh kills it here";
@@ -456,6 +514,17 @@ INSTANTIATE_TEST_SUITE_P(
                      std::filesystem::permissions("big.bin", std::filesystem::perms::owner_all);
                  },
              .on_full_disk = true},
+        // One identity, two files: a copy, not a patch of the output.
+        Case{.name = "TwoFilesOfOneIdentity", .args = {twin_in, twin_out, "1", "41"},
+             .out = report(65, 1) + "Done\n", .status = 0, .input_after = sample, .output_after = none,
+             .setup = [] { make_twins(sample, "old, and longer than in.bin"); },
+             .check =
+                 [] {
+                     EXPECT_EQ(read_file(twin_out), copied);
+                     std::filesystem::remove(twin_in);
+                     std::filesystem::remove(twin_out);
+                 },
+             .on_twin_disks = true},
         // The C runtime writes each printf to a file at once.
         Case{.name = "KilledMidway", .args = {"big.bin", "out.bin", "1", "41"}, .out = report(65, 1),
              .status = 137, .input_after = sample, .output_after = none,
