@@ -42,10 +42,12 @@ bool read_failed() {
     return false;
 }
 
-// Writes at the output's position, which moves on.
-bool write_all(const Output& output, const unsigned char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(output.fd(), data, size);
+// Hands all of `data` to `write(data, size, done)`, which writes part of it
+// after the `done` bytes written before, through short writes and signals.
+template <typename Write>
+bool write_fully(const Output& output, const unsigned char* data, size_t size, Write write) {
+    for (size_t done = 0; done < size;) {
+        const ssize_t written = write(data + done, size - done, done);
         if (written < 0 && errno == EINTR) {
             continue;
         }
@@ -55,30 +57,23 @@ bool write_all(const Output& output, const unsigned char* data, size_t size) {
             }
             return write_failed(output);
         }
-        data += written;
-        size -= static_cast<size_t>(written);
+        done += static_cast<size_t>(written);
     }
     return true;
 }
 
+// Writes at the output's position, which moves on.
+bool write_all(const Output& output, const unsigned char* data, size_t size) {
+    return write_fully(output, data, size, [&](const unsigned char* part, size_t left, size_t) {
+        return ::write(output.fd(), part, left);
+    });
+}
+
 // Writes at `offset`, leaving the output's position where it was.
 bool write_all_at(const Output& output, const unsigned char* data, size_t size, std::int64_t offset) {
-    while (size > 0) {
-        const ssize_t written = write_at(output.fd(), data, size, offset);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            if (written == 0) {
-                errno = EIO;
-            }
-            return write_failed(output);
-        }
-        data += written;
-        size -= static_cast<size_t>(written);
-        offset += written;
-    }
-    return true;
+    return write_fully(output, data, size, [&](const unsigned char* part, size_t left, size_t done) {
+        return write_at(output.fd(), part, left, offset + static_cast<std::int64_t>(done));
+    });
 }
 
 // Writes zeros over the bytes of the output from `offset` that `buffer`

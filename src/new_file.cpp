@@ -5,6 +5,16 @@
 
 namespace bytemend {
 
+bool NewFile::take_path(const char* path) {
+    const std::size_t size = std::strlen(path);
+    if (size >= path_.size()) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    std::memcpy(path_.data(), path, size + 1);
+    return true;
+}
+
 bool NewFile::close() {
     if (file_.close()) {
         state_ = State::none;

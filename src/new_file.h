@@ -51,6 +51,10 @@ private:
         kept,       // under its own name, for good
     };
 
+    // Takes `path` as where the file is to be kept; false, with errno set,
+    // for a name too long for it.
+    bool take_path(const char* path);
+
     // Removes whatever this run made and did not keep.
     void discard();
 

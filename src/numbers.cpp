@@ -9,6 +9,14 @@ namespace bytemend {
 
 namespace {
 
+// Where the digits of a number start: after its blanks and its sign.
+const char* past_sign(const char* text) {
+    while (std::isspace(static_cast<unsigned char>(*text))) {
+        ++text;
+    }
+    return *text == '+' || *text == '-' ? text + 1 : text;
+}
+
 bool only_blanks(const char* text) {
     while (std::isspace(static_cast<unsigned char>(*text))) {
         ++text;
@@ -37,13 +45,7 @@ std::optional<std::int64_t> parse_location(const char* text) {
 }
 
 std::optional<std::int64_t> hex_location(const char* text) {
-    const char* p = text;
-    while (std::isspace(static_cast<unsigned char>(*p))) {
-        ++p;
-    }
-    if (*p == '+' || *p == '-') {
-        ++p;
-    }
+    const char* p = past_sign(text);
     const bool prefixed = p[0] == '0' && (p[1] == 'x' || p[1] == 'X') &&
                           std::isxdigit(static_cast<unsigned char>(p[2]));
     return prefixed ? whole_number(text, 16) : std::nullopt;
@@ -52,14 +54,7 @@ std::optional<std::int64_t> hex_location(const char* text) {
 std::optional<std::int32_t> parse_value(const char* text) {
     // Whether a digit starts it is seen here rather than from strtoll's end:
     // C runtimes differ over "0x" with no digit after it.
-    const char* digits = text;
-    while (std::isspace(static_cast<unsigned char>(*digits))) {
-        ++digits;
-    }
-    if (*digits == '+' || *digits == '-') {
-        ++digits;
-    }
-    if (!std::isxdigit(static_cast<unsigned char>(*digits))) {
+    if (!std::isxdigit(static_cast<unsigned char>(*past_sign(text)))) {
         return std::nullopt;
     }
     // long long is at least 64 bits wide, and it saturates at its own limits,

@@ -27,7 +27,7 @@ bool open_for_writing(Output& output, mode_t mode) {
     struct stat before {};
     if (::stat(output.path, &before) == 0 && S_ISREG(before.st_mode)) {
         output.existing = open_file(output.path, O_RDWR | O_BINARY);
-        if (output.existing || errno != EACCES) {
+        if (output.existing || (errno != EACCES && errno != ENOENT)) {
             return static_cast<bool>(output.existing);
         }
     }
@@ -101,28 +101,18 @@ std::optional<Output> open_output(const char* path, const Input& input) {
 }
 
 bool close_output(Output& output) {
+    // What failed, with the output's name and errno's reason.
+    const auto failed = [&](const char* what) {
+        std::printf("Failed to %s %s: %s.\n", what, output.path, std::strerror(errno));
+        return false;
+    };
     if (output.kind == Output::Kind::made) {
-        if (!output.made.keep()) {
-            std::printf("Failed to create %s: %s.\n", output.path, std::strerror(errno));
-            return false;
-        }
-        if (!output.made.close()) {
-            std::printf("Failed to close %s: %s.\n", output.path, std::strerror(errno));
-            return false;
-        }
-        return true;
+        return (output.made.keep() || failed("create")) && (output.made.close() || failed("close"));
     }
     // A file that was there before is overwritten in place, never emptied:
     // its new data is sent to the disk now, as it would be for cp's.
-    if (!start_writeback(output.existing.get())) {
-        std::printf("Failed to write %s: %s.\n", output.path, std::strerror(errno));
-        return false;
-    }
-    if (!output.existing.close()) {
-        std::printf("Failed to close %s: %s.\n", output.path, std::strerror(errno));
-        return false;
-    }
-    return true;
+    return (start_writeback(output.existing.get()) || failed("write")) &&
+           (output.existing.close() || failed("close"));
 }
 
 }  // namespace bytemend

@@ -158,13 +158,7 @@ File open_for_reading(const char* path) {
 
 
 bool NewFile::create(const char* path, mode_t mode) {
-    const std::size_t size = std::strlen(path);
-    if (size >= path_.size()) {
-        errno = ENAMETOOLONG;
-        return false;
-    }
-    std::memcpy(path_.data(), path, size + 1);
-    if (!follow_links(path_.data(), path_.size())) {
+    if (!take_path(path) || !follow_links(path_.data(), path_.size())) {
         return false;
     }
     file_ = open_unnamed(path_.data(), mode);

@@ -237,12 +237,9 @@ ssize_t write_at(int fd, const void* data, size_t size, std::int64_t offset) {
 // opens do not follow a link to a missing file: the name itself is where the
 // new file goes.
 bool NewFile::create(const char* path, mode_t mode) {
-    const std::size_t size = std::strlen(path);
-    if (size >= path_.size()) {
-        errno = ENAMETOOLONG;
+    if (!take_path(path)) {
         return false;
     }
-    std::memcpy(path_.data(), path, size + 1);
     mode_ = mode;
     const char* slash = std::strrchr(path, '/');
     const char* backslash = std::strrchr(path, '\\');
