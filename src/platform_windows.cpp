@@ -265,8 +265,11 @@ bool NewFile::create(const char* path, mode_t mode) {
             }
             return failed_with(GetLastError());
         }
+        // Marked before anything else, to keep short the moment in which a
+        // kill would leave the file behind.
+        const bool marked = mark_for_deletion(handle, true);
         id_ = handle_id(handle);
-        const int fd = id_ && mark_for_deletion(handle, true)
+        const int fd = marked && id_
                            ? ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY)
                            : -1;
         if (fd < 0) {
