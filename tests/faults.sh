@@ -314,15 +314,18 @@ while IFS='|' read -r name mode call which fault want last; do
         cp crash.img crashed.img
         umount mnt
         e2fsck -fy crashed.img >/dev/null 2>&1
-        mount -o loop crashed.img mnt
-        # A new output may be missing or empty, but never the input's
-        # length of something else; an overwritten one has the new data.
-        [ ! -e mnt/out.bin ] || [ ! -s mnt/out.bin ] || cmp -s mnt/out.bin expected.bin ||
-            fail "out.bin survived the crash looking complete, but is not the copy"
-        for old in old short; do
-            cmp -s mnt/$old.bin expected.bin || fail "$old.bin does not hold the new data after the crash"
-        done
-        umount mnt
+        if ! error=$(mount -o loop crashed.img mnt 2>&1); then
+            fail "cannot mount the image as the crash left it: $error"
+        else
+            # A new output may be missing or empty, but never the input's
+            # length of something else; an overwritten one has the new data.
+            [ ! -e mnt/out.bin ] || [ ! -s mnt/out.bin ] || cmp -s mnt/out.bin expected.bin ||
+                fail "out.bin survived the crash looking complete, but is not the copy"
+            for old in old short; do
+                cmp -s mnt/$old.bin expected.bin || fail "$old.bin does not hold the new data after the crash ($(stat -c %s mnt/$old.bin 2>&1))"
+            done
+            umount mnt
+        fi
         rm -f crash.img crashed.img
         ;;
     loop*)
