@@ -93,9 +93,12 @@ ssize_t write_at(int fd, const void* data, size_t size, std::int64_t offset);
 // Room for a file name with its end: the longest path Linux takes.
 constexpr std::size_t name_room = 4096;
 
-// Opens a new file with no name yet, for writing, in the folder where `path`
-// would be, so that a run that dies midway leaves nothing behind. A closed
-// File where the system or the file system cannot.
+// The POSIX systems' ways to make a new file (see new_file.h), each of which
+// Linux has and the others may not; Windows makes its files its own way.
+
+// Opens a new file with no name yet, for reading and writing, in the folder
+// where `path` would be, so that a run that dies midway leaves nothing
+// behind. A closed File where the system or the file system cannot.
 File open_unnamed(const char* path, mode_t mode);
 
 // Gives the file from open_unnamed its name; fails if the name is taken.
