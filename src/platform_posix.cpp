@@ -8,6 +8,7 @@
 #include <array>
 #include <cerrno>
 #include <csignal>
+#include <ctime>
 #include <cstdio>
 #include <cstring>
 
@@ -18,8 +19,8 @@ namespace bytemend {
 
 namespace {
 
-std::int64_t nanoseconds(const struct timespec& time) {
-    return std::int64_t{time.tv_sec} * 1000000000 + time.tv_nsec;
+std::int64_t nanoseconds(std::time_t seconds, long fraction) {
+    return std::int64_t{seconds} * 1000000000 + fraction;
 }
 
 FileId id_of(const struct stat& status) {
@@ -29,7 +30,8 @@ FileId id_of(const struct stat& status) {
         return FileId{.volume = UINT64_MAX, .index = static_cast<std::uint64_t>(status.st_rdev)};
     }
     return FileId{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
-                  status.st_size, nanoseconds(status.st_mtim), nanoseconds(status.st_ctim)};
+                  status.st_size, nanoseconds(status.st_mtim.tv_sec, status.st_mtim.tv_nsec),
+                  nanoseconds(status.st_ctim.tv_sec, status.st_ctim.tv_nsec)};
 }
 
 // Turns `name`, in a buffer of `room` bytes, into where a new file of that
