@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "platform.h"
+#include "report.h"
 
 namespace bytemend {
 
@@ -27,18 +28,18 @@ using Buffer = std::unique_ptr<unsigned char, Free>;
 Buffer allocate(bool zeroed) {
     Buffer buffer(static_cast<unsigned char*>(zeroed ? std::calloc(chunk, 1) : std::malloc(chunk)));
     if (!buffer) {
-        std::fputs("Failed to allocate memory.\n", stdout);
+        say("Failed to allocate memory.\n");
     }
     return buffer;
 }
 
 bool write_failed(const Output& output) {
-    std::printf("Failed to write %s: %s.\n", output.path, std::strerror(errno));
+    say("Failed to write %s: %s.\n", output.path, error_text(errno).c_str());
     return false;
 }
 
 bool read_failed() {
-    std::fputs("Failed to read file.\n", stdout);
+    say("Failed to read file.\n");
     return false;
 }
 

@@ -4,7 +4,8 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
+
+#include "report.h"
 
 namespace bytemend {
 
@@ -32,16 +33,16 @@ std::optional<Input> open_input(const char* path) {
     input.path = path;
     input.file = open_for_reading(path);
     if (!input.file) {
-        std::printf("Error opening %s for reading.\n", path);
+        say("Error opening %s for reading.\n", path);
         return std::nullopt;
     }
     if (::fstat(input.file.get(), &input.status) != 0) {
-        std::printf("Cannot measure the length of %s: %s.\n", path, std::strerror(errno));
+        say("Cannot measure the length of %s: %s.\n", path, error_text(errno).c_str());
         return std::nullopt;
     }
     const auto length = measure(input.file.get(), input.status);
     if (!length) {
-        std::printf("Cannot measure the length of %s: it is %s.\n", path,
+        say("Cannot measure the length of %s: it is %s.\n", path,
                     S_ISDIR(input.status.st_mode) ? "a directory" : "not a regular file");
         return std::nullopt;
     }
@@ -54,7 +55,7 @@ bool check_location(const Input& input, const char* path, std::int64_t location)
     if (location >= 0 && location < input.length) {
         return true;
     }
-    std::printf("Location %lld is outside %s, which is %lld byte%s long.\n",
+    say("Location %lld is outside %s, which is %lld byte%s long.\n",
                 static_cast<long long>(location), path, static_cast<long long>(input.length),
                 input.length == 1 ? "" : "s");
     return false;

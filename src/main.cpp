@@ -28,10 +28,10 @@ std::optional<std::int64_t> read_location(const char* text) {
         return location;
     }
     if (const auto hex = hex_location(text)) {
-        std::printf("Invalid decimal_location '%s': expected a decimal byte offset; %s is %lld.\n",
+        say("Invalid decimal_location '%s': expected a decimal byte offset; %s is %lld.\n",
                     text, text, static_cast<long long>(*hex));
     } else {
-        std::printf("Invalid decimal_location '%s': expected a decimal byte offset.\n", text);
+        say("Invalid decimal_location '%s': expected a decimal byte offset.\n", text);
     }
     return std::nullopt;
 }
@@ -39,7 +39,7 @@ std::optional<std::int64_t> read_location(const char* text) {
 std::optional<std::int32_t> read_value(const char* text) {
     const auto value = parse_value(text);
     if (!value) {
-        std::printf("Invalid values_to_write '%s': expected a hexadecimal value.\n", text);
+        say("Invalid values_to_write '%s': expected a hexadecimal value.\n", text);
     }
     return value;
 }
@@ -47,13 +47,11 @@ std::optional<std::int32_t> read_value(const char* text) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    argv = start_process(argc, argv);
-    if (argv == nullptr) {
-        std::fputs("Failed to allocate memory.\n", stdout);
+    if (!start_process(argc, argv)) {
         return 1;
     }
     if (argc != 5) {
-        std::fputs(usage, stdout);
+        say("%s", usage);
         return 1;
     }
     const char* input_path = argv[1];
@@ -74,7 +72,7 @@ int main(int argc, char* argv[]) {
     if (!value) {
         return 1;
     }
-    std::printf("Hexintval = %d . Adress = %lld . \n", *value, static_cast<long long>(*location));
+    say("Hexintval = %d . Adress = %lld . \n", *value, static_cast<long long>(*location));
     if (!check_location(*input, input_path, *location)) {
         return 1;
     }
@@ -92,8 +90,7 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
-    std::fputs("Done\n", stdout);
     // The report is part of the result: if it cannot be delivered, say so
     // with the status.
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    return say("Done\n") && std::fflush(stdout) == 0 ? 0 : 1;
 }

@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "report.h"
 
@@ -75,7 +74,7 @@ std::optional<Output> open_output(const char* path, const Input& input) {
     // handed on to a copy, and open() takes the umask off.
     if (!open_for_writing(output, input.status.st_mode & 0777) ||
         ::fstat(output.fd(), &output.status) != 0) {
-        std::printf("Failed to open/create %s.\n", path);
+        say("Failed to open/create %s.\n", path);
         return std::nullopt;
     }
     // Decided on the open files, not their names, so that a hard link, a
@@ -84,12 +83,12 @@ std::optional<Output> open_output(const char* path, const Input& input) {
     // The names were checked before the report; this catches a road to
     // standard output that only the open file shows.
     if (is_standard_output(output.id)) {
-        std::fprintf(stderr, "Cannot write %s: it is standard output, where the report goes.\n", path);
+        say_error("Cannot write %s: it is standard output, where the report goes.\n", path);
         return std::nullopt;
     }
     const Road road = road_between(input, output);
     if (road == Road::shifted) {
-        std::printf("Cannot copy %s to %s: one is a loop device on the other, which it does not "
+        say("Cannot copy %s to %s: one is a loop device on the other, which it does not "
                     "show byte for byte.\n",
                     input.path, path);
         return std::nullopt;
@@ -103,7 +102,7 @@ std::optional<Output> open_output(const char* path, const Input& input) {
 bool close_output(Output& output) {
     // What failed, with the output's name and errno's reason.
     const auto failed = [&](const char* what) {
-        std::printf("Failed to %s %s: %s.\n", what, output.path, std::strerror(errno));
+        say("Failed to %s %s: %s.\n", what, output.path, error_text(errno).c_str());
         return false;
     };
     if (output.kind == Output::Kind::made) {

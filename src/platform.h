@@ -6,7 +6,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
+#include <string>
+#include <string_view>
 
 #include "file.h"
 
@@ -44,14 +47,23 @@ struct FileId {
 };
 
 // Sets the process up for one run, and gives the command's arguments as
-// typed. A standard descriptor that is closed is opened on the null device,
-// so that no file of the run takes its number and gets the report; signals
-// that would end a run silently (a pipe whose reader has gone, a file grown
-// past the size limit) become errors that are reported. Windows hands main
-// its arguments in the system's ANSI code page, which folds or loses the
-// names it cannot show; they come from the wide command line instead, in
-// UTF-8. Nothing where there is no memory for them.
-char** start_process(int& argc, char** argv);
+// typed in argc and argv. A standard descriptor that is closed is opened on
+// the null device, so that no file of the run takes its number and gets the
+// report; signals that would end a run silently (a pipe whose reader has
+// gone, a file grown past the size limit) become errors that are reported.
+// On Windows the arguments come from the wide command line, each name
+// exactly as typed (see platform_windows.cpp). False, once it has said why,
+// where there are no arguments to run with.
+bool start_process(int& argc, char**& argv);
+
+// Writes text to standard output or error: a Windows console gets it
+// through the wide calls, so that names show as typed whatever its code
+// page; anything else gets the bytes. False where it could not be written.
+bool put_text(std::FILE* stream, std::string_view text);
+
+// The words for `error`, the errno of a call that just failed: Windows' own
+// where a Windows call failed, else the C library's.
+std::string error_text(int error);
 
 // Opens as open() does, any name whatever the system's code page.
 File open_file(const char* path, int flags, mode_t mode = 0);

@@ -112,7 +112,7 @@ bool rename_without_replacing(const char* from, const char* to) {
 
 }  // namespace
 
-char** start_process(int&, char** argv) {
+bool start_process(int&, char**&) {
     for (int fd = 0; fd <= 2; ++fd) {
         // open() takes the lowest free number, which is this one.
         if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
@@ -121,7 +121,15 @@ char** start_process(int&, char** argv) {
     }
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
-    return argv;
+    return true;
+}
+
+bool put_text(std::FILE* stream, std::string_view text) {
+    return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+}
+
+std::string error_text(int error) {
+    return std::strerror(error);
 }
 
 std::optional<FileId> file_id(int, const struct stat& status) {

@@ -1,6 +1,7 @@
-// Windows: names in UTF-16 through the wide calls, long paths behind \\?\,
-// identity from the volume serial and file index, and new files made under a
-// temporary name that is deleted unless they are completed.
+// Windows: names in UTF-16 through the wide calls, kept exactly in WTF-8,
+// long paths behind \\?\, identity from the volume serial and file index,
+// and new files made under a temporary name that is deleted unless they are
+// completed.
 
 #include <fcntl.h>
 #include <io.h>
@@ -13,22 +14,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <new>
+#include <string>
+#include <vector>
 
 #include "new_file.h"
 #include "platform.h"
+#include "wtf8.h"
 
+// The arguments are read from the command line here, not expanded by the
+// C runtime (see start_process).
 extern "C" {
-// The C runtime expands wildcard patterns in the arguments, as a Unix shell
-// would, so that "bytemend *.rom ..." behaves on both alike. A pattern that
-// matches nothing stays as typed.
-int _dowildcard = -1;
-
-// The C runtime's reading of the wide command line, with the same wildcard
-// expansion; no header declares it.
-struct StartupInfo {
-    int new_mode;
-};
-int __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env, int wildcard, StartupInfo* info);
+int _dowildcard = 0;
 }
 
 namespace bytemend {
@@ -39,55 +36,124 @@ namespace {
 constexpr std::size_t wide_room = 32768;
 using WidePath = std::array<wchar_t, wide_room>;
 
+// The last failed Windows call's error, and the errno it was given as, so
+// that a message can use Windows' own words for it.
+DWORD last_error = 0;
+int last_errno = 0;
+
 int errno_of(DWORD error) {
     switch (error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
         return ENOENT;
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS:
         return EEXIST;
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
         return EACCES;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
         return ENOSPC;
+    case ERROR_FILENAME_EXCED_RANGE:
+        return ENAMETOOLONG;
+    case ERROR_NOT_SAME_DEVICE:
+        return EXDEV;
+    case ERROR_WRITE_PROTECT:
+        return EROFS;
     default:
         return EIO;
     }
 }
 
 bool failed_with(DWORD error) {
-    errno = errno_of(error);
+    last_error = error;
+    errno = last_errno = errno_of(error);
     return false;
 }
 
-// A path as the wide calls take it: UTF-16 and, once its full form reaches
-// MAX_PATH, made absolute behind \\?\, which lifts the limit on every Windows
-// without the registry setting that the manifest's longPathAware also needs.
-bool widen(const char* path, WidePath& wide) {
-    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide.data(), wide_room) == 0) {
-        errno = GetLastError() == ERROR_INSUFFICIENT_BUFFER ? ENAMETOOLONG : ENOENT;
+bool starts_with(const wchar_t* path, const wchar_t* prefix) {
+    return std::wcsncmp(path, prefix, std::wcslen(prefix)) == 0;
+}
+
+// Paths that the wide calls take as they are: \\?\ for any file, \\.\ for
+// a device.
+bool is_literal(const wchar_t* path) {
+    return starts_with(path, L"\\\\?\\") || starts_with(path, L"\\\\.\\");
+}
+
+// Below this a path works on every Windows without \\?\; the room left is
+// for the names of temporary files in its folder.
+constexpr std::size_t short_path = MAX_PATH - 12;
+
+// The name in UTF-16, exactly.
+bool decode(const char* path, WidePath& wide) {
+    const auto decoded = wide_from_wtf8(path);
+    if (!decoded) {
+        errno = ENOENT;
         return false;
     }
-    if (std::wcsncmp(wide.data(), L"\\\\?\\", 4) == 0) {
-        return true;
-    }
-    WidePath full;
-    const DWORD size = GetFullPathNameW(wide.data(), wide_room, full.data(), nullptr);
-    if (size == 0 || size >= wide_room - 8) {
+    if (decoded->size() >= wide_room) {
         errno = ENAMETOOLONG;
         return false;
     }
-    // As typed while every call takes it, device names such as NUL included.
-    if (size < MAX_PATH - 12) {
+    std::wmemcpy(wide.data(), decoded->c_str(), decoded->size() + 1);
+    return true;
+}
+
+// The path in full, as Windows resolves it: a drive-relative name on the
+// current folder of its drive, "..", forward slashes and a device name such
+// as LPT1 (\\.\LPT1) all resolved; behind \\?\ once it is long, which lifts
+// the limit on every Windows without the registry setting that the
+// manifest's longPathAware also needs.
+bool full_path(const char* path, WidePath& full) {
+    WidePath typed;
+    if (!decode(path, typed)) {
+        return false;
+    }
+    if (is_literal(typed.data())) {
+        full = typed;
         return true;
     }
-    const bool unc = std::wcsncmp(full.data(), L"\\\\", 2) == 0;
-    std::swprintf(wide.data(), wide_room, L"%ls%ls", unc ? L"\\\\?\\UNC" : L"\\\\?\\",
-                  unc ? full.data() + 1 : full.data());
+    WidePath resolved;
+    const DWORD size = GetFullPathNameW(typed.data(), wide_room, resolved.data(), nullptr);
+    if (size == 0) {
+        return failed_with(GetLastError());
+    }
+    if (size >= wide_room - 8) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    if (size < short_path || is_literal(resolved.data())) {
+        full = resolved;
+        return true;
+    }
+    const bool unc = starts_with(resolved.data(), L"\\\\");
+    std::swprintf(full.data(), wide_room, L"%ls%ls", unc ? L"\\\\?\\UNC" : L"\\\\?\\",
+                  unc ? resolved.data() + 1 : resolved.data());
+    return true;
+}
+
+// A path as the wide calls take it: as typed while both it and its full form
+// are short, so that NUL and CON stay the devices every call knows them as;
+// else in full.
+bool widen(const char* path, WidePath& wide) {
+    if (!decode(path, wide)) {
+        return false;
+    }
+    if (is_literal(wide.data())) {
+        return true;
+    }
+    WidePath full;
+    if (!full_path(path, full)) {
+        return false;
+    }
+    if (std::wcslen(wide.data()) >= short_path || std::wcslen(full.data()) >= short_path) {
+        wide = full;
+    }
     return true;
 }
 
@@ -125,20 +191,20 @@ std::optional<FileId> id_at(const char* path, DWORD flags) {
     return id;
 }
 
-UINT console_code_page = 0;
-
-void restore_console() {
-    SetConsoleOutputCP(console_code_page);
-}
-
-// A new file is deleted when its last handle closes, or when the process
-// dies, until this mark is cleared.
+// A file is deleted when its last handle closes, or when the process dies,
+// while this mark is set.
 bool mark_for_deletion(HANDLE handle, bool mark) {
     FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = mark ? TRUE : FALSE;
     return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
                                       sizeof disposition) != 0 ||
            failed_with(GetLastError());
+}
+
+// What a file system that cannot delete a file as it closes answers.
+bool unsupported(DWORD error) {
+    return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_PARAMETER ||
+           error == ERROR_INVALID_FUNCTION;
 }
 
 bool make_read_only(HANDLE handle) {
@@ -151,38 +217,196 @@ bool make_read_only(HANDLE handle) {
            failed_with(GetLastError());
 }
 
+// The longest name the volume of `folder` takes; any length where that
+// cannot be found out, and the rename will tell. Asked of the open folder:
+// Wine answers the same question about a drive's root by reading its device.
+std::size_t longest_name(std::wstring_view folder) {
+    DWORD longest = 0;
+    const HANDLE handle = CreateFileW(std::wstring(folder).c_str(), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const bool known = handle != INVALID_HANDLE_VALUE &&
+                       GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, &longest, nullptr,
+                                                     nullptr, 0) != 0;
+    if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+    }
+    return known && longest > 0 ? longest : SIZE_MAX;
+}
+
+// One argument of the command line as the C runtime reads it, and whether
+// any of it was in quotes.
+struct Typed {
+    std::wstring text;
+    bool quoted = false;
+};
+
+bool blank(wchar_t c) {
+    return c == L' ' || c == L'\t';
+}
+
+// The C runtime's rules: blanks split arguments outside quotes; 2n
+// backslashes before a quote are n backslashes and the quote opens or
+// closes, 2n+1 are n and a quote; other backslashes are themselves; "" in
+// quotes is a quote. The program's own name runs to its closing quote, or to
+// the first blank, with no escapes.
+std::vector<Typed> split(const wchar_t* line) {
+    std::vector<Typed> words(1);
+    const wchar_t* c = line;
+    if (*c == L'"') {
+        for (++c; *c != L'\0' && *c != L'"'; ++c) {
+            words[0].text += *c;
+        }
+        c += *c == L'"' ? 1 : 0;
+    } else {
+        for (; *c != L'\0' && !blank(*c); ++c) {
+            words[0].text += *c;
+        }
+    }
+    while (true) {
+        while (blank(*c)) {
+            ++c;
+        }
+        if (*c == L'\0') {
+            return words;
+        }
+        Typed word;
+        bool in_quotes = false;
+        for (; *c != L'\0' && (in_quotes || !blank(*c)); ++c) {
+            std::size_t backslashes = 0;
+            while (*c == L'\\') {
+                ++backslashes;
+                ++c;
+            }
+            if (*c != L'"') {
+                word.text.append(backslashes, L'\\');
+                if (*c == L'\0' || (!in_quotes && blank(*c))) {
+                    break;
+                }
+                word.text += *c;
+                continue;
+            }
+            word.text.append(backslashes / 2, L'\\');
+            if (backslashes % 2 == 1) {
+                word.text += L'"';
+            } else if (in_quotes && c[1] == L'"') {
+                word.text += L'"';
+                ++c;
+            } else {
+                in_quotes = !in_quotes;
+                word.quoted = true;
+            }
+        }
+        words.push_back(std::move(word));
+    }
+}
+
+// The files a typed pattern matches in its folder, as the C runtime names
+// them: the folder as typed, then each name; the first of them and how many.
+struct Matches {
+    std::wstring first;
+    int count = 0;
+};
+
+Matches matches(const std::wstring& pattern) {
+    Matches found;
+    WIN32_FIND_DATAW entry{};
+    const HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoStandard, &entry,
+                                           FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) {
+        return found;
+    }
+    const std::size_t end = pattern.find_last_of(L"\\/:");
+    const std::wstring folder = end == std::wstring::npos ? L"" : pattern.substr(0, end + 1);
+    do {
+        if (std::wcscmp(entry.cFileName, L".") != 0 && std::wcscmp(entry.cFileName, L"..") != 0 &&
+            ++found.count == 1) {
+            found.first = folder + entry.cFileName;
+        }
+    } while (FindNextFileW(search, &entry) != 0);
+    FindClose(search);
+    return found;
+}
+
+bool is_pattern(const Typed& word) {
+    return !word.quoted && word.text.find_first_of(L"*?") != std::wstring::npos &&
+           !is_literal(word.text.c_str());
+}
+
 }  // namespace
 
-// A standard descriptor with no file behind it stays taken here (the C
-// runtime marks it -2), so no file of the run gets its number; nothing
-// printed there reaches anyone, and the run ends with status 1.
-char** start_process(int& argc, char** argv) {
-    int count = 0;
-    wchar_t** wide = nullptr;
-    wchar_t** environment = nullptr;
-    StartupInfo info{};
-    if (__wgetmainargs(&count, &wide, &environment, _dowildcard, &info) < 0 || wide == nullptr) {
-        return argv;
-    }
-    auto** typed = static_cast<char**>(std::calloc(static_cast<std::size_t>(count) + 1, sizeof(char*)));
-    for (int i = 0; typed != nullptr && i < count; ++i) {
-        const int size = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
-        typed[i] = static_cast<char*>(std::malloc(static_cast<std::size_t>(size)));
-        if (typed[i] == nullptr) {
-            return nullptr;
+// Windows hands main its arguments in the ANSI code page, which folds or
+// loses the names it cannot show, after its C runtime expanded them by rules
+// that differ between runtimes and that treat the ? of \\?\ as a pattern.
+// They are read here from the wide command line instead, by the documented
+// rules, and kept in WTF-8. A pattern that matches one file becomes its name
+// and one that matches none stays as typed, as a shell would have it; one
+// that matches more is refused, since a forgotten output name would
+// otherwise make the second match the output, overwritten in place of the
+// one meant. A standard descriptor with no file behind it stays taken here
+// (the C runtime marks it -2), so no file of the run gets its number;
+// nothing printed there reaches anyone, and the run ends with status 1.
+bool start_process(int& argc, char**& argv) {
+    static std::vector<std::string> arguments;
+    static std::vector<char*> pointers;
+    try {
+        for (const Typed& word : split(GetCommandLineW())) {
+            const Matches found = is_pattern(word) ? matches(word.text) : Matches{};
+            if (found.count > 1) {
+                const std::string pattern = wtf8_from_wide(word.text);
+                put_text(stdout, "Cannot take " + pattern + " as one file: the pattern matches " +
+                                std::to_string(found.count) + " files.\n");
+                return false;
+            }
+            arguments.push_back(wtf8_from_wide(found.count == 1 ? found.first : word.text));
         }
-        WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, typed[i], size, nullptr, nullptr);
+        for (auto& argument : arguments) {
+            pointers.push_back(argument.data());
+        }
+        pointers.push_back(nullptr);
+    } catch (const std::bad_alloc&) {
+        put_text(stdout, "Failed to allocate memory.\n");
+        return false;
     }
-    argc = count;
-    // Printed paths are UTF-8: a console shows them as typed while the
-    // command runs, and gets its own code page back after.
-    DWORD console_mode = 0;
-    if (typed != nullptr && GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &console_mode) != 0) {
-        console_code_page = GetConsoleOutputCP();
-        SetConsoleOutputCP(CP_UTF8);
-        std::atexit(restore_console);
+    argc = static_cast<int>(arguments.size());
+    argv = pointers.data();
+    return true;
+}
+
+// A console shows text through the wide call whatever its code page, and the
+// C runtime's own writes would decode the bytes in the ANSI code page first.
+bool put_text(std::FILE* stream, std::string_view text) {
+    const int fd = ::_fileno(stream);
+    const auto console = fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+    DWORD mode = 0;
+    const auto wide = wide_from_wtf8(text);
+    // Out at once, as the C runtime's printf writes: the report line stays
+    // even when the run is killed during the copy.
+    if (console == INVALID_HANDLE_VALUE || GetConsoleMode(console, &mode) == 0 || !wide) {
+        return std::fwrite(text.data(), 1, text.size(), stream) == text.size() && std::fflush(stream) == 0;
     }
-    return typed;
+    std::fflush(stream);
+    DWORD written = 0;
+    return WriteConsoleW(console, wide->data(), static_cast<DWORD>(wide->size()), &written, nullptr) != 0 &&
+           written == wide->size();
+}
+
+std::string error_text(int error) {
+    wchar_t* words = nullptr;
+    if (last_error == 0 || error != last_errno ||
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                           FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, last_error, 0, reinterpret_cast<wchar_t*>(&words), 0, nullptr) == 0) {
+        return std::strerror(error);
+    }
+    std::wstring text(words);
+    LocalFree(words);
+    // Its own line end and full stop; the message has its own.
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ' ||
+                             text.back() == L'.')) {
+        text.pop_back();
+    }
+    return wtf8_from_wide(text);
 }
 
 File open_file(const char* path, int flags, mode_t mode) {
@@ -231,23 +455,35 @@ ssize_t write_at(int fd, const void* data, size_t size, std::int64_t offset) {
     return ::_write(fd, data, static_cast<unsigned>(size));
 }
 
-// A name of its own in the output's folder, marked for deletion at once: a
-// run that fails or is killed leaves nothing. Made writable whatever the
-// input is, since Windows will not delete a read-only file. The C runtime's
-// opens do not follow a link to a missing file: the name itself is where the
-// new file goes.
+// A name of its own in the output's folder, found from the output's full
+// path, so that a drive-relative name or ".." puts it on the output's
+// volume, where it can be renamed. It is marked for deletion at once, so
+// that a run that fails or is killed leaves nothing, where the volume
+// supports that (a network drive may not); elsewhere a failed run removes it
+// by name. Made writable whatever the input is, since Windows will not
+// delete a read-only file. A device name, and a name longer than the volume
+// takes, are refused here rather than after the whole copy.
 bool NewFile::create(const char* path, mode_t mode) {
-    if (!take_path(path)) {
+    WidePath full;
+    if (!take_path(path) || !full_path(path, full)) {
         return false;
     }
     mode_ = mode;
-    const char* slash = std::strrchr(path, '/');
-    const char* backslash = std::strrchr(path, '\\');
-    const char* end = slash > backslash ? slash : backslash;
-    const int folder = end == nullptr ? 0 : static_cast<int>(end - path) + 1;
+    if (starts_with(full.data(), L"\\\\.\\")) {
+        return failed_with(ERROR_INVALID_NAME);
+    }
+    const std::wstring_view whole(full.data());
+    const std::size_t folder = whole.find_last_of(L'\\') + 1;
+    WidePath root;
+    const bool remote = GetVolumePathNameW(full.data(), root.data(), wide_room) != 0 &&
+                        GetDriveTypeW(root.data()) == DRIVE_REMOTE;
+    if (whole.size() - folder > longest_name(whole.substr(0, folder))) {
+        return failed_with(ERROR_FILENAME_EXCED_RANGE);
+    }
+    const std::string place = wtf8_from_wide(whole.substr(0, folder));
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
-        const int length = std::snprintf(temporary_.data(), temporary_.size(), "%.*s.bytemend-%lu-%u.tmp",
-                                         folder, path, GetCurrentProcessId(), attempt);
+        const int length = std::snprintf(temporary_.data(), temporary_.size(), "%s.bytemend-%lu-%u.tmp",
+                                         place.c_str(), GetCurrentProcessId(), attempt);
         WidePath wide;
         if (length < 0 || static_cast<std::size_t>(length) >= temporary_.size()) {
             errno = ENAMETOOLONG;
@@ -267,7 +503,7 @@ bool NewFile::create(const char* path, mode_t mode) {
         }
         // Marked before anything else, to keep short the moment in which a
         // kill would leave the file behind.
-        const bool marked = mark_for_deletion(handle, true);
+        const bool marked = remote || mark_for_deletion(handle, true) || unsupported(last_error);
         id_ = handle_id(handle);
         const int fd = marked && id_
                            ? ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY)
@@ -285,13 +521,17 @@ bool NewFile::create(const char* path, mode_t mode) {
     return false;
 }
 
-// Renamed without replacing anything, then kept; a read-only input's copy
-// becomes read-only only now. A relative name is taken from the current
-// folder, as it was typed.
+// The mark is cleared first and the file then renamed without replacing
+// anything, the order in which NTFS and SMB are known to keep it; a rename
+// that fails marks it again. A read-only input's copy becomes read-only
+// only now.
 bool NewFile::keep() {
     const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(file_.get()));
     WidePath name;
-    if (!widen(path_.data(), name)) {
+    if (!full_path(path_.data(), name)) {
+        return false;
+    }
+    if (!mark_for_deletion(handle, false) && !unsupported(last_error)) {
         return false;
     }
     alignas(FILE_RENAME_INFO) static unsigned char buffer[sizeof(FILE_RENAME_INFO) + sizeof name];
@@ -301,16 +541,14 @@ bool NewFile::keep() {
     rename->FileNameLength = static_cast<DWORD>(std::wcslen(name.data()) * sizeof(wchar_t));
     std::memcpy(rename->FileName, name.data(), rename->FileNameLength + sizeof(wchar_t));
     if (SetFileInformationByHandle(handle, FileRenameInfo, rename, sizeof buffer) == 0) {
-        return failed_with(GetLastError());
-    }
-    if (!mark_for_deletion(handle, false)) {
-        return false;
+        const DWORD error = GetLastError();
+        mark_for_deletion(handle, true);
+        return failed_with(error);
     }
     if ((mode_ & _S_IWRITE) == 0 && !make_read_only(handle)) {
-        const int error = errno;
+        const DWORD error = last_error;
         mark_for_deletion(handle, true);
-        errno = error;
-        return false;
+        return failed_with(error);
     }
     state_ = State::kept;
     return true;

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Windows names are UTF-16 that need not be valid: NTFS takes a surrogate
+// with no partner as readily as any other character. WTF-8 writes them as
+// UTF-8 would if it allowed that, so that every name comes back exactly and
+// two names never become one, where UTF-8 with a replacement character would
+// turn them all into U+FFFD.
+namespace bytemend {
+
+std::string wtf8_from_wide(std::wstring_view wide);
+
+// Nothing for bytes that are not WTF-8, or that write a surrogate pair as two
+// halves, which would give a second spelling of one name.
+std::optional<std::wstring> wide_from_wtf8(std::string_view text);
+
+}  // namespace bytemend
