@@ -19,6 +19,8 @@
 #include <io.h>
 #include <process.h>
 #include <windows.h>
+
+#include "wtf8.h"
 #else
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -80,11 +82,12 @@ std::wstring command_path() {
     return (std::filesystem::path(self).parent_path() / BYTEMEND_EXE).wstring();
 }
 
-// Windows passes one command line, which the child's C runtime splits again:
-// quote what it would otherwise split or drop. Patterns stay unquoted, for
-// the runtime to expand. Wide, so that every name arrives as typed.
+// Windows passes one command line, which the child splits again: quote what
+// it would otherwise split or drop. Patterns stay unquoted, for the child to
+// expand, and an argument that starts with a quote is passed as typed. Wide,
+// so that every name arrives as typed, even one that is not valid UTF-16.
 std::wstring quoted(const std::wstring& arg) {
-    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) {
+    if (!arg.empty() && (arg[0] == L'"' || arg.find_first_of(L" \t\"") == std::wstring::npos)) {
         return arg;
     }
     std::wstring text = L"\"";
@@ -103,7 +106,7 @@ int spawn(const std::vector<std::string>& args, const std::string& out_path,
     const std::wstring exe = command_path();
     std::vector<std::wstring> words{quoted(exe)};
     for (const auto& arg : args) {
-        words.push_back(quoted(u8(arg).wstring()));
+        words.push_back(quoted(bytemend::wide_from_wtf8(arg).value()));
     }
     std::vector<const wchar_t*> argv;
     for (const auto& word : words) {
@@ -223,12 +226,18 @@ size_t entries() {
 const char* const full_disk = std::getenv("BYTEMEND_FULL_DIR");
 const std::string full_output = std::string(full_disk ? full_disk : "") + "/out.bin";
 
-// A folder holding two file systems, a/ and b/, that number their files
-// alike (two tmpfs mounts, which Wine also gives one volume serial): CI
-// makes one for the test of two files with one identity.
-const char* const twin_disks = std::getenv("BYTEMEND_TWIN_DIR");
-const std::string twin_in = std::string(twin_disks ? twin_disks : "") + "/a/twin.bin";
-const std::string twin_out = std::string(twin_disks ? twin_disks : "") + "/b/twin.bin";
+// Two folders on two file systems that number their files alike (two tmpfs
+// mounts, which Wine also gives one volume serial), for the test of two
+// files with one identity. CI makes them, and under Wine maps each to a
+// drive letter of its own: then B is a drive, and "B:rel.bin" a name
+// relative to that drive's current folder, on another volume than this one.
+const char* const twin_a = std::getenv("BYTEMEND_TWIN_A");
+const char* const twin_b = std::getenv("BYTEMEND_TWIN_B");
+const bool twin_disks = twin_a != nullptr && twin_b != nullptr;
+const std::string twin_in = std::string(twin_a ? twin_a : "") + "/twin.bin";
+const std::string twin_out = std::string(twin_b ? twin_b : "") + "/twin.bin";
+const bool other_drive = twin_disks && std::string(twin_b).size() == 2 && twin_b[1] == ':';
+const std::string drive_relative = std::string(other_drive ? twin_b : "") + "rel.bin";
 
 // Makes twin_in and twin_out two files of the same number, each on its own
 // file system, by making a few on each and keeping a pair that matches.
@@ -236,8 +245,8 @@ void make_twins(const std::string& in_bytes, const std::string& out_bytes) {
     std::map<std::uint64_t, std::string> numbered;
     std::vector<std::string> made;
     for (int n = 0; n < 8; ++n) {
-        for (const char* side : {"/a/", "/b/"}) {
-            made.push_back(twin_disks + (side + std::to_string(n)));
+        for (const char* side : {twin_a, twin_b}) {
+            made.push_back(std::string(side) + '/' + std::to_string(n));
             write_file(made.back(), "");
         }
     }
@@ -259,6 +268,9 @@ void make_twins(const std::string& in_bytes, const std::string& out_bytes) {
     write_file(twin_in, in_bytes);
     write_file(twin_out, out_bytes);
 }
+
+// A name longer than any file system here takes.
+const std::string long_name = std::string(256, 'n') + ".bin";
 
 // A folder deeper than Windows' old 260-character limit on a whole path.
 const std::string long_folder = std::string(150, 'd') + "/" + std::string(150, 'e');
@@ -293,7 +305,8 @@ struct Case {
     std::optional<std::string> windows_out = {};  // where Windows prints otherwise
     std::function<void()> check = [] {};         // for files other than in.bin and out.bin
     bool on_full_disk = false;                   // needs BYTEMEND_FULL_DIR
-    bool on_twin_disks = false;                  // needs BYTEMEND_TWIN_DIR
+    bool on_twin_disks = false;                  // needs BYTEMEND_TWIN_A and _B
+    bool on_other_drive = false;                 // needs BYTEMEND_TWIN_B to be a drive
     bool killed_midway = false;                  // killed once its new file shows
     Redirects redirects = {};                    // standard descriptors set otherwise
     std::string err = "";                        // standard error
@@ -319,8 +332,11 @@ TEST_P(CliTable, Run) {
     if (c.on_full_disk && full_disk == nullptr) {
         GTEST_SKIP() << "needs BYTEMEND_FULL_DIR, a folder on a small file system";
     }
-    if (c.on_twin_disks && twin_disks == nullptr) {
-        GTEST_SKIP() << "needs BYTEMEND_TWIN_DIR, a folder with two tmpfs mounts a/ and b/";
+    if (c.on_twin_disks && !twin_disks) {
+        GTEST_SKIP() << "needs BYTEMEND_TWIN_A and BYTEMEND_TWIN_B, folders on two tmpfs mounts";
+    }
+    if (c.on_other_drive && !other_drive) {
+        GTEST_SKIP() << "needs BYTEMEND_TWIN_B to be a drive letter of another volume, as under Wine in CI";
     }
     if (c.killed_midway && !on_windows) {
         GTEST_SKIP() << "an unnamed file cannot be seen to kill on; tests/faults.sh kills it here";
@@ -525,6 +541,28 @@ INSTANTIATE_TEST_SUITE_P(
                      std::filesystem::remove(twin_out);
                  },
              .on_twin_disks = true},
+        // The new file is made in the folder the name resolves to, on the
+        // output's own volume, and renamed there.
+        Case{.name = "DriveRelativeOutput", .args = {"in.bin", drive_relative, "1", "41"},
+             .out = report(65, 1) + "Done\n", .status = 0, .input_after = sample, .output_after = none,
+             .check =
+                 [] {
+                     EXPECT_EQ(read_file(std::string(twin_b) + "/rel.bin"), copied);
+                     EXPECT_EQ(entries(), 1u) << "a temporary file left here";
+                     std::filesystem::remove(std::string(twin_b) + "/rel.bin");
+                 },
+             .on_twin_disks = true, .on_other_drive = true},
+        // Refused before the copy, not when the copy is to get its name.
+        Case{.name = "NameLongerThanVolumeTakes", .args = {"in.bin", long_name, "1", "41"},
+             .out = report(65, 1) + "Failed to open/create " + long_name + ".\n", .status = 1,
+             .input_after = sample, .output_after = none,
+             .check = [] { EXPECT_EQ(entries(), 1u); }},
+        // An unpaired surrogate, which NTFS allows (Wine does not), is a name
+        // of its own, not the replacement character's.
+        Case{.name = "NameNotValidUtf16", .args = {"z\xED\xA0\x80.bin", "out.bin", "1", "41"},
+             .out = "Error opening z\xED\xA0\x80.bin for reading.\n", .status = 1,
+             .input_after = sample, .output_after = none,
+             .setup = [] { write_file("z\uFFFD.bin", sample); }},
         // The C runtime writes each printf to a file at once.
         Case{.name = "KilledMidway", .args = {"big.bin", "out.bin", "1", "41"}, .out = report(65, 1),
              .status = 137, .input_after = sample, .output_after = none,
@@ -629,28 +667,40 @@ TEST_F(Cli, PatchesPastFourGibibytesInPlace) {
     EXPECT_EQ(std::filesystem::file_size("in.bin"), length);
 }
 
-// On Windows the C runtime expands patterns before main, as a shell does
-// elsewhere; the command itself never does.
+// On Windows the command expands patterns itself, as a shell does
+// elsewhere, but takes no pattern for more than one file: a forgotten output
+// name would otherwise make the second match the output.
 TEST_F(Cli, WildcardPatternsAreExpandedOnlyOnWindows) {
     write_file("in.bin", sample);
     write_file("a1.bin", "x");
     write_file("a2.bin", "y");
+    const std::string refused = "Cannot take a*.bin as one file: the pattern matches 2 files.\n";
+    const std::string done = report(65, 1) + "Done\n";
+    const std::string literal = on_windows ? "\\\\?\\" + std::filesystem::absolute("in.bin").string() : "";
     const struct {
-        std::string pattern;
+        std::vector<std::string> args;
         std::string windows;
         std::string elsewhere;
     } cases[] = {
-        // Two names make five arguments.
-        {"a*.bin", usage, "Error opening a*.bin for reading.\n"},
-        {"i?.bin", report(65, 1) + "Done\n", "Error opening i?.bin for reading.\n"},
-        // Matching nothing, a pattern stays as typed.
-        {"zz*.bin", "Error opening zz*.bin for reading.\n", "Error opening zz*.bin for reading.\n"},
+        {{"a*.bin", "1", "41"}, refused, usage},
+        {{"a*.bin", "out.bin", "1", "41"}, refused, "Error opening a*.bin for reading.\n"},
+        {{"i?.bin", "out.bin", "1", "41"}, done, "Error opening i?.bin for reading.\n"},
+        // Matching nothing, a pattern stays as typed; quoted, it is a name.
+        {{"zz*.bin", "out.bin", "1", "41"}, "Error opening zz*.bin for reading.\n",
+         "Error opening zz*.bin for reading.\n"},
+        {{"\"i?.bin\"", "out.bin", "1", "41"}, "Error opening i?.bin for reading.\n",
+         "Error opening \"i?.bin\" for reading.\n"},
+        // The ? of \\?\ is no pattern.
+        {{literal, "out.bin", "1", "41"}, done, "Error opening  for reading.\n"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.pattern);
-        EXPECT_EQ(run({c.pattern, "out.bin", "1", "41"}).out, on_windows ? c.windows : c.elsewhere);
+        SCOPED_TRACE(c.args[0]);
+        EXPECT_EQ(run(c.args).out, on_windows ? c.windows : c.elsewhere);
+        EXPECT_EQ(read_file("out.bin"), on_windows && c.windows == done ? copied : "");
+        std::filesystem::remove("out.bin");
     }
-    EXPECT_EQ(exists("out.bin"), on_windows);
+    EXPECT_EQ(read_file("a1.bin"), "x");
+    EXPECT_EQ(read_file("a2.bin"), "y");
     EXPECT_EQ(read_file("in.bin"), sample);
 }
 
