@@ -248,18 +248,15 @@ bool blank(wchar_t c) {
 // The C runtime's rules: blanks split arguments outside quotes; 2n
 // backslashes before a quote are n backslashes and the quote opens or
 // closes, 2n+1 are n and a quote; other backslashes are themselves; "" in
-// quotes is a quote. The program's own name runs to its closing quote, or to
-// the first blank, with no escapes.
+// quotes is a quote. The program's own name is a path, with no escapes:
+// its quotes only keep blanks in it.
 std::vector<Typed> split(const wchar_t* line) {
     std::vector<Typed> words(1);
     const wchar_t* c = line;
-    if (*c == L'"') {
-        for (++c; *c != L'\0' && *c != L'"'; ++c) {
-            words[0].text += *c;
-        }
-        c += *c == L'"' ? 1 : 0;
-    } else {
-        for (; *c != L'\0' && !blank(*c); ++c) {
+    for (bool in_quotes = false; *c != L'\0' && (in_quotes || !blank(*c)); ++c) {
+        if (*c == L'"') {
+            in_quotes = !in_quotes;
+        } else {
             words[0].text += *c;
         }
     }
