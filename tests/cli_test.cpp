@@ -477,6 +477,10 @@ INSTANTIATE_TEST_SUITE_P(
         Case{.name = "StandardOutputFull", .args = {"in.bin", "out.bin", "1", "41"}, .out = "",
              .status = 1, .input_after = sample, .output_after = copied,
              .windows_skip = "Windows has no /dev/full", .redirects = {{1, "/dev/full", O_WRONLY}}},
+        // Quoted on Windows' one command line, and split again there.
+        Case{.name = "NameWithBlanks", .args = {"in.bin", "o u t.bin", "1", "41"},
+             .out = report(65, 1) + "Done\n", .status = 0, .input_after = sample, .output_after = none,
+             .check = [] { EXPECT_EQ(read_file("o u t.bin"), copied); }},
         Case{"OutputFolderMissing", {"in.bin", "nodir/out.bin", "1", "41"},
              report(65, 1) + "Failed to open/create nodir/out.bin.\n", 1, sample, none},
         Case{"OutputCannotBeWritten", {"in.bin", "/dev/full", "1", "41"},
@@ -685,6 +689,8 @@ TEST_F(Cli, WildcardPatternsAreExpandedOnlyOnWindows) {
         {{"a*.bin", "1", "41"}, refused, usage},
         {{"a*.bin", "out.bin", "1", "41"}, refused, "Error opening a*.bin for reading.\n"},
         {{"i?.bin", "out.bin", "1", "41"}, done, "Error opening i?.bin for reading.\n"},
+        // The match keeps the folder as typed.
+        {{"../work/i?.bin", "out.bin", "1", "41"}, done, "Error opening ../work/i?.bin for reading.\n"},
         // Matching nothing, a pattern stays as typed; quoted, it is a name.
         {{"zz*.bin", "out.bin", "1", "41"}, "Error opening zz*.bin for reading.\n",
          "Error opening zz*.bin for reading.\n"},
