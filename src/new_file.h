@@ -23,7 +23,8 @@ public:
     NewFile() = default;
     NewFile(NewFile&& other) noexcept
         : file_(std::move(other.file_)), path_(other.path_), temporary_(other.temporary_),
-          id_(other.id_), mode_(other.mode_), state_(std::exchange(other.state_, State::none)) {}
+          id_(other.id_), mode_(other.mode_), marked_(other.marked_),
+          state_(std::exchange(other.state_, State::none)) {}
     NewFile& operator=(NewFile&&) = delete;
     NewFile(const NewFile&) = delete;
     NewFile& operator=(const NewFile&) = delete;
@@ -63,6 +64,7 @@ private:
     std::array<char, name_room> temporary_{};  // its name until then, if it has one
     std::optional<FileId> id_;                 // to tell it from any other file at its names
     mode_t mode_ = 0;                          // permissions that Windows can give only when kept
+    bool marked_ = false;                      // Windows: to be deleted as it closes
     State state_ = State::none;
 };
 

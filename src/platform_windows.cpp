@@ -298,8 +298,38 @@ std::vector<Typed> split(const wchar_t* line) {
     }
 }
 
-// The files a typed pattern matches in its folder, as the C runtime names
-// them: the folder as typed, then each name; the first of them and how many.
+// Whether a name fits a pattern, * standing for any run of characters and ?
+// for one, ignoring case as Windows' file systems do. Where the rest does not
+// fit, the last * takes one more character; earlier ones need never change.
+bool fits(const wchar_t* name, const wchar_t* pattern) {
+    const wchar_t* after_star = nullptr;
+    const wchar_t* star_took = nullptr;
+    while (*name != L'\0') {
+        if (*pattern == L'*') {
+            after_star = ++pattern;
+            star_took = name;
+        } else if (*pattern != L'\0' &&
+                   (*pattern == L'?' || CompareStringOrdinal(name, 1, pattern, 1, TRUE) == CSTR_EQUAL)) {
+            ++name;
+            ++pattern;
+        } else if (after_star != nullptr) {
+            pattern = after_star;
+            name = ++star_took;
+        } else {
+            return false;
+        }
+    }
+    while (*pattern == L'*') {
+        ++pattern;
+    }
+    return *pattern == L'\0';
+}
+
+// The files a typed pattern matches in its folder, named as the C runtime
+// names them: the folder as typed, then the name; the first of them and how
+// many. Windows also matches a pattern against the short 8.3 names, so that
+// *.bin finds report.binary (REPORT~1.BIN); only the names themselves count
+// here.
 struct Matches {
     std::wstring first;
     int count = 0;
@@ -315,9 +345,10 @@ Matches matches(const std::wstring& pattern) {
     }
     const std::size_t end = pattern.find_last_of(L"\\/:");
     const std::wstring folder = end == std::wstring::npos ? L"" : pattern.substr(0, end + 1);
+    const wchar_t* const last = pattern.c_str() + folder.size();
     do {
         if (std::wcscmp(entry.cFileName, L".") != 0 && std::wcscmp(entry.cFileName, L"..") != 0 &&
-            ++found.count == 1) {
+            fits(entry.cFileName, last) && ++found.count == 1) {
             found.first = folder + entry.cFileName;
         }
     } while (FindNextFileW(search, &entry) != 0);
@@ -340,15 +371,19 @@ bool is_pattern(const Typed& word) {
 // and one that matches none stays as typed, as a shell would have it; one
 // that matches more is refused, since a forgotten output name would
 // otherwise make the second match the output, overwritten in place of the
-// one meant. A standard descriptor with no file behind it stays taken here
-// (the C runtime marks it -2), so no file of the run gets its number;
-// nothing printed there reaches anyone, and the run ends with status 1.
+// one meant. Only the two file names are expanded: a value such as f? is a
+// typing slip, not the name of a file fe. A standard descriptor with no file
+// behind it stays taken here (the C runtime marks it -2), so no file of the
+// run gets its number; nothing printed there reaches anyone, and the run
+// ends with status 1.
 bool start_process(int& argc, char**& argv) {
     static std::vector<std::string> arguments;
     static std::vector<char*> pointers;
     try {
         for (const Typed& word : split(GetCommandLineW())) {
-            const Matches found = is_pattern(word) ? matches(word.text) : Matches{};
+            // The file names only: a number is never a file's name.
+            const bool file_name = arguments.size() == 1 || arguments.size() == 2;
+            const Matches found = file_name && is_pattern(word) ? matches(word.text) : Matches{};
             if (found.count > 1) {
                 const std::string pattern = wtf8_from_wide(word.text);
                 put_text(stdout, "Cannot take " + pattern + " as one file: the pattern matches " +
@@ -466,10 +501,11 @@ bool NewFile::create(const char* path, mode_t mode) {
         return false;
     }
     mode_ = mode;
-    if (starts_with(full.data(), L"\\\\.\\")) {
+    const std::wstring_view whole(full.data());
+    // A device (\\.\LPT1, which LPT1 resolves to) has no folder to hold one.
+    if (whole.starts_with(L"\\\\.\\") && whole.find(L'\\', 4) == std::wstring_view::npos) {
         return failed_with(ERROR_INVALID_NAME);
     }
-    const std::wstring_view whole(full.data());
     const std::size_t folder = whole.find_last_of(L'\\') + 1;
     WidePath root;
     const bool remote = GetVolumePathNameW(full.data(), root.data(), wide_room) != 0 &&
@@ -500,9 +536,9 @@ bool NewFile::create(const char* path, mode_t mode) {
         }
         // Marked before anything else, to keep short the moment in which a
         // kill would leave the file behind.
-        const bool marked = remote || mark_for_deletion(handle, true) || unsupported(last_error);
+        marked_ = !remote && mark_for_deletion(handle, true);
         id_ = handle_id(handle);
-        const int fd = marked && id_
+        const int fd = (marked_ || remote || unsupported(last_error)) && id_
                            ? ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY)
                            : -1;
         if (fd < 0) {
@@ -528,9 +564,10 @@ bool NewFile::keep() {
     if (!full_path(path_.data(), name)) {
         return false;
     }
-    if (!mark_for_deletion(handle, false) && !unsupported(last_error)) {
+    if (marked_ && !mark_for_deletion(handle, false)) {
         return false;
     }
+    marked_ = false;
     alignas(FILE_RENAME_INFO) static unsigned char buffer[sizeof(FILE_RENAME_INFO) + sizeof name];
     auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer);
     rename->ReplaceIfExists = FALSE;
@@ -539,12 +576,12 @@ bool NewFile::keep() {
     std::memcpy(rename->FileName, name.data(), rename->FileNameLength + sizeof(wchar_t));
     if (SetFileInformationByHandle(handle, FileRenameInfo, rename, sizeof buffer) == 0) {
         const DWORD error = GetLastError();
-        mark_for_deletion(handle, true);
+        marked_ = mark_for_deletion(handle, true);
         return failed_with(error);
     }
     if ((mode_ & _S_IWRITE) == 0 && !make_read_only(handle)) {
         const DWORD error = last_error;
-        mark_for_deletion(handle, true);
+        marked_ = mark_for_deletion(handle, true);
         return failed_with(error);
     }
     state_ = State::kept;
