@@ -152,12 +152,20 @@ std::uint64_t file_number(const std::string& path) {
 using FileLimit = rlim_t;
 constexpr FileLimit no_limit = RLIM_INFINITY;
 
+// The emulator and its arguments that a cross-built command runs under;
+// none for a native build.
+const std::vector<const char*> launcher{BYTEMEND_LAUNCHER};
+
 // Files written beyond file_limit bytes fail with EFBIG, as on a full disk.
 // Never killed here: tests/faults.sh kills the command on Linux.
 int spawn(const std::vector<std::string>& args, const std::string& out_path,
           const std::string& err_path, const Redirects& redirects, FileLimit file_limit,
           const std::function<bool()>&) {
-    std::vector<char*> argv{const_cast<char*>(BYTEMEND_EXE)};
+    std::vector<char*> argv;
+    for (const char* word : launcher) {
+        argv.push_back(const_cast<char*>(word));
+    }
+    argv.push_back(const_cast<char*>(BYTEMEND_EXE));
     for (const auto& arg : args) {
         argv.push_back(const_cast<char*>(arg.c_str()));
     }
