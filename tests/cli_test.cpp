@@ -155,12 +155,20 @@ std::uint64_t file_number(const std::string& path) {
 using FileLimit = rlim_t;
 constexpr FileLimit no_limit = RLIM_INFINITY;
 
+// The emulator and its arguments that a cross-built command runs under;
+// none for a native build.
+const std::vector<const char*> launcher{BYTEMEND_LAUNCHER};
+
 // Files written beyond file_limit bytes fail with EFBIG, as on a full disk.
 // Never killed here: tests/faults.sh kills the command on Linux.
 int spawn(const std::vector<std::string>& args, const std::string& out_path,
           const std::string& err_path, const Redirects& redirects, FileLimit file_limit,
           const std::function<bool()>&) {
-    std::vector<char*> argv{const_cast<char*>(BYTEMEND_EXE)};
+    std::vector<char*> argv;
+    for (const char* word : launcher) {
+        argv.push_back(const_cast<char*>(word));
+    }
+    argv.push_back(const_cast<char*>(BYTEMEND_EXE));
     for (const auto& arg : args) {
         argv.push_back(const_cast<char*>(arg.c_str()));
     }
@@ -272,6 +280,43 @@ void make_twins(const std::string& in_bytes, const std::string& out_bytes) {
 // A name longer than any file system here takes.
 const std::string long_name = std::string(256, 'n') + ".bin";
 
+// A sparse input of 5 GiB whose only data, more than two chunks of the
+// buffered copy, lies past 4 GiB around the byte at 4500000000: a copy that
+// lost an offset's high bits would put it elsewhere. From tmpfs to the
+// test's own folder the kernel will not copy, so the buffer does.
+constexpr std::int64_t far_length = std::int64_t{5} << 30;
+constexpr std::int64_t far_location = 4500000000;
+constexpr std::int64_t far_start = far_location - 300000;
+const std::string far_data = std::string(300000, 'f') + std::string(300000, 'g');
+const std::string shm_folder = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : ".";
+const std::string far_on_tmpfs = shm_folder + "/bytemend-far-" + std::to_string(getpid()) + ".bin";
+
+void make_far_input(const std::string& path) {
+    write_file(path, "");
+    std::filesystem::resize_file(u8(path), far_length);
+    std::fstream file(u8(path), std::ios::binary | std::ios::in | std::ios::out);
+    file.seekp(far_start);
+    file.write(far_data.data(), static_cast<std::streamsize>(far_data.size()));
+}
+
+// The data in its place with the byte patched, zeros around it, the
+// input's length, and its holes still holes.
+void expect_far_copy(const std::string& path) {
+    const size_t margin = 1 << 20;
+    std::ifstream out(u8(path), std::ios::binary);
+    out.seekg(far_start - static_cast<std::int64_t>(margin));
+    std::string around(far_data.size() + 2 * margin, 'x');
+    out.read(around.data(), static_cast<std::streamsize>(around.size()));
+    const std::string zeros(margin, '\0');
+    EXPECT_EQ(around, zeros + with_byte(far_data, far_location - far_start, 'A') + zeros);
+    EXPECT_EQ(std::filesystem::file_size(u8(path)), static_cast<std::uintmax_t>(far_length));
+#if !defined(_WIN32)
+    struct stat status {};
+    ASSERT_EQ(stat(path.c_str(), &status), 0);
+    EXPECT_LT(status.st_blocks * 512, 64 << 20) << "the holes were filled";
+#endif
+}
+
 // A folder deeper than Windows' old 260-character limit on a whole path.
 const std::string long_folder = std::string(150, 'd') + "/" + std::string(150, 'e');
 
@@ -369,6 +414,7 @@ void make_fifo(const char* path) {
 }
 #endif
 
+const std::string far_on_windows = "Windows sees no holes: the copy would write all 5 GiB";
 const std::string needs_links = "needs hard links or symlinks, which are not tested on Windows";
 const std::string no_stdout_on_windows =
     "Windows' C runtime leaves a closed standard output closed: Done cannot be printed, status 1";
@@ -567,6 +613,21 @@ INSTANTIATE_TEST_SUITE_P(
              .out = "Error opening z\xED\xA0\x80.bin for reading.\n", .status = 1,
              .input_after = sample, .output_after = none,
              .setup = [] { write_file("z\uFFFD.bin", sample); }},
+        Case{.name = "CopyPastFourGibibytesInKernel",
+             .args = {"far.bin", "far-out.bin", std::to_string(far_location), "41"},
+             .out = report(65, far_location) + "Done\n", .status = 0, .input_after = sample,
+             .output_after = none, .setup = [] { make_far_input("far.bin"); },
+             .windows_skip = far_on_windows, .check = [] { expect_far_copy("far-out.bin"); }},
+        Case{.name = "CopyPastFourGibibytesThroughBuffer",
+             .args = {far_on_tmpfs, "far-out.bin", std::to_string(far_location), "41"},
+             .out = report(65, far_location) + "Done\n", .status = 0, .input_after = sample,
+             .output_after = none, .setup = [] { make_far_input(far_on_tmpfs); },
+             .windows_skip = far_on_windows,
+             .check =
+                 [] {
+                     expect_far_copy("far-out.bin");
+                     std::filesystem::remove(far_on_tmpfs);
+                 }},
         // The C runtime writes each printf to a file at once.
         Case{.name = "KilledMidway", .args = {"big.bin", "out.bin", "1", "41"}, .out = report(65, 1),
              .status = 137, .input_after = sample, .output_after = none,

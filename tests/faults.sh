@@ -4,11 +4,19 @@
 # strace make the system call return an error, and checks what a user is
 # left with: the exit status, the lines printed, the input, and the output.
 #
-#   tests/faults.sh path/to/bytemend
+#   tests/faults.sh path/to/bytemend [emulator and its arguments]
 #
-# Exits 77 (skipped) where strace is missing or tracing is not allowed.
+# Exits 77 (skipped) where strace is missing or tracing is not allowed, and
+# for a command that runs under an emulator.
 set -uo pipefail
 exe=$(realpath "$1")
+shift
+# qemu-user makes the command's calls itself, among its own, by this
+# machine's names: strace would see and fault the emulator, not the command.
+if [ $# -gt 0 ]; then
+    echo "skipped: the command runs under $1, whose calls strace would fault instead of the command's"
+    exit 77
+fi
 
 command -v strace >/dev/null || { echo "skipped: strace is not installed"; exit 77; }
 strace -o /dev/null true 2>/dev/null || { echo "skipped: tracing (ptrace) is not allowed here"; exit 77; }
@@ -56,7 +64,7 @@ report="Hexintval = 65 . Adress = 1000 . "
 # on standard error, with nothing on standard output.
 cases=$(cat <<'EOF'
 input open               | new     | openat          | "in\.bin", O_RDONLY        | error=EACCES         | 1 | Error opening in.bin for reading.
-input measure            | new     | newfstatat      | st_size=1048583.*EMPTY_PATH | error=EIO            | 1 | Cannot measure the length of in.bin: Input/output error.
+input measure            | new     | newfstatat      | "", .*size=1048583         | error=EIO            | 1 | Cannot measure the length of in.bin: Input/output error.
 input blocking mode      | new     | fcntl           | F_SETFL                    | error=EBADF          | 1 | Error opening in.bin for reading.
 output unnamed open      | new     | openat          | O_TMPFILE                  | error=EOPNOTSUPP     | 0 | R+Done
 output open, every way   | new     | openat          | O_TMPFILE                  | error=EACCES:when=@+ | 1 | R+Failed to open/create out.bin.
@@ -114,6 +122,14 @@ power lost after Done    | crash   | -               | -                        
 stdout a pipe            | pipe    | -               | -                          | -                    | 1 | E+Cannot write /dev/stdout: it is standard output, where the report goes.
 EOF
 )
+
+# The rows name each call as x86-64 does; other systems make some of them
+# under other names. 32-bit ones seek with _llseek (as ppc64el does too),
+# measure with statx, and have fcntl64, ftruncate64 and mmap2; ARM and
+# PowerPC start writeback with sync_file_range2. A row faults the call by
+# the first of its names that the trial run's trace shows.
+declare -A other_names=([lseek]=_llseek [newfstatat]="statx fstatat64" [fcntl]=fcntl64
+    [ftruncate]=ftruncate64 [mmap]=mmap2 [sync_file_range]=sync_file_range2)
 
 # nth_call trace name which: the place among the calls of that name of the
 # first one that "which" picks, as strace's when= counts them.
@@ -372,9 +388,17 @@ while IFS='|' read -r name mode call which fault want last; do
         # A trial run without the fault, its output going where the real
         # run's goes: glibc asks a terminal or device for more than a file.
         strace -o trace "${strace_setup[@]}" "$exe" "${args[@]}" >stdout 2>stderr
-        n=$(nth_call trace "$call" "$which")
+        names=("$call" ${other_names[$call]-}) n=""
+        for call in "${names[@]}"; do
+            n=$(nth_call trace "$call" "$which")
+            [ -n "$n" ] && break
+        done
         if [ -z "$n" ]; then
-            fail "no $call call matches '$which'"
+            if ! grep -qE "^($(IFS='|'; echo "${names[*]}"))\(" trace; then
+                skip "this system makes no call named ${names[*]}"
+            else
+                fail "no ${names[*]} call matches '$which'"
+            fi
             continue
         fi
         fresh_files
