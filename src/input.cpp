@@ -43,7 +43,7 @@ std::optional<Input> open_input(const char* path) {
     const auto length = measure(input.file.get(), input.status);
     if (!length) {
         say("Cannot measure the length of %s: it is %s.\n", path,
-                    S_ISDIR(input.status.st_mode) ? "a directory" : "not a regular file");
+            S_ISDIR(input.status.st_mode) ? "a directory" : "not a regular file");
         return std::nullopt;
     }
     input.length = *length;
@@ -56,8 +56,8 @@ bool check_location(const Input& input, const char* path, std::int64_t location)
         return true;
     }
     say("Location %lld is outside %s, which is %lld byte%s long.\n",
-                static_cast<long long>(location), path, static_cast<long long>(input.length),
-                input.length == 1 ? "" : "s");
+        static_cast<long long>(location), path, static_cast<long long>(input.length),
+        input.length == 1 ? "" : "s");
     return false;
 }
 

@@ -29,7 +29,7 @@ std::optional<std::int64_t> read_location(const char* text) {
     }
     if (const auto hex = hex_location(text)) {
         say("Invalid decimal_location '%s': expected a decimal byte offset; %s is %lld.\n",
-                    text, text, static_cast<long long>(*hex));
+            text, text, static_cast<long long>(*hex));
     } else {
         say("Invalid decimal_location '%s': expected a decimal byte offset.\n", text);
     }

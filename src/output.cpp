@@ -89,8 +89,8 @@ std::optional<Output> open_output(const char* path, const Input& input) {
     const Road road = road_between(input, output);
     if (road == Road::shifted) {
         say("Cannot copy %s to %s: one is a loop device on the other, which it does not "
-                    "show byte for byte.\n",
-                    input.path, path);
+            "show byte for byte.\n",
+            input.path, path);
         return std::nullopt;
     }
     if (road == Road::same || (input.id && output.id && *input.id == *output.id)) {

@@ -47,13 +47,11 @@ bool is_standard_output(const std::optional<FileId>& id) {
 
 bool report_has_a_place(const char* input_path, const char* output_path) {
     if (is_standard_output(target_id(output_path))) {
-        say_error("Cannot write %s: it is standard output, where the report goes.\n",
-                     output_path);
+        say_error("Cannot write %s: it is standard output, where the report goes.\n", output_path);
         return false;
     }
     if (is_standard_output(target_id(input_path))) {
-        say_error("Cannot read %s: it is standard output, where the report goes.\n",
-                     input_path);
+        say_error("Cannot read %s: it is standard output, where the report goes.\n", input_path);
         return false;
     }
     return true;
