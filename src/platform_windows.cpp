@@ -109,11 +109,7 @@ bool decode(const char* path, WidePath& wide) {
 // as LPT1 (\\.\LPT1) all resolved; behind \\?\ once it is long, which lifts
 // the limit on every Windows without the registry setting that the
 // manifest's longPathAware also needs.
-bool full_path(const char* path, WidePath& full) {
-    WidePath typed;
-    if (!decode(path, typed)) {
-        return false;
-    }
+bool resolve(const WidePath& typed, WidePath& full) {
     if (is_literal(typed.data())) {
         full = typed;
         return true;
@@ -137,18 +133,17 @@ bool full_path(const char* path, WidePath& full) {
     return true;
 }
 
+bool full_path(const char* path, WidePath& full) {
+    WidePath typed;
+    return decode(path, typed) && resolve(typed, full);
+}
+
 // A path as the wide calls take it: as typed while both it and its full form
 // are short, so that NUL and CON stay the devices every call knows them as;
 // else in full.
 bool widen(const char* path, WidePath& wide) {
-    if (!decode(path, wide)) {
-        return false;
-    }
-    if (is_literal(wide.data())) {
-        return true;
-    }
     WidePath full;
-    if (!full_path(path, full)) {
+    if (!decode(path, wide) || !resolve(wide, full)) {
         return false;
     }
     if (std::wcslen(wide.data()) >= short_path || std::wcslen(full.data()) >= short_path) {
@@ -411,10 +406,11 @@ bool put_text(std::FILE* stream, std::string_view text) {
     const int fd = ::_fileno(stream);
     const auto console = fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
     DWORD mode = 0;
-    const auto wide = wide_from_wtf8(text);
+    const bool on_console = console != INVALID_HANDLE_VALUE && GetConsoleMode(console, &mode) != 0;
+    const auto wide = on_console ? wide_from_wtf8(text) : std::nullopt;
     // Out at once, as the C runtime's printf writes: the report line stays
     // even when the run is killed during the copy.
-    if (console == INVALID_HANDLE_VALUE || GetConsoleMode(console, &mode) == 0 || !wide) {
+    if (!wide) {
         return std::fwrite(text.data(), 1, text.size(), stream) == text.size() && std::fflush(stream) == 0;
     }
     std::fflush(stream);
