@@ -216,8 +216,8 @@ const std::string usage =
 const std::string sample = "ab\ncd\r\n";  // line ends must come through as they are
 
 std::string report(long long value, long long location) {
-    return "Hexintval = " + std::to_string(value) + " . Adress = " + std::to_string(location) +
-           " . \n";
+    return std::string("Hexintval = ") + std::to_string(value) + " . Adress = " +
+           std::to_string(location) + " . \n";
 }
 
 bool exists(const std::string& path) {
