@@ -5,10 +5,176 @@
 # left with: the exit status, the lines printed, the input, and the output.
 #
 #   tests/faults.sh path/to/bytemend [emulator and its arguments]
+#   tests/faults.sh --table [--check | --update] doc/reliability.md
 #
 # Exits 77 (skipped) where strace is missing or tracing is not allowed, and
-# for a command that runs under an emulator.
+# for a command that runs under an emulator. --table prints the rows below as
+# the Markdown tables of the reliability document, and checks or updates the
+# document's copy, which lies between its two "faults.sh --table" comments.
 set -uo pipefail
+
+# The sizes, each named once. The input is four buffer-loads and 7 bytes,
+# not a whole number of 512-byte sectors, with a hole of one buffer-load
+# from its middle; old.bin, written in full, is twice as long.
+at=1000 value=41              # the patch: byte 1000 becomes 'A'
+chunk=262144                  # the command's buffer
+length=$((4 * chunk + 7))     # the input
+sectors=$((4 * chunk))        # the input cut to whole sectors
+middle=$((2 * chunk))         # where the hole starts; also a shorter output, a cut loop device
+old_length=$((2 * sectors))
+loop_offset=4096
+small_fs=512k                 # the full file system
+limit_kib=256                 # the file size limit, in KiB
+report="Hexintval = $((16#$value)) . Adress = $at . "
+# The inner shells of the mount namespaces see them too.
+export at value small_fs
+
+# The roads into a run, each row below taking one: those with a call are
+# faulted by strace, the others run for real.
+roads=$(cat <<EOF
+new              | in.bin copied to a new out.bin
+buf              | new, with the kernel copy refused (EXDEV), so that the buffer copies
+named            | new, with no unnamed files (O_TMPFILE refused), so that out.bin is made by name
+nomem            | buf, with no memory to be had once the fault is injected
+old              | in.bin copied over old.bin, longer and written in full
+inplace          | in.bin patched in place
+full             | new, out.bin on a $small_fs tmpfs in a mount namespace of its own
+ulimit           | new, under ulimit -f $limit_kib (KiB)
+kill             | buf, killed (SIGKILL) once the first buffer-load is written
+killlink         | kill, through link.bin, a dangling symlink to out.bin
+killnamed        | kill, with no unnamed files
+overlay          | an overlay's upper name of in.bin in, its merged name out
+overlay-back     | overlay, the other way round
+loop             | in.bin's loop device in, in.bin (cut to whole sectors) out
+loop-unaligned   | loop, in.bin not cut to whole sectors
+loop-offset      | loop, the device starting $loop_offset bytes into in.bin
+loop-limit       | loop, the device cut at $middle bytes
+loop-offset-back | loop-offset, the other way round
+bindfs-twice     | in.bin copied twice to out.bin through bindfs, which can neither report nor punch holes
+bindfs-same-id   | a.bin to b.bin through bindfs: two files with one identity, from two tmpfs mounts, one inside the other
+reflink-xfs      | in.bin copied to a new, a longer and a shorter out.bin on XFS on a loop device
+reflink-btrfs    | reflink-xfs, on Btrfs
+crash            | out.bin made, old.bin and short.bin overwritten on ext4 on a loop device, whose image is then copied as a power loss leaves it: after the journal's commit, before writeback
+pipe             | /dev/stdout out, standard output a pipe
+EOF
+)
+
+# name | road | call | which call | fault | status | last line. "which call"
+# picks the first call of that name whose trace line matches; "A >> B" the
+# first matching B after one matching A. The fault goes to that call, or
+# with when=@+ to it and every later one. "R+" stands for the report line
+# before the last line; "E+" puts the last line on standard error, with
+# nothing on standard output; DEV stands for the loop device.
+cases=$(cat <<EOF
+Input cannot be opened                  | new              | openat          | "in\.bin", O_RDONLY            | error=EACCES         | 1   | Error opening in.bin for reading.
+Input cannot be measured                | new              | newfstatat      | "", .*size=$length             | error=EIO            | 1   | Cannot measure the length of in.bin: Input/output error.
+Input's blocking mode cannot be cleared | new              | fcntl           | F_SETFL                        | error=EBADF          | 1   | Error opening in.bin for reading.
+No unnamed files here                   | new              | openat          | O_TMPFILE                      | error=EOPNOTSUPP     | 0   | R+Done
+Output cannot be created at all         | new              | openat          | O_TMPFILE                      | error=EACCES:when=@+ | 1   | R+Failed to open/create out.bin.
+New output cannot be measured           | new              | newfstatat      | O_TMPFILE >> .                 | error=EIO            | 1   | R+Failed to open/create out.bin.
+Output made by name cannot be measured  | named            | newfstatat      | O_EXCL >> .                    | error=EIO            | 1   | R+Failed to open/create out.bin.
+Input under a lease                     | new              | openat          | "in\.bin", O_RDONLY.O_NONBLOCK | error=EAGAIN         | 0   | R+Done
+Reflink fails                           | new              | ioctl           | FICLONE                        | error=EIO            | 0   | R+Done
+Holes cannot be found                   | new              | lseek           | SEEK_DATA                      | error=EINVAL         | 0   | R+Done
+Kernel copy across file systems         | new              | copy_file_range | .                              | error=EXDEV          | 0   | R+Done
+Kernel without the copy call            | new              | copy_file_range | .                              | error=ENOSYS         | 0   | R+Done
+Kernel copy fails                       | new              | copy_file_range | .                              | error=EIO            | 1   | R+Failed to write out.bin: Input/output error.
+Kernel copy copies nothing              | new              | copy_file_range | .                              | retval=0:when=@+     | 0   | R+Done
+Input length cannot be checked again    | new              | lseek           | SEEK_END                       | error=EIO            | 1   | R+Failed to read file.
+Output's length cannot be checked       | new              | newfstatat      | copy_file_range >> .           | error=EIO            | 1   | R+Failed to write out.bin: Input/output error.
+Patched byte cannot be written          | new              | pwrite64        | "A", 1, $at                    | error=EIO            | 1   | R+Failed to write out.bin: Input/output error.
+Output name taken meanwhile             | new              | linkat          | out\.bin                       | error=EEXIST         | 1   | R+Failed to create out.bin: File exists.
+New output's close fails                | new              | close           | linkat >> ^close               | error=EIO            | 1   | R+Failed to close out.bin: Input/output error.
+No memory for the buffer                | nomem            | mmap            | EXDEV >> MAP_ANONYMOUS         | error=ENOMEM:when=@+ | 1   | R+Failed to allocate memory.
+Buffered read fails                     | buf              | pread64         | $chunk, 0\)                    | error=EIO            | 1   | R+Failed to read file.
+Buffered read interrupted               | buf              | pread64         | $chunk, 0\)                    | error=EINTR          | 0   | R+Done
+Input ends early                        | buf              | pread64         | $chunk, $chunk\)               | retval=0             | 1   | R+Failed to read file.
+Output cannot seek                      | buf              | lseek           | SEEK_SET                       | error=ESPIPE         | 1   | R+Failed to write out.bin: Illegal seek.
+Buffered write fails                    | buf              | write           | $chunk\)                       | error=EIO            | 1   | R+Failed to write out.bin: Input/output error.
+Disk full on the second chunk           | buf              | write           | $chunk\) >> $chunk\)           | error=ENOSPC         | 1   | R+Failed to write out.bin: No space left on device.
+Buffered write writes nothing           | buf              | write           | $chunk\)                       | retval=0             | 1   | R+Failed to write out.bin: Input/output error.
+Buffered write interrupted              | buf              | write           | $chunk\)                       | error=EINTR          | 0   | R+Done
+Existing output cannot be opened        | old              | openat          | "old\.bin", O_RDWR             | error=EACCES:when=@+ | 1   | R+Failed to open/create old.bin.
+Copy over an existing output fails      | old              | copy_file_range | .                              | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
+No holes can be punched in it           | old              | fallocate       | .                              | error=EOPNOTSUPP     | 0   | R+Done
+Punching a hole fails                   | old              | fallocate       | .                              | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
+Existing output cannot be cut           | old              | ftruncate       | $length                        | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
+Its writeback cannot be started         | old              | sync_file_range | .                              | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
+Existing output's close fails           | old              | close           | pwrite64 >> ^close             | error=EIO            | 1   | R+Failed to close old.bin: Input/output error.
+In place: cannot open for writing       | inplace          | openat          | "in\.bin", O_RDWR              | error=EACCES:when=@+ | 1   | R+Failed to open/create in.bin.
+In place: byte cannot be written        | inplace          | pwrite64        | "A", 1, $at                    | error=EIO            | 1   | R+Failed to write in.bin: Input/output error.
+In place: write interrupted             | inplace          | pwrite64        | "A", 1, $at                    | error=EINTR          | 0   | R+Done
+In place: close fails                   | inplace          | close           | pwrite64 >> ^close             | error=EIO            | 1   | R+Failed to close in.bin: Input/output error.
+Real full file system                   | full             | -               | -                              | -                    | 1   | R+Failed to write full/out.bin: No space left on device.
+Real file size limit                    | ulimit           | -               | -                              | -                    | 1   | R+Failed to write out.bin: File too large.
+Killed in the middle of a copy          | kill             | -               | -                              | -                    | 137 |
+Killed, through a dangling symlink      | killlink         | -               | -                              | -                    | 137 |
+Killed, with no unnamed files           | killnamed        | -               | -                              | -                    | 137 |
+Overlay: upper in, merged out           | overlay          | -               | -                              | -                    | 0   | R+Done
+Overlay: merged in, upper out           | overlay-back     | -               | -                              | -                    | 0   | R+Done
+Loop device in, its file out            | loop             | -               | -                              | -                    | 0   | R+Done
+Loop: file not in whole sectors         | loop-unaligned   | -               | -                              | -                    | 1   | R+Cannot copy DEV to in.bin: one is a loop device on the other, which it does not show byte for byte.
+Loop device at an offset                | loop-offset      | -               | -                              | -                    | 1   | R+Cannot copy DEV to in.bin: one is a loop device on the other, which it does not show byte for byte.
+Loop device with a size limit           | loop-limit       | -               | -                              | -                    | 1   | R+Cannot copy DEV to in.bin: one is a loop device on the other, which it does not show byte for byte.
+File in, its offset loop out            | loop-offset-back | -               | -                              | -                    | 1   | R+Cannot copy in.bin to DEV: one is a loop device on the other, which it does not show byte for byte.
+Copied twice through bindfs             | bindfs-twice     | -               | -                              | -                    | 0   | R+Done
+Two files with one identity             | bindfs-same-id   | -               | -                              | -                    | 0   | R+Done
+Reflinks on XFS                         | reflink-xfs      | -               | -                              | -                    | 0   | R+Done
+Reflinks on Btrfs                       | reflink-btrfs    | -               | -                              | -                    | 0   | R+Done
+Power lost after Done                   | crash            | -               | -                              | -                    | 0   | R+Done
+Standard output a pipe                  | pipe             | -               | -                              | -                    | 1   | E+Cannot write /dev/stdout: it is standard output, where the report goes.
+EOF
+)
+
+# The reliability document's tables: the roads, then the rows.
+table() {
+    local name mode call which fault want last made status line
+    echo "| Road | What it is |"
+    echo "|---|---|"
+    while IFS='|' read -r mode what; do
+        echo "| \`$(trim "$mode")\` | $(trim "$what") |"
+    done <<<"$roads"
+    echo
+    echo "| Fault | Road | Made to fail | Status | Last line |"
+    echo "|---|---|---|---|---|"
+    while IFS='|' read -r name mode call which fault want last; do
+        name=$(trim "$name") mode=$(trim "$mode") call=$(trim "$call") which=$(trim "$which")
+        fault=$(trim "$fault") want=$(trim "$want") last=$(trim "$last")
+        made="for real"
+        if [ "$call" != - ]; then
+            made=${fault%%:*} made=${made#error=} made=${made/#retval=/returns }
+            [[ $fault == *when=@+ ]] && made+=", and every later call"
+            made="\`$call\` matching \`$which\`: $made"
+        fi
+        status=$want line=${last#R+}
+        [ "$want" = 137 ] && status=killed line="(none)"
+        [[ $last == E+* ]] && line="on standard error: ${last#E+}"
+        echo "| $name | \`$mode\` | $made | $status | $line |"
+    done <<<"$cases"
+}
+
+trim() {
+    local text=${1#"${1%%[![:space:]]*}"}
+    printf '%s' "${text%"${text##*[![:space:]]}"}"
+}
+
+if [ "${1-}" = --table ]; then
+    begin="<!-- faults.sh --table -->" end="<!-- end of faults.sh --table -->"
+    case ${2-} in
+    "") table ;;
+    --check)
+        diff -u <(awk -v begin="$begin" -v end="$end" '$0 == end { f = 0 } f; $0 == begin { f = 1 }' "$3") <(table) ||
+            { echo "faults: the tables in $3 are not the rows': tests/faults.sh --table --update $3"; exit 1; }
+        ;;
+    --update)
+        TABLE=$(table) awk -v begin="$begin" -v end="$end" '
+            $0 == end { f = 0 } !f; $0 == begin { print ENVIRON["TABLE"]; f = 1 }' "$3" >"$3.new" && mv "$3.new" "$3"
+        ;;
+    *) echo "usage: tests/faults.sh --table [--check | --update] file" >&2; exit 2 ;;
+    esac
+    exit
+fi
+
 exe=$(realpath "$1")
 shift
 # qemu-user makes the command's calls itself, among its own, by this
@@ -27,101 +193,15 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
 
-# An input of four and a bit buffer-loads with a hole in the middle, its byte
-# 1000 not yet 'A'; old.bin, longer and written in full, to be overwritten.
-head -c 1048583 /dev/urandom >original.bin
-printf '\0' | dd of=original.bin bs=1 seek=1000 conv=notrunc status=none
-fallocate -p -o 524288 -l 262144 original.bin 2>/dev/null ||
-    dd if=/dev/zero of=original.bin bs=1k seek=512 count=256 conv=notrunc status=none
+# The input, with its hole, its byte not yet 'A'; the copy it should become;
+# and old.bin, to be overwritten.
+head -c $length /dev/urandom >original.bin
+printf '\0' | dd of=original.bin bs=1 seek=$at conv=notrunc status=none
+fallocate -p -o $middle -l $chunk original.bin 2>/dev/null ||
+    dd if=/dev/zero of=original.bin bs=$chunk seek=2 count=1 conv=notrunc status=none
 cp original.bin expected.bin
-printf 'A' | dd of=expected.bin bs=1 seek=1000 conv=notrunc status=none
-head -c 2097152 /dev/urandom >old-original.bin
-report="Hexintval = 65 . Adress = 1000 . "
-
-# mode: new (out.bin is created), buf (the same, with the kernel copy
-# unsupported so that the buffer does the work), named (the same, with no
-# unnamed files, so out.bin is made by name), nomem (buf, with no memory to
-# be had once the fault is injected), old (old.bin exists and is
-# overwritten), inplace; and, run for real: full, ulimit, kill, killlink
-# (through link.bin, a dangling symlink to out.bin), bindfs-twice (in.bin
-# copied twice to out.bin through bindfs, which can neither report nor punch
-# holes), bindfs-same-id (a.bin to b.bin through bindfs, two files with one
-# identity from two tmpfs mounts, one inside the other), reflink-xfs and
-# reflink-btrfs (in.bin copied to a new, a longer and a shorter out.bin on
-# such a file system on a loop device), killnamed (kill, with no
-# unnamed files, so out.bin is made under a temporary name), crash (out.bin made
-# and old.bin and short.bin overwritten on ext4, whose image is then copied
-# as a power loss would leave it), overlay and overlay-back
-# (an overlay's upper and merged names of in.bin as input and output, and the
-# other way round), loop (in.bin's loop device as input, in.bin as output;
-# loop-unaligned with in.bin not a whole number of sectors, loop-offset and
-# loop-limit with the device at 4 KiB into in.bin or cut at 512 KiB, and
-# -back the other way round; DEV in the last line stands for the device),
-# pipe (/dev/stdout as output, stdout a pipe). "which call" picks the first call of that name whose
-# trace line matches; "A >> B" the first matching B after one matching A. The
-# fault goes to that call, or with when=@+ to it and every later one. "R+"
-# stands for the report line before the last line; "E+" puts the last line
-# on standard error, with nothing on standard output.
-cases=$(cat <<'EOF'
-input open               | new     | openat          | "in\.bin", O_RDONLY        | error=EACCES         | 1 | Error opening in.bin for reading.
-input measure            | new     | newfstatat      | "", .*size=1048583         | error=EIO            | 1 | Cannot measure the length of in.bin: Input/output error.
-input blocking mode      | new     | fcntl           | F_SETFL                    | error=EBADF          | 1 | Error opening in.bin for reading.
-output unnamed open      | new     | openat          | O_TMPFILE                  | error=EOPNOTSUPP     | 0 | R+Done
-output open, every way   | new     | openat          | O_TMPFILE                  | error=EACCES:when=@+ | 1 | R+Failed to open/create out.bin.
-output measure           | new     | newfstatat      | O_TMPFILE >> .             | error=EIO            | 1 | R+Failed to open/create out.bin.
-named output measure     | named   | newfstatat      | O_EXCL >> .                | error=EIO            | 1 | R+Failed to open/create out.bin.
-input leased             | new     | openat          | "in\.bin", O_RDONLY.O_NONBLOCK | error=EAGAIN   | 0 | R+Done
-reflink                  | new     | ioctl           | FICLONE                    | error=EIO            | 0 | R+Done
-hole search              | new     | lseek           | SEEK_DATA                  | error=EINVAL         | 0 | R+Done
-kernel copy EXDEV        | new     | copy_file_range | .                          | error=EXDEV          | 0 | R+Done
-kernel copy ENOSYS       | new     | copy_file_range | .                          | error=ENOSYS         | 0 | R+Done
-kernel copy EIO          | new     | copy_file_range | .                          | error=EIO            | 1 | R+Failed to write out.bin: Input/output error.
-kernel copy returns 0    | new     | copy_file_range | .                          | retval=0:when=@+     | 0 | R+Done
-input length recheck     | new     | lseek           | SEEK_END                   | error=EIO            | 1 | R+Failed to read file.
-output length check      | new     | newfstatat      | copy_file_range >> .       | error=EIO            | 1 | R+Failed to write out.bin: Input/output error.
-byte write               | new     | pwrite64        | "A", 1, 1000               | error=EIO            | 1 | R+Failed to write out.bin: Input/output error.
-naming, name taken       | new     | linkat          | out\.bin                   | error=EEXIST         | 1 | R+Failed to create out.bin: File exists.
-output close             | new     | close           | linkat >> ^close           | error=EIO            | 1 | R+Failed to close out.bin: Input/output error.
-buffer allocation        | nomem   | mmap            | EXDEV >> MAP_ANONYMOUS     | error=ENOMEM:when=@+ | 1 | R+Failed to allocate memory.
-buffer read              | buf     | pread64         | 262144, 0\)                | error=EIO            | 1 | R+Failed to read file.
-buffer read, interrupted | buf     | pread64         | 262144, 0\)                | error=EINTR          | 0 | R+Done
-buffer read ends early   | buf     | pread64         | 262144, 262144\)           | retval=0             | 1 | R+Failed to read file.
-buffer seek              | buf     | lseek           | SEEK_SET                   | error=ESPIPE         | 1 | R+Failed to write out.bin: Illegal seek.
-buffer write EIO         | buf     | write           | 262144\)                   | error=EIO            | 1 | R+Failed to write out.bin: Input/output error.
-buffer write ENOSPC      | buf     | write           | 262144\) >> 262144\)        | error=ENOSPC         | 1 | R+Failed to write out.bin: No space left on device.
-buffer write returns 0   | buf     | write           | 262144\)                   | retval=0             | 1 | R+Failed to write out.bin: Input/output error.
-buffer write, interrupted| buf     | write           | 262144\)                   | error=EINTR          | 0 | R+Done
-old output open          | old     | openat          | "old\.bin", O_RDWR         | error=EACCES:when=@+ | 1 | R+Failed to open/create old.bin.
-old output copy          | old     | copy_file_range | .                          | error=EIO            | 1 | R+Failed to write old.bin: Input/output error.
-old output hole unpunched| old     | fallocate       | .                          | error=EOPNOTSUPP     | 0 | R+Done
-old output hole punch    | old     | fallocate       | .                          | error=EIO            | 1 | R+Failed to write old.bin: Input/output error.
-old output cut to length | old     | ftruncate       | 1048583                    | error=EIO            | 1 | R+Failed to write old.bin: Input/output error.
-old output writeback     | old     | sync_file_range | .                          | error=EIO            | 1 | R+Failed to write old.bin: Input/output error.
-old output close         | old     | close           | pwrite64 >> ^close         | error=EIO            | 1 | R+Failed to close old.bin: Input/output error.
-in place open            | inplace | openat          | "in\.bin", O_RDWR          | error=EACCES:when=@+ | 1 | R+Failed to open/create in.bin.
-in place write           | inplace | pwrite64        | "A", 1, 1000               | error=EIO            | 1 | R+Failed to write in.bin: Input/output error.
-in place write, interrupted | inplace | pwrite64     | "A", 1, 1000               | error=EINTR          | 0 | R+Done
-in place close           | inplace | close           | pwrite64 >> ^close         | error=EIO            | 1 | R+Failed to close in.bin: Input/output error.
-full file system         | full    | -               | -                          | -                    | 1 | R+Failed to write full/out.bin: No space left on device.
-file size limit          | ulimit  | -               | -                          | -                    | 1 | R+Failed to write out.bin: File too large.
-killed midway            | kill    | -               | -                          | -                    | 137 |
-killed midway, symlink   | killlink | -              | -                          | -                    | 137 |
-killed midway, no O_TMPFILE | killnamed | -           | -                          | -                    | 137 |
-overlay, upper to merged | overlay | -               | -                          | -                    | 0 | R+Done
-overlay, merged to upper | overlay-back | -          | -                          | -                    | 0 | R+Done
-loop device to its file  | loop    | -               | -                          | -                    | 0 | R+Done
-loop, file not in sectors| loop-unaligned | -        | -                          | -                    | 1 | R+Cannot copy DEV to in.bin: one is a loop device on the other, which it does not show byte for byte.
-loop at an offset        | loop-offset | -           | -                          | -                    | 1 | R+Cannot copy DEV to in.bin: one is a loop device on the other, which it does not show byte for byte.
-loop with a size limit   | loop-limit | -            | -                          | -                    | 1 | R+Cannot copy DEV to in.bin: one is a loop device on the other, which it does not show byte for byte.
-file to its offset loop  | loop-offset-back | -      | -                          | -                    | 1 | R+Cannot copy in.bin to DEV: one is a loop device on the other, which it does not show byte for byte.
-bindfs, copied twice     | bindfs-twice | -         | -                          | -                    | 0 | R+Done
-bindfs, one identity     | bindfs-same-id | -       | -                          | -                    | 0 | R+Done
-reflink on XFS           | reflink-xfs | -          | -                          | -                    | 0 | R+Done
-reflink on Btrfs         | reflink-btrfs | -        | -                          | -                    | 0 | R+Done
-power lost after Done    | crash   | -               | -                          | -                    | 0 | R+Done
-stdout a pipe            | pipe    | -               | -                          | -                    | 1 | E+Cannot write /dev/stdout: it is standard output, where the report goes.
-EOF
-)
+printf '\x'$value | dd of=expected.bin bs=1 seek=$at conv=notrunc status=none
+head -c $old_length /dev/urandom >old-original.bin
 
 # The rows name each call as x86-64 does; other systems make some of them
 # under other names. 32-bit ones seek with _llseek (as ppc64el does too),
@@ -149,11 +229,6 @@ kib_unshared() {
         END { print blocks * block / 1024 }'
 }
 
-trim() {
-    local text=${1#"${1%%[![:space:]]*}"}
-    printf '%s' "${text%"${text##*[![:space:]]}"}"
-}
-
 # The files as each run must find them: the input whole, no output, and
 # old.bin there before when the row overwrites it.
 fresh_files() {
@@ -163,7 +238,7 @@ fresh_files() {
     old) cp old-original.bin old.bin ;;
     killlink) ln -s out.bin link.bin ;;
     # A loop device holds whole sectors of its file.
-    loop | loop-offset* | loop-limit) truncate -s 1048576 in.bin ;;
+    loop | loop-offset* | loop-limit) truncate -s $sectors in.bin ;;
     esac
 }
 
@@ -185,7 +260,7 @@ while IFS='|' read -r name mode call which fault want last; do
     inplace) output=in.bin ;;
     buf) strace_setup=(-e inject=copy_file_range:error=EXDEV) ;;
     named | killnamed)
-        strace -o trace "$exe" in.bin out.bin 1000 41 >/dev/null
+        strace -o trace "$exe" in.bin out.bin $at $value >/dev/null
         rm -f out.bin
         strace_setup=(-e "inject=openat:error=EOPNOTSUPP:when=$(nth_call trace openat O_TMPFILE)")
         ;;
@@ -197,7 +272,7 @@ while IFS='|' read -r name mode call which fault want last; do
             continue
         fi
         # Every brk after start-up fails too, so that malloc has nowhere to turn.
-        strace -o trace "$exe" in.bin out.bin 1000 41 >/dev/null
+        strace -o trace "$exe" in.bin out.bin $at $value >/dev/null
         rm -f out.bin
         strace_setup=(-e inject=copy_file_range:error=EXDEV
             -e "inject=brk:retval=0:when=$(($(grep -c '^brk(' trace) + 1))+")
@@ -208,13 +283,13 @@ while IFS='|' read -r name mode call which fault want last; do
     overlay-back) input=merged/in.bin output=upper/in.bin ;;
     pipe) output=/dev/stdout ;;
     esac
-    args=("$input" "$output" 1000 41)
+    args=("$input" "$output" $at $value)
 
     case $mode in
     full)
         # A 512 KiB file system of our own, in a mount namespace of our own.
         # shellcheck disable=SC2016  # expanded by the inner shell
-        unshare -rm bash -c 'mount -t tmpfs -o size=512k bytemend-full full || exit 99
+        unshare -rm bash -c 'mount -t tmpfs -o size=$small_fs bytemend-full full || exit 99
             "$@" >stdout 2>stderr; status=$?; ls -A full >listing; exit $status' _ "$exe" "${args[@]}"
         status=$?
         if [ $status -eq 99 ] || [ ! -e listing ]; then
@@ -224,7 +299,7 @@ while IFS='|' read -r name mode call which fault want last; do
         [ -s listing ] && fail "left $(cat listing) on the full file system"
         ;;
     ulimit)
-        (ulimit -f 256 && exec "$exe" "${args[@]}") >stdout 2>stderr
+        (ulimit -f $limit_kib && exec "$exe" "${args[@]}") >stdout 2>stderr
         status=$?
         ;;
     overlay | overlay-back)
@@ -259,8 +334,8 @@ while IFS='|' read -r name mode call which fault want last; do
             fi
             bindfs real view || exit 99
             : >listing
-            [ "$1" = bindfs-same-id ] || "$2" in.bin view/out.bin 1000 41 >/dev/null
-            "$2" "${args[@]}" 1000 41 >stdout 2>stderr || status=$?
+            [ "$1" = bindfs-same-id ] || "$2" in.bin view/out.bin $at $value >/dev/null
+            "$2" "${args[@]}" $at $value >stdout 2>stderr || status=$?
             if [ "$1" = bindfs-same-id ]; then cmp -s "view/${b#real/}" expected.bin || echo "the output is not the copy" >>listing
             else cmp -s view/out.bin expected.bin || echo "out.bin is not the copy" >>listing
                 echo "$(stat -c %b view/out.bin) $(stat -c %b in.bin)" >blocks
@@ -294,10 +369,10 @@ while IFS='|' read -r name mode call which fault want last; do
             rm -f mnt/out.bin
             case $old in
             longer) cp old-original.bin mnt/out.bin ;;
-            shorter) head -c 524288 old-original.bin >mnt/out.bin ;;
+            shorter) head -c $middle old-original.bin >mnt/out.bin ;;
             esac
             sync
-            "$exe" mnt/in.bin mnt/out.bin 1000 41 >stdout 2>stderr
+            "$exe" mnt/in.bin mnt/out.bin $at $value >stdout 2>stderr
             status=$?
             sync
             cmp -s mnt/out.bin expected.bin || fail "out.bin over $old is not the patched copy"
@@ -320,12 +395,12 @@ while IFS='|' read -r name mode call which fault want last; do
         fi
         cp in.bin mnt/in.bin
         cp old-original.bin mnt/old.bin
-        head -c 524288 old-original.bin >mnt/short.bin
+        head -c $middle old-original.bin >mnt/short.bin
         sync
-        "$exe" mnt/in.bin mnt/out.bin 1000 41 >stdout 2>stderr
+        "$exe" mnt/in.bin mnt/out.bin $at $value >stdout 2>stderr
         status=$?
         for old in old short; do
-            "$exe" mnt/in.bin mnt/$old.bin 1000 41 >/dev/null || fail "could not overwrite $old.bin"
+            "$exe" mnt/in.bin mnt/$old.bin $at $value >/dev/null || fail "could not overwrite $old.bin"
         done
         sleep 3
         cp crash.img crashed.img
@@ -349,15 +424,15 @@ while IFS='|' read -r name mode call which fault want last; do
         cp in.bin before.bin
         options=()
         case $mode in
-        loop-offset*) options=(-o 4096) ;;
-        loop-limit) options=(--sizelimit 524288) ;;
+        loop-offset*) options=(-o $loop_offset) ;;
+        loop-limit) options=(--sizelimit $middle) ;;
         esac
         if ! device=$(losetup -f --show "${options[@]}" in.bin 2>/dev/null); then
             skip "cannot set up a loop device here (needs root and losetup)"
             continue
         fi
-        args=("$device" in.bin 1000 41)
-        [[ $mode == *-back ]] && args=(in.bin "$device" 1000 41)
+        args=("$device" in.bin $at $value)
+        [[ $mode == *-back ]] && args=(in.bin "$device" $at $value)
         "$exe" "${args[@]}" >stdout 2>stderr
         status=$?
         losetup -d "$device"
@@ -374,14 +449,14 @@ while IFS='|' read -r name mode call which fault want last; do
         tracer=$!
         # Killed once the first chunk is written, however slow the machine.
         for _ in $(seq 200); do
-            grep -qs '^write(.*262144)' trace && break
+            grep -qs "^write(.*$chunk)" trace && break
             sleep 0.05
         done
         read -r traced <"/proc/$tracer/task/$tracer/children"
         kill -KILL "$traced"
         wait "$tracer" 2>/dev/null
         status=$?
-        grep -q '^write(.*262144)' trace || fail "was not killed in the middle of the copy"
+        grep -q "^write(.*$chunk)" trace || fail "was not killed in the middle of the copy"
         : >stderr  # strace's own remarks on the kill
         ;;
     *)
@@ -426,7 +501,7 @@ while IFS='|' read -r name mode call which fault want last; do
             cmp -s in.bin original.bin || cmp -s in.bin expected.bin || fail "in.bin changed beyond its byte"
         fi
         ;;
-    loop) cmp -s in.bin <(head -c 1048576 expected.bin) || fail "in.bin is not patched, or changed beyond its byte" ;;
+    loop) cmp -s in.bin <(head -c $sectors expected.bin) || fail "in.bin is not patched, or changed beyond its byte" ;;
     loop-*) cmp -s in.bin before.bin || fail "in.bin changed" ;;
     *) cmp -s in.bin original.bin || fail "the input changed" ;;
     esac
