@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "messages.h"
 #include "report.h"
 
 namespace bytemend {

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "fast_copy.h"
+#include "messages.h"
 #include "report.h"
 
 namespace bytemend {

@@ -4,7 +4,9 @@
 
 #include <cerrno>
 
-#include "platform.h"
+#include "fast_copy.h"
+#include "files.h"
+#include "new_file.h"
 
 namespace bytemend {
 

@@ -12,8 +12,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "fast_copy.h"
+#include "files.h"
+#include "messages.h"
 #include "new_file.h"
-#include "platform.h"
+#include "startup.h"
 
 namespace bytemend {
 

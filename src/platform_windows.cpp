@@ -18,8 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "fast_copy.h"
+#include "files.h"
+#include "messages.h"
 #include "new_file.h"
-#include "platform.h"
+#include "startup.h"
 #include "wtf8.h"
 
 // The arguments are read from the command line here, not expanded by the

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "messages.h"
+
 namespace bytemend {
 
 namespace {
