@@ -587,27 +587,6 @@ bool NewFile::keep() {
     return true;
 }
 
-std::optional<Window> device_window(int, const struct stat&) {
-    return std::nullopt;
-}
-
-// FlushFileBuffers waits for all of it, which is far dearer than a start.
-bool start_writeback(int) {
-    return true;
-}
-
-bool clone_file(int, int) {
-    return false;
-}
-
-FastPath kernel_copy(int, int, std::int64_t, std::int64_t) {
-    return FastPath::unsupported;
-}
-
-FastPath punch_hole(int, std::int64_t, std::int64_t) {
-    return FastPath::unsupported;
-}
-
 // Windows reports allocated ranges (FSCTL_QUERY_ALLOCATED_RANGES), but Wine,
 // where this is tested, does not: all of a file is data.
 std::optional<Extent> next_data(int, std::int64_t from, std::int64_t length) {
