@@ -231,34 +231,24 @@ bool remove_file(const char* path) {
     return ::unlink(path) == 0;
 }
 
+std::optional<Extent> next_data([[maybe_unused]] int fd, std::int64_t from, std::int64_t length) {
+    if (from >= length) {
+        return std::nullopt;
+    }
 #if defined(SEEK_DATA) && defined(SEEK_HOLE)
-
-std::optional<Extent> next_data(int fd, std::int64_t from, std::int64_t length) {
-    if (from >= length) {
-        return std::nullopt;
-    }
     const off_t start = ::lseek(fd, from, SEEK_DATA);
-    // ENXIO: nothing but holes up to the end of the file. Any other error
-    // means the file system does not report holes.
-    if (start < 0 && errno != ENXIO) {
-        return Extent{from, length};
-    }
-    if (start < 0 || start >= length) {
+    // ENXIO: nothing but holes up to the end of the file.
+    if (start >= length || (start < 0 && errno == ENXIO)) {
         return std::nullopt;
     }
-    const off_t end = ::lseek(fd, start, SEEK_HOLE);
-    return Extent{start, end < 0 ? length : std::min<std::int64_t>(end, length)};
-}
-
-#else
-
-std::optional<Extent> next_data(int, std::int64_t from, std::int64_t length) {
-    if (from >= length) {
-        return std::nullopt;
+    if (start >= 0) {
+        const off_t end = ::lseek(fd, start, SEEK_HOLE);
+        return Extent{start, end < 0 ? length : std::min<std::int64_t>(end, length)};
     }
+#endif
+    // A file system that does not report holes, or a system that cannot ask:
+    // all of it is data.
     return Extent{from, length};
 }
-
-#endif
 
 }  // namespace bytemend
