@@ -46,8 +46,9 @@ File open_file(const char* path, int flags, mode_t mode = 0);
 // Removes the file at `path`, even one that Windows marks read-only.
 bool remove_file(const char* path);
 
-// The identity of an open file; nothing where the system cannot tell.
-std::optional<FileId> file_id(int fd, const struct stat& status);
+// The identity of an open file, in the state it is in now; nothing where
+// the system cannot tell.
+std::optional<FileId> file_id(int fd);
 
 // The identity of what `path` names now, a symlink itself rather than its
 // target; nothing, with errno set, where it names nothing.

@@ -48,7 +48,7 @@ std::optional<Input> open_input(const char* path) {
         return std::nullopt;
     }
     input.length = *length;
-    input.id = file_id(input.file.get(), input.status);
+    input.id = file_id(input.file.get());
     return input;
 }
 

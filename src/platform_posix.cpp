@@ -135,7 +135,11 @@ std::string error_text(int error) {
     return std::strerror(error);
 }
 
-std::optional<FileId> file_id(int, const struct stat& status) {
+std::optional<FileId> file_id(int fd) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        return std::nullopt;
+    }
     return id_of(status);
 }
 
@@ -187,9 +191,8 @@ bool NewFile::create(const char* path, mode_t mode) {
             return false;
         }
     }
-    struct stat status {};
-    if (file_ && ::fstat(file_.get(), &status) == 0) {
-        id_ = id_of(status);
+    id_ = file_ ? file_id(file_.get()) : std::nullopt;
+    if (id_) {
         return true;
     }
     // Without its identity it could not be told apart from another file

@@ -455,7 +455,7 @@ bool remove_file(const char* path) {
     return ::_wunlink(wide.data()) == 0;
 }
 
-std::optional<FileId> file_id(int fd, const struct stat&) {
+std::optional<FileId> file_id(int fd) {
     return handle_id(reinterpret_cast<HANDLE>(::_get_osfhandle(fd)));
 }
 
