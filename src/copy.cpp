@@ -9,7 +9,9 @@
 #include <cstring>
 #include <memory>
 
-#include "platform.h"
+#include "fast_copy.h"
+#include "files.h"
+#include "messages.h"
 #include "report.h"
 
 namespace bytemend {

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "messages.h"
 #include "report.h"
 
 namespace bytemend {
@@ -47,7 +48,7 @@ std::optional<Input> open_input(const char* path) {
         return std::nullopt;
     }
     input.length = *length;
-    input.id = file_id(input.file.get(), input.status);
+    input.id = file_id(input.file.get());
     return input;
 }
 

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "file.h"
-#include "platform.h"
+#include "files.h"
 
 namespace bytemend {
 

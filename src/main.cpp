@@ -9,8 +9,8 @@
 #include "input.h"
 #include "numbers.h"
 #include "output.h"
-#include "platform.h"
 #include "report.h"
+#include "startup.h"
 
 using namespace bytemend;
 

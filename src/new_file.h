@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "file.h"
-#include "platform.h"
+#include "files.h"
 
 namespace bytemend {
 
@@ -67,5 +67,21 @@ private:
     bool marked_ = false;                      // Windows: to be deleted as it closes
     State state_ = State::none;
 };
+
+// The POSIX systems' ways to make a new file, on which their NewFile is
+// built; Linux has each of them and the others may not. Windows makes its
+// files its own way.
+
+// Opens a new file with no name yet, for reading and writing, in the folder
+// where `path` would be, so that a run that dies midway leaves nothing
+// behind. A closed File where the system or the file system cannot.
+File open_unnamed(const char* path, mode_t mode);
+
+// Gives the file from open_unnamed its name; fails if the name is taken.
+bool give_name(int fd, const char* path);
+
+// Renames `from` to `to` unless `to` exists (EEXIST); EINVAL where the
+// system or the file system cannot rename that way.
+bool rename_exclusive(const char* from, const char* to);
 
 }  // namespace bytemend

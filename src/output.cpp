@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "fast_copy.h"
+#include "messages.h"
 #include "report.h"
 
 namespace bytemend {
@@ -79,7 +81,7 @@ std::optional<Output> open_output(const char* path, const Input& input) {
     }
     // Decided on the open files, not their names, so that a hard link, a
     // symlink or another spelling of the path is recognised.
-    output.id = file_id(output.fd(), output.status);
+    output.id = file_id(output.fd());
     // The names were checked before the report; this catches a road to
     // standard output that only the open file shows.
     if (is_standard_output(output.id)) {

@@ -5,9 +5,9 @@
 #include <optional>
 
 #include "file.h"
+#include "files.h"
 #include "input.h"
 #include "new_file.h"
-#include "platform.h"
 
 namespace bytemend {
 

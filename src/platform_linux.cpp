@@ -14,7 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform.h"
+#include "fast_copy.h"
+#include "files.h"
+#include "new_file.h"
 
 namespace bytemend {
 

@@ -12,8 +12,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "fast_copy.h"
+#include "files.h"
+#include "messages.h"
 #include "new_file.h"
-#include "platform.h"
+#include "startup.h"
 
 namespace bytemend {
 
@@ -132,7 +135,11 @@ std::string error_text(int error) {
     return std::strerror(error);
 }
 
-std::optional<FileId> file_id(int, const struct stat& status) {
+std::optional<FileId> file_id(int fd) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        return std::nullopt;
+    }
     return id_of(status);
 }
 
@@ -184,9 +191,8 @@ bool NewFile::create(const char* path, mode_t mode) {
             return false;
         }
     }
-    struct stat status {};
-    if (file_ && ::fstat(file_.get(), &status) == 0) {
-        id_ = id_of(status);
+    id_ = file_ ? file_id(file_.get()) : std::nullopt;
+    if (id_) {
         return true;
     }
     // Without its identity it could not be told apart from another file
@@ -228,34 +234,24 @@ bool remove_file(const char* path) {
     return ::unlink(path) == 0;
 }
 
+std::optional<Extent> next_data([[maybe_unused]] int fd, std::int64_t from, std::int64_t length) {
+    if (from >= length) {
+        return std::nullopt;
+    }
 #if defined(SEEK_DATA) && defined(SEEK_HOLE)
-
-std::optional<Extent> next_data(int fd, std::int64_t from, std::int64_t length) {
-    if (from >= length) {
-        return std::nullopt;
-    }
     const off_t start = ::lseek(fd, from, SEEK_DATA);
-    // ENXIO: nothing but holes up to the end of the file. Any other error
-    // means the file system does not report holes.
-    if (start < 0 && errno != ENXIO) {
-        return Extent{from, length};
-    }
-    if (start < 0 || start >= length) {
+    // ENXIO: nothing but holes up to the end of the file.
+    if (start >= length || (start < 0 && errno == ENXIO)) {
         return std::nullopt;
     }
-    const off_t end = ::lseek(fd, start, SEEK_HOLE);
-    return Extent{start, end < 0 ? length : std::min<std::int64_t>(end, length)};
-}
-
-#else
-
-std::optional<Extent> next_data(int, std::int64_t from, std::int64_t length) {
-    if (from >= length) {
-        return std::nullopt;
+    if (start >= 0) {
+        const off_t end = ::lseek(fd, start, SEEK_HOLE);
+        return Extent{start, end < 0 ? length : std::min<std::int64_t>(end, length)};
     }
+#endif
+    // A file system that does not report holes, or a system that cannot ask:
+    // all of it is data.
     return Extent{from, length};
 }
-
-#endif
 
 }  // namespace bytemend

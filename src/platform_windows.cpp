@@ -18,8 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "fast_copy.h"
+#include "files.h"
+#include "messages.h"
 #include "new_file.h"
-#include "platform.h"
+#include "startup.h"
 #include "wtf8.h"
 
 // The arguments are read from the command line here, not expanded by the
@@ -452,7 +455,7 @@ bool remove_file(const char* path) {
     return ::_wunlink(wide.data()) == 0;
 }
 
-std::optional<FileId> file_id(int fd, const struct stat&) {
+std::optional<FileId> file_id(int fd) {
     return handle_id(reinterpret_cast<HANDLE>(::_get_osfhandle(fd)));
 }
 
@@ -582,27 +585,6 @@ bool NewFile::keep() {
     }
     state_ = State::kept;
     return true;
-}
-
-std::optional<Window> device_window(int, const struct stat&) {
-    return std::nullopt;
-}
-
-// FlushFileBuffers waits for all of it, which is far dearer than a start.
-bool start_writeback(int) {
-    return true;
-}
-
-bool clone_file(int, int) {
-    return false;
-}
-
-FastPath kernel_copy(int, int, std::int64_t, std::int64_t) {
-    return FastPath::unsupported;
-}
-
-FastPath punch_hole(int, std::int64_t, std::int64_t) {
-    return FastPath::unsupported;
 }
 
 // Windows reports allocated ranges (FSCTL_QUERY_ALLOCATED_RANGES), but Wine,

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "messages.h"
+
 namespace bytemend {
 
 namespace {
@@ -41,8 +43,7 @@ bool say_error(const char* format, ...) {  // NOLINT(cert-dcl50-cpp)
 bool is_standard_output(const std::optional<FileId>& id) {
     struct stat status {};
     const int fd = ::fileno(stdout);
-    return id && fd >= 0 && ::fstat(fd, &status) == 0 && !S_ISCHR(status.st_mode) &&
-           file_id(fd, status) == id;
+    return id && fd >= 0 && ::fstat(fd, &status) == 0 && !S_ISCHR(status.st_mode) && file_id(fd) == id;
 }
 
 bool report_has_a_place(const char* input_path, const char* output_path) {

@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "platform.h"
+#include "files.h"
 
 // The format strings of say and say_error are checked as printf's are;
 // MinGW's C++ library formats as C99 says, not as Windows' runtime does.

@@ -7,9 +7,9 @@
 
 #include "helpers.h"
 #include "copy.h"
+#include "fast_copy.h"
 #include "input.h"
 #include "output.h"
-#include "platform.h"
 
 namespace {
 

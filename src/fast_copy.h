@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+// The system's own ways to copy a file faster than through a buffer: sharing
+// blocks, copying inside the kernel, finding and punching holes, and
+// starting the writeback. Each system has a source file of its own behind
+// this header; where a system has no such way, it answers so, and the caller
+// does the work the plain way.
+
+namespace bytemend {
+
+// Makes `out` share all of `in`'s blocks from its start (a reflink on Btrfs
+// or XFS): no data moves and no space is used until one of the files changes.
+// Anything `out` held past `in`'s length stays. False wherever that is not
+// possible, and for two names of one file, where the kernel refuses it.
+bool clone_file(int in, int out);
+
+// Starts writing the file's changed data to its disk, and does not wait for
+// it. A file overwritten in place is otherwise written out whenever the
+// system gets round to it, so that a crash soon after leaves its old data,
+// where ext4 writes out cp's file, truncated first, as it is closed. False,
+// with errno set, only where writing failed.
+bool start_writeback(int fd);
+
+// What a fast path of the system's own did.
+enum class FastPath {
+    done,         // all of it
+    unsupported,  // nothing; do it the plain way instead
+    short_input,  // the input ended before the length it had when measured
+    failed,       // errno says why
+};
+
+// Copies `size` bytes at `offset` of `in` to the same offset of `out` without
+// passing them through this process.
+FastPath kernel_copy(int in, int out, std::int64_t offset, std::int64_t size);
+
+// Turns `size` bytes at `offset` of `fd` into a hole that reads as zeros,
+// keeping the file's length.
+FastPath punch_hole(int fd, std::int64_t offset, std::int64_t size);
+
+struct Extent {
+    std::int64_t start;
+    std::int64_t end;  // one past the last byte
+};
+
+// The first run of data in `fd` at or after `from` and before `length`, with
+// holes skipped, or nothing when only holes are left. Where the file system
+// cannot tell, all of it is data.
+std::optional<Extent> next_data(int fd, std::int64_t from, std::int64_t length);
+
+}  // namespace bytemend
