@@ -13,8 +13,9 @@ namespace bytemend {
 
 // Makes `out` share all of `in`'s blocks from its start (a reflink on Btrfs
 // or XFS): no data moves and no space is used until one of the files changes.
-// Anything `out` held past `in`'s length stays. False wherever that is not
-// possible, and for two names of one file, where the kernel refuses it.
+// Anything `out` held past `in`'s length stays. False, with errno set,
+// wherever that is not possible, and for two names of one file, where the
+// kernel refuses it.
 bool clone_file(int in, int out);
 
 // Starts writing the file's changed data to its disk, and does not wait for

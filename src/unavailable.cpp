@@ -3,6 +3,8 @@
 // of them (Windows, and POSIX systems other than Linux), so that each says so
 // once: the caller then does the work the plain way.
 
+#include <cerrno>
+
 #include "fast_copy.h"
 #include "files.h"
 
@@ -19,7 +21,11 @@ bool start_writeback(int) {
     return true;
 }
 
+// With errno set as a failed clone sets it: the caller reads EINVAL as a
+// longer output that the kernel would share with once cut, and must not
+// find one left over from an earlier call.
 bool clone_file(int, int) {
+    errno = EOPNOTSUPP;
     return false;
 }
 
