@@ -756,22 +756,31 @@ TEST_F(Cli, WildcardPatternsAreExpandedOnlyOnWindows) {
         std::string windows;
         std::string elsewhere;
     } cases[] = {
-        {{"a*.bin", "1", "41"}, refused, usage},
-        {{"a*.bin", "out.bin", "1", "41"}, refused, "Error opening a*.bin for reading.\n"},
-        {{"i?.bin", "out.bin", "1", "41"}, done, "Error opening i?.bin for reading.\n"},
+        {.args = {"a*.bin", "1", "41"},
+         .windows = refused, .elsewhere = usage},
+        {.args = {"a*.bin", "out.bin", "1", "41"},
+         .windows = refused, .elsewhere = "Error opening a*.bin for reading.\n"},
+        {.args = {"i?.bin", "out.bin", "1", "41"},
+         .windows = done, .elsewhere = "Error opening i?.bin for reading.\n"},
         // The match keeps the folder as typed.
-        {{"../work/i?.bin", "out.bin", "1", "41"}, done, "Error opening ../work/i?.bin for reading.\n"},
+        {.args = {"../work/i?.bin", "out.bin", "1", "41"},
+         .windows = done, .elsewhere = "Error opening ../work/i?.bin for reading.\n"},
         // Matching nothing, a pattern stays as typed; quoted, it is a name.
-        {{"zz*.bin", "out.bin", "1", "41"}, "Error opening zz*.bin for reading.\n",
-         "Error opening zz*.bin for reading.\n"},
-        {{"\"i?.bin\"", "out.bin", "1", "41"}, "Error opening i?.bin for reading.\n",
-         "Error opening \"i?.bin\" for reading.\n"},
+        {.args = {"zz*.bin", "out.bin", "1", "41"},
+         .windows = "Error opening zz*.bin for reading.\n",
+         .elsewhere = "Error opening zz*.bin for reading.\n"},
+        {.args = {"\"i?.bin\"", "out.bin", "1", "41"},
+         .windows = "Error opening i?.bin for reading.\n",
+         .elsewhere = "Error opening \"i?.bin\" for reading.\n"},
         // Names fit by their own, not by their short 8.3 names; numbers are
         // never expanded.
-        {{"in.bin", "r*.bin", "1", "41"}, report(65, 1) + "Failed to open/create r*.bin.\n", done},
-        {{"in.bin", "out.bin", "1", "f?"}, report(15, 1) + "Done\n", report(15, 1) + "Done\n"},
+        {.args = {"in.bin", "r*.bin", "1", "41"},
+         .windows = report(65, 1) + "Failed to open/create r*.bin.\n", .elsewhere = done},
+        {.args = {"in.bin", "out.bin", "1", "f?"},
+         .windows = report(15, 1) + "Done\n", .elsewhere = report(15, 1) + "Done\n"},
         // The ? of \\?\ is no pattern.
-        {{literal, "out.bin", "1", "41"}, done, "Error opening  for reading.\n"},
+        {.args = {literal, "out.bin", "1", "41"},
+         .windows = done, .elsewhere = "Error opening  for reading.\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args[0]);
