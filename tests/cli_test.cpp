@@ -288,7 +288,14 @@ constexpr std::int64_t far_length = std::int64_t{5} << 30;
 constexpr std::int64_t far_location = 4500000000;
 constexpr std::int64_t far_start = far_location - 300000;
 const std::string far_data = std::string(300000, 'f') + std::string(300000, 'g');
-const std::string shm_folder = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : ".";
+// Where this user may make a file: a chroot's /dev/shm can be root's alone.
+const std::string shm_folder = [] {
+    const std::string probe = "/dev/shm/bytemend-probe-" + std::to_string(getpid());
+    const bool writable = static_cast<bool>(std::ofstream(probe));
+    std::error_code ignored;
+    std::filesystem::remove(probe, ignored);
+    return writable ? "/dev/shm" : ".";
+}();
 const std::string far_on_tmpfs = shm_folder + "/bytemend-far-" + std::to_string(getpid()) + ".bin";
 
 void make_far_input(const std::string& path) {
