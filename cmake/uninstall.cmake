@@ -1,12 +1,12 @@
 # Removes each file that the last "cmake --install" from this build folder
-# wrote, as its install_manifest.txt lists them, then the folders named for
-# Bytemend that this leaves empty (share/doc/bytemend). Nothing else goes:
-# bin/ and share/man/ hold other programs' files too.
-if(NOT EXISTS install_manifest.txt)
-    message(FATAL_ERROR "Nothing to uninstall: this build folder has no install_manifest.txt, "
+# wrote, as its installed.txt lists them, then the folders named for Bytemend
+# that this leaves empty (share/doc/bytemend). Nothing else goes: bin/ and
+# share/man/ hold other programs' files too.
+if(NOT EXISTS installed.txt)
+    message(FATAL_ERROR "Nothing to uninstall: this build folder has no installed.txt, "
                         "which cmake --install writes.")
 endif()
-file(STRINGS install_manifest.txt installed)
+file(STRINGS installed.txt installed)
 foreach(file IN LISTS installed)
     if(EXISTS "${file}" OR IS_SYMLINK "${file}")
         message(STATUS "Removing ${file}")
