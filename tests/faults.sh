@@ -160,6 +160,10 @@ trim() {
 
 if [ "${1-}" = --table ]; then
     begin="<!-- faults.sh --table -->" end="<!-- end of faults.sh --table -->"
+    if [ -n "${2-}" ] && ! [ "$(grep -cxF -- "$begin" "${3-}") $(grep -cxF -- "$end" "${3-}")" = "1 1" ]; then
+        echo "faults: ${3-} needs the lines '$begin' and '$end', once each"
+        exit 1
+    fi
     case ${2-} in
     "") table ;;
     --check)
