@@ -289,11 +289,12 @@ constexpr std::int64_t far_location = 4500000000;
 constexpr std::int64_t far_start = far_location - 300000;
 const std::string far_data = std::string(300000, 'f') + std::string(300000, 'g');
 // Where this user may make a file: a chroot's /dev/shm can be root's alone.
+// A folder is made to find out, since making one follows no symlink.
 const std::string shm_folder = [] {
     const std::string probe = "/dev/shm/bytemend-probe-" + std::to_string(getpid());
-    const bool writable = static_cast<bool>(std::ofstream(probe));
-    std::error_code ignored;
-    std::filesystem::remove(probe, ignored);
+    std::error_code error;
+    const bool writable = std::filesystem::create_directory(probe, error);
+    std::filesystem::remove(probe, error);
     return writable ? "/dev/shm" : ".";
 }();
 const std::string far_on_tmpfs = shm_folder + "/bytemend-far-" + std::to_string(getpid()) + ".bin";
