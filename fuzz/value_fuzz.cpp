@@ -21,8 +21,8 @@ std::optional<std::int32_t> expected(const char* p) {
     if (*p == '+' || *p == '-') {
         ++p;
     }
-    // "0x" with no digit after it is the number 0 followed by text.
-    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && std::isxdigit(static_cast<unsigned char>(p[2]))) {
+    // A prefix needs a digit after it: "0x" alone is no number.
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
         p += 2;
     }
     if (!std::isxdigit(static_cast<unsigned char>(*p))) {

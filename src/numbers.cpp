@@ -53,8 +53,13 @@ std::optional<std::int64_t> hex_location(const char* text) {
 
 std::optional<std::int32_t> parse_value(const char* text) {
     // Whether a digit starts it is seen here rather than from strtoll's end:
-    // C runtimes differ over "0x" with no digit after it.
-    if (!std::isxdigit(static_cast<unsigned char>(*past_sign(text)))) {
+    // C runtimes differ over "0x" with no digit after it, which strtol reads
+    // as 0 and a script writes for "0x$UNSET".
+    const char* digits = past_sign(text);
+    if (digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        digits += 2;
+    }
+    if (!std::isxdigit(static_cast<unsigned char>(*digits))) {
         return std::nullopt;
     }
     // long long is at least 64 bits wide, and it saturates at its own limits,

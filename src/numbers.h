@@ -19,7 +19,8 @@ std::optional<std::int64_t> hex_location(const char* text);
 // Reads the new value as strtol base 16 does where long is 32 bits: an
 // optional sign and 0x prefix, trailing text ignored, and numbers beyond the
 // range saturating at INT32_MAX or INT32_MIN. Nothing when no hexadecimal
-// digit starts it ("zz", or an empty argument), which strtol would read as 0.
+// digit follows the sign and prefix ("zz", "0x", or an empty argument),
+// which strtol would read as 0.
 std::optional<std::int32_t> parse_value(const char* text);
 
 }  // namespace bytemend

@@ -20,8 +20,9 @@ TEST(ParseValue, ReadsHexLikeA32BitStrtolButRefusesNoDigits) {
         {"41", 65},           {"0x41", 65},          {"0X41", 65},       {" \t41", 65},
         {"+41", 65},          {"41zz", 65},          {"1FF", 511},       {"1ff", 511},
         {"100", 256},         {"-1", -1},            {"-FF", -255},      {"zz", none},
-        {"", none},           {"0x", 0},             {"-", none},        {"g", none},
-        {" ", none},          {"0xg", 0},            {"7FFFFFFF", INT32_MAX},
+        {"", none},           {"0x", none},          {"-", none},        {"g", none},
+        {" ", none},          {"0xg", none},         {"-0X", none},      {"0x 1", none},
+        {"0", 0},             {"0x0", 0},            {"7FFFFFFF", INT32_MAX},
         {"80000000", INT32_MAX}, {"FFFFFFFF", INT32_MAX}, {"123456789ABCDEF01", INT32_MAX},
         {"-80000000", INT32_MIN}, {"-FFFFFFFF", INT32_MIN}, {"-123456789ABCDEF01", INT32_MIN},
     };
