@@ -19,6 +19,8 @@ namespace bytemend {
 namespace {
 
 constexpr std::int64_t chunk = std::int64_t{256} * 1024;
+// The largest block a file system uses: a multiple of any other.
+constexpr std::int64_t largest_block = std::int64_t{64} * 1024;
 
 // malloc rather than new: a failed allocation is an answer to report, and a
 // C++ exception may not even be thrown when memory is that short.
@@ -36,7 +38,7 @@ Buffer allocate(bool zeroed) {
 }
 
 bool write_failed(const Output& output) {
-    say("Failed to write %s: %s.\n", output.path, error_text(errno).c_str());
+    say("Failed to write %s: %s.\n", shown(output.path).c_str(), error_text(errno).c_str());
     return false;
 }
 
@@ -176,7 +178,6 @@ bool clear(const Output& output, std::int64_t start, std::int64_t end, bool last
     // largest block a file system uses, or the block it stops in stays
     // allocated, holding only zeros. Inside the input it stops where the
     // data starts, at the input's own block boundary.
-    constexpr std::int64_t largest_block = std::int64_t{64} * 1024;
     const std::int64_t punch_end =
         held < end || last ? (held + largest_block - 1) / largest_block * largest_block : held;
     switch (punch_hole(output.fd(), start, punch_end - start)) {
@@ -232,16 +233,32 @@ bool copy_data(const Input& input, const Output& output, std::int64_t location,
     return clear(output, from, input.length, true);
 }
 
-// Shares the input's blocks with the output. XFS and Btrfs refuse to share a
-// last block that the input ends inside with a longer output (EINVAL): cut
-// to the input's length, which the copy would do at its end anyway, the
-// output can share that block too.
+// Shares the input's blocks with the output. XFS and Btrfs share a last
+// block that the input ends inside only with an output that ends there too,
+// and refuse a longer one with the EINVAL that also means "these two files
+// can share nothing" (Btrfs between a NOCOW file and another). The whole
+// blocks before it are shared first, which tells the two apart; only then is
+// the output cut to the input's length, as the copy would cut it at its end
+// anyway, and the rest shared.
 bool share_blocks(const Input& input, const Output& output) {
-    if (clone_file(input.file.get(), output.fd())) {
+    if (clone_file(input.file.get(), output.fd(), 0)) {
         return true;
     }
-    return errno == EINVAL && output.status.st_size > input.length &&
-           ::ftruncate(output.fd(), input.length) == 0 && clone_file(input.file.get(), output.fd());
+    const std::int64_t whole_blocks = input.length / largest_block * largest_block;
+    return errno == EINVAL && output.status.st_size > input.length && whole_blocks > 0 &&
+           clone_file(input.file.get(), output.fd(), whole_blocks) &&
+           ::ftruncate(output.fd(), input.length) == 0 && clone_file(input.file.get(), output.fd(), 0);
+}
+
+// Gives the output the input's length where its data stopped short of it:
+// an input that ends in a hole. A length set by ftruncate reaches the
+// journal at once, ahead of data that has not reached the disk, and a crash
+// then leaves a file of the right length full of zeros; the length that a
+// write sets grows on the disk only as its data is written out, so the last
+// byte is written instead, at the cost of one block.
+bool write_length(const Output& output, std::int64_t length) {
+    const unsigned char zero = 0;
+    return write_all_at(output, &zero, 1, length - 1);
 }
 
 }  // namespace
@@ -258,21 +275,39 @@ bool copy_patched(const Input& input, const Output& output, std::int64_t locatio
     if (!S_ISREG(output.status.st_mode)) {
         return stream_copy(input, output, location, byte);
     }
-    const bool copied = share_blocks(input, output) || copy_data(input, output, location, byte);
-    if (!copied) {
+    const bool shared = share_blocks(input, output);
+    if (!shared && !copy_data(input, output, location, byte)) {
         return false;
     }
     // The length is set only where the data did not set it: an input that
     // ends in a hole, or an older, longer output, which loses its tail only
-    // now. Set ahead of data that has not reached the disk, a length is
-    // what a crash leaves as a file of zeros that looks complete; and on
-    // XFS it would unshare a reflinked last block.
+    // now (on XFS a cut made earlier would unshare a reflinked last block).
+    // A shared copy of an input that shrank before it was shared is short:
+    // that is a read that ended early, as it is for the other copies.
     struct stat now {};
-    if (::fstat(output.fd(), &now) != 0 ||
-        (now.st_size != input.length && ::ftruncate(output.fd(), input.length) != 0)) {
+    if (::fstat(output.fd(), &now) != 0) {
         return write_failed(output);
     }
-    return patch_in_place(output, location, byte);
+    if (now.st_size < input.length) {
+        if (shared) {
+            return read_failed();
+        }
+        if (!write_length(output, input.length)) {
+            return false;
+        }
+    }
+    if (now.st_size > input.length && ::ftruncate(output.fd(), input.length) != 0) {
+        return write_failed(output);
+    }
+    if (!patch_in_place(output, location, byte)) {
+        return false;
+    }
+    // A shared copy's length and blocks are recorded at once, and its name
+    // soon after; the block the patch rewrote reaches the disk only when
+    // written out. It is written out now, before the name, or a crash would
+    // leave the unpatched input under the output's name. One block, whatever
+    // the file's size: nothing else of a shared copy is waiting to be written.
+    return !shared || write_out(output.fd(), location, 1) || write_failed(output);
 }
 
 bool stream_copy(const Input& input, const Output& output, std::int64_t location,

@@ -11,12 +11,12 @@
 
 namespace bytemend {
 
-// Makes `out` share all of `in`'s blocks from its start (a reflink on Btrfs
-// or XFS): no data moves and no space is used until one of the files changes.
-// Anything `out` held past `in`'s length stays. False, with errno set,
-// wherever that is not possible, and for two names of one file, where the
-// kernel refuses it.
-bool clone_file(int in, int out);
+// Makes `out` share `in`'s blocks, its first `length` bytes or, for a length
+// of 0, all of it (a reflink on Btrfs or XFS): no data moves and no space is
+// used until one of the files changes. Anything `out` held past what is
+// shared stays. False, with errno set, wherever that is not possible, and
+// for two names of one file, where the kernel refuses it.
+bool clone_file(int in, int out, std::int64_t length);
 
 // Starts writing the file's changed data to its disk, and does not wait for
 // it. A file overwritten in place is otherwise written out whenever the
@@ -24,6 +24,11 @@ bool clone_file(int in, int out);
 // where ext4 writes out cp's file, truncated first, as it is closed. False,
 // with errno set, only where writing failed.
 bool start_writeback(int fd);
+
+// Writes the stretch's changed data to its disk and waits until it is there,
+// so that whatever the file system records of the file from then on (a new
+// name) is recorded after it. False, with errno set, where writing failed.
+bool write_out(int fd, std::int64_t offset, std::int64_t size);
 
 // What a fast path of the system's own did.
 enum class FastPath {

@@ -23,21 +23,26 @@
 
 namespace bytemend {
 
-// What makes a file itself, whatever name or link reaches it, and the state
-// it is in. Two different files can share an identity: bindfs shows files of
-// a file system mounted inside its tree with its own device number, and Wine
-// gives every drive the volume serial 0. Their sizes and times still tell
-// them apart, so one file is one identity in one state.
+// What makes a file itself, whatever name or link reaches it: two opens of
+// different identities are two files. One identity is one file but where
+// two different files show one (bindfs shows the files of a file system
+// mounted inside its tree with its own device number; Wine gives every
+// drive the volume serial 0).
 struct FileId {
     std::uint64_t volume = 0;
     std::uint64_t index = 0;
+    bool operator==(const FileId&) const = default;
+};
+
+// What a file holds, as far as its size and times tell: two different files
+// of one identity show different states, unless both were last changed in
+// the same tick to the same size. A file written meanwhile shows another
+// state at each look.
+struct FileState {
     std::int64_t size = 0;
     std::int64_t modified = 0;  // the data's last change, in the system's ticks
     std::int64_t changed = 0;   // the last change of anything about the file
-    bool operator==(const FileId&) const = default;
-    [[nodiscard]] bool same_identity(const FileId& other) const {
-        return volume == other.volume && index == other.index;
-    }
+    bool operator==(const FileState&) const = default;
 };
 
 // Opens as open() does, any name whatever the system's code page.
@@ -46,9 +51,22 @@ File open_file(const char* path, int flags, mode_t mode = 0);
 // Removes the file at `path`, even one that Windows marks read-only.
 bool remove_file(const char* path);
 
-// The identity of an open file, in the state it is in now; nothing where
-// the system cannot tell.
+// The identity of an open file; nothing where the system cannot tell.
 std::optional<FileId> file_id(int fd);
+
+// The state of an open file now, asked of the file system itself rather than
+// of what the system remembers of it; nothing where it cannot be had. A
+// device's nodes have times of their own, not the device's: all devices
+// show one state.
+std::optional<FileState> file_state(int fd);
+
+// Whether two open files of one identity are one file, as the kernel answers
+// for the file it holds open behind each: a lock taken through one and
+// tested through the other. "one" is sure. "two" means two files to the
+// kernel, which FUSE also makes of one file reached by two hard-linked
+// names; "unknown" where the system cannot be asked.
+enum class Probe { one, two, unknown };
+Probe probe_one_file(int a, int b);
 
 // The identity of what `path` names now, a symlink itself rather than its
 // target; nothing, with errno set, where it names nothing.
@@ -60,14 +78,29 @@ std::optional<FileId> target_id(const char* path);
 
 // The stretch of a file that a block device shows, where the system tells: a
 // loop device's backing file, from where the device (or its partition)
-// starts in it, for the device's length. Nothing for any other file, and for
-// devices stacked any other way.
+// starts in it, for the device's length, followed down through loop devices
+// on loop devices and their partitions to the file beneath. Nothing for any
+// other file, and for devices stacked any other way.
 struct Window {
     FileId file;
     std::int64_t offset = 0;
     std::int64_t length = 0;
+    [[nodiscard]] bool overlaps(const Window& other) const {
+        return file == other.file && offset < other.offset + other.length &&
+               other.offset < offset + length;
+    }
 };
 std::optional<Window> device_window(int fd, const struct stat& status);
+
+// What an open file shows of a file: all of a regular file, or what
+// device_window finds beneath a device.
+inline std::optional<Window> window_of(int fd, const struct stat& status,
+                                       const std::optional<FileId>& id) {
+    if (S_ISREG(status.st_mode)) {
+        return id ? std::optional<Window>({*id, 0, status.st_size}) : std::nullopt;
+    }
+    return device_window(fd, status);
+}
 
 // Opens a file for reading. A FIFO without a writer is opened at once rather
 // than waited on, so that the caller can refuse it; a file under a lease is

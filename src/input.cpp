@@ -34,21 +34,28 @@ std::optional<Input> open_input(const char* path) {
     input.path = path;
     input.file = open_for_reading(path);
     if (!input.file) {
-        say("Error opening %s for reading.\n", path);
+        say("Error opening %s for reading.\n", shown(path).c_str());
         return std::nullopt;
     }
     if (::fstat(input.file.get(), &input.status) != 0) {
-        say("Cannot measure the length of %s: %s.\n", path, error_text(errno).c_str());
+        say("Cannot measure the length of %s: %s.\n", shown(path).c_str(), error_text(errno).c_str());
         return std::nullopt;
     }
     const auto length = measure(input.file.get(), input.status);
     if (!length) {
-        say("Cannot measure the length of %s: it is %s.\n", path,
+        say("Cannot measure the length of %s: it is %s.\n", shown(path).c_str(),
             S_ISDIR(input.status.st_mode) ? "a directory" : "not a regular file");
         return std::nullopt;
     }
     input.length = *length;
     input.id = file_id(input.file.get());
+    // The names were checked before it was opened; this catches standard
+    // output on a loop device of the input, or the other way round, before
+    // a word is printed there.
+    if (is_standard_output(input.file.get(), input.status, input.id)) {
+        say_error("Cannot read %s: it is standard output, where the report goes.\n", shown(path).c_str());
+        return std::nullopt;
+    }
     return input;
 }
 
@@ -57,7 +64,7 @@ bool check_location(const Input& input, const char* path, std::int64_t location)
         return true;
     }
     say("Location %lld is outside %s, which is %lld byte%s long.\n",
-        static_cast<long long>(location), path, static_cast<long long>(input.length),
+        static_cast<long long>(location), shown(path).c_str(), static_cast<long long>(input.length),
         input.length == 1 ? "" : "s");
     return false;
 }

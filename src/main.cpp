@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <string>
 
 #include "copy.h"
 #include "input.h"
@@ -27,11 +28,12 @@ std::optional<std::int64_t> read_location(const char* text) {
     if (location) {
         return location;
     }
+    const std::string typed = shown(text);
     if (const auto hex = hex_location(text)) {
         say("Invalid decimal_location '%s': expected a decimal byte offset; %s is %lld.\n",
-            text, text, static_cast<long long>(*hex));
+            typed.c_str(), typed.c_str(), static_cast<long long>(*hex));
     } else {
-        say("Invalid decimal_location '%s': expected a decimal byte offset.\n", text);
+        say("Invalid decimal_location '%s': expected a decimal byte offset.\n", typed.c_str());
     }
     return std::nullopt;
 }
@@ -39,7 +41,7 @@ std::optional<std::int64_t> read_location(const char* text) {
 std::optional<std::int32_t> read_value(const char* text) {
     const auto value = parse_value(text);
     if (!value) {
-        say("Invalid values_to_write '%s': expected a hexadecimal value.\n", text);
+        say("Invalid values_to_write '%s': expected a hexadecimal value.\n", shown(text).c_str());
     }
     return value;
 }

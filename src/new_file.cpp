@@ -38,7 +38,7 @@ void NewFile::discard() {
     // Only while the name still stands for the file this run made: another
     // process may have put something else there meanwhile.
     const auto now = state_ == State::temporary ? path_id(temporary_.data()) : std::nullopt;
-    if (now && id_ && now->same_identity(*id_)) {
+    if (now && id_ && *now == *id_) {
         remove_file(temporary_.data());
     }
     state_ = State::none;

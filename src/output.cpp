@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <string>
 
 #include "fast_copy.h"
 #include "messages.h"
@@ -40,31 +41,65 @@ bool open_for_writing(Output& output, mode_t mode) {
     return output.made.create(output.path, mode);
 }
 
-// What the open file shows of a file: all of a regular file, or a loop
-// device's window on its backing file.
-std::optional<Window> window_of(int fd, const struct stat& status, const std::optional<FileId>& id) {
-    if (S_ISREG(status.st_mode)) {
-        return id ? std::optional<Window>({*id, 0, status.st_size}) : std::nullopt;
+// How the output stands to the input. A loop device and its backing file,
+// or two loop devices on one file, are one file by a road that identity
+// cannot see: where both show the same stretch, each byte is at the same
+// offset in both; where the stretches do not overlap, they are different
+// data; elsewhere a copy from one to the other would shift or cut the data
+// as it went.
+enum class Road {
+    apart,        // two files, or stretches of one that do not overlap
+    same,         // one file, or one stretch of it
+    shifted,      // a loop device on the other, not showing it byte for byte
+    overlapping,  // two devices on stretches of one file that overlap
+    unknown,      // one identity, and nothing to tell one file from two
+};
+
+// Two opens of one identity. The kernel's probe answers "one" for one file,
+// whatever another program does to it meanwhile. Its "two" holds only
+// together with the states, taken from both in turn: two files at rest each
+// show a state of their own at every look, while one file shows the same
+// state through both unless it is written between every two looks.
+Road one_or_two(int in, int out) {
+    const Probe probe = probe_one_file(in, out);
+    if (probe == Probe::one) {
+        return Road::same;
     }
-    return device_window(fd, status);
+    const auto first_in = file_state(in);
+    const auto first_out = file_state(out);
+    const auto then_in = file_state(in);
+    const auto then_out = file_state(out);
+    if (!first_in || !first_out || !then_in || !then_out) {
+        return Road::unknown;
+    }
+    if (*first_in == *first_out || *first_out == *then_in || *then_in == *then_out) {
+        return Road::same;
+    }
+    if (probe == Probe::two && *first_in == *then_in && *first_out == *then_out) {
+        return Road::apart;
+    }
+    return Road::unknown;
 }
 
-// A loop device and its backing file, or two loop devices on one file, are
-// one file by a road that identity cannot see. Where both show the same
-// stretch, each byte is at the same offset in both; elsewhere a copy from
-// one to the other would shift or cut the data as it went.
-enum class Road { apart, same, shifted };
-
 Road road_between(const Input& input, const Output& output) {
-    if (!S_ISBLK(input.status.st_mode) && !S_ISBLK(output.status.st_mode)) {
+    if (S_ISBLK(input.status.st_mode) || S_ISBLK(output.status.st_mode)) {
+        const auto in = window_of(input.file.get(), input.status, input.id);
+        const auto out = window_of(output.fd(), output.status, output.id);
+        if (in && out && in->file == out->file) {
+            if (in->offset == out->offset && in->length == out->length) {
+                return Road::same;
+            }
+            if (!in->overlaps(*out)) {
+                return Road::apart;
+            }
+            return S_ISBLK(input.status.st_mode) && S_ISBLK(output.status.st_mode) ? Road::overlapping
+                                                                                   : Road::shifted;
+        }
+    }
+    if (!input.id || !output.id || *input.id != *output.id) {
         return Road::apart;
     }
-    const auto in = window_of(input.file.get(), input.status, input.id);
-    const auto out = window_of(output.fd(), output.status, output.id);
-    if (!in || !out || !in->file.same_identity(out->file)) {
-        return Road::apart;
-    }
-    return in->offset == out->offset && in->length == out->length ? Road::same : Road::shifted;
+    return one_or_two(input.file.get(), output.fd());
 }
 
 }  // namespace
@@ -76,7 +111,7 @@ std::optional<Output> open_output(const char* path, const Input& input) {
     // handed on to a copy, and open() takes the umask off.
     if (!open_for_writing(output, input.status.st_mode & 0777) ||
         ::fstat(output.fd(), &output.status) != 0) {
-        say("Failed to open/create %s.\n", path);
+        say("Failed to open/create %s.\n", shown(path).c_str());
         return std::nullopt;
     }
     // Decided on the open files, not their names, so that a hard link, a
@@ -84,27 +119,36 @@ std::optional<Output> open_output(const char* path, const Input& input) {
     output.id = file_id(output.fd());
     // The names were checked before the report; this catches a road to
     // standard output that only the open file shows.
-    if (is_standard_output(output.id)) {
-        say_error("Cannot write %s: it is standard output, where the report goes.\n", path);
+    if (is_standard_output(output.fd(), output.status, output.id)) {
+        say_error("Cannot write %s: it is standard output, where the report goes.\n", shown(path).c_str());
         return std::nullopt;
     }
     const Road road = road_between(input, output);
-    if (road == Road::shifted) {
-        say("Cannot copy %s to %s: one is a loop device on the other, which it does not "
-            "show byte for byte.\n",
-            input.path, path);
-        return std::nullopt;
-    }
-    if (road == Road::same || (input.id && output.id && *input.id == *output.id)) {
+    if (road == Road::same) {
         output.kind = Output::Kind::same_as_input;
     }
-    return output;
+    if (road == Road::same || road == Road::apart) {
+        return output;
+    }
+    const std::string from = shown(input.path);
+    const std::string to = shown(path);
+    if (road == Road::unknown) {
+        say("Cannot tell whether %s and %s are one file or two: they show one identity; "
+            "nothing was written.\n",
+            from.c_str(), to.c_str());
+    } else {
+        say("Cannot copy %s to %s: %s.\n", from.c_str(), to.c_str(),
+            road == Road::shifted
+                ? "one is a loop device on the other, which it does not show byte for byte"
+                : "they show overlapping stretches of one file");
+    }
+    return std::nullopt;
 }
 
 bool close_output(Output& output) {
     // What failed, with the output's name and errno's reason.
     const auto failed = [&](const char* what) {
-        say("Failed to %s %s: %s.\n", what, output.path, error_text(errno).c_str());
+        say("Failed to %s %s: %s.\n", what, shown(output.path).c_str(), error_text(errno).c_str());
         return false;
     };
     if (output.kind == Output::Kind::made) {

@@ -71,29 +71,76 @@ bool give_name(int fd, const char* path) {
     return errno == ENOENT && ::linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0;
 }
 
+namespace {
+
+// Where a partition starts in its disk, in bytes; 0 for a whole disk.
+std::int64_t partition_start(dev_t device) {
+    char name[64];
+    std::snprintf(name, sizeof name, "/sys/dev/block/%u:%u/start", major(device), minor(device));
+    std::int64_t start = 0;
+    if (std::FILE* file = std::fopen(name, "r")) {
+        char sectors[32] = "";
+        if (std::fgets(sectors, sizeof sectors, file) != nullptr) {
+            start = std::strtoll(sectors, nullptr, 10) * 512;
+        }
+        std::fclose(file);
+    }
+    return start;
+}
+
+// The block device that a loop device is set up on, opened by the name the
+// loop was given and taken only if it is still that device.
+File backing_device(const loop_info64& loop) {
+    char name[64];
+    std::snprintf(name, sizeof name, "/sys/block/loop%u/loop/backing_file", loop.lo_number);
+    char path[name_room] = "";
+    std::FILE* file = std::fopen(name, "r");
+    const bool read = file != nullptr && std::fgets(path, sizeof path, file) != nullptr;
+    if (file != nullptr) {
+        std::fclose(file);
+    }
+    path[std::strcspn(path, "\n")] = '\0';
+    File device(read ? ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1);
+    struct stat status {};
+    if (!device || ::fstat(device.get(), &status) != 0 || !S_ISBLK(status.st_mode) ||
+        status.st_rdev != static_cast<dev_t>(loop.lo_rdevice)) {
+        return {};
+    }
+    return device;
+}
+
+}  // namespace
+
 std::optional<Window> device_window(int fd, const struct stat& status) {
-    // A partition's descriptor answers for the loop device it is part of.
-    loop_info64 loop{};
     std::uint64_t length = 0;
-    if (!S_ISBLK(status.st_mode) || ::ioctl(fd, LOOP_GET_STATUS64, &loop) != 0 ||
-        ::ioctl(fd, BLKGETSIZE64, &length) != 0) {
+    if (!S_ISBLK(status.st_mode) || ::ioctl(fd, BLKGETSIZE64, &length) != 0) {
         return std::nullopt;
     }
-    Window window{.file = {.volume = loop.lo_device, .index = loop.lo_inode},
-                  .offset = static_cast<std::int64_t>(loop.lo_offset),
-                  .length = static_cast<std::int64_t>(length)};
-    // A partition starts further in, by its first sector of 512 bytes.
-    char name[64];
-    std::snprintf(name, sizeof name, "/sys/dev/block/%u:%u/start", major(status.st_rdev),
-                  minor(status.st_rdev));
-    if (std::FILE* start = std::fopen(name, "r")) {
-        char sector[32] = "";
-        if (std::fgets(sector, sizeof sector, start) != nullptr) {
-            window.offset += std::strtoll(sector, nullptr, 10) * 512;
+    Window window{.file = {}, .offset = 0, .length = static_cast<std::int64_t>(length)};
+    // Down through loop devices on loop devices (or on their partitions),
+    // each starting further into the one beneath, to the file at the
+    // bottom; the top device's length is already within each below it. A
+    // partition's descriptor answers for the loop device it is part of.
+    dev_t device = status.st_rdev;
+    File below;
+    for (int level = 0, at = fd; level < 16; ++level) {
+        loop_info64 loop{};
+        if (::ioctl(at, LOOP_GET_STATUS64, &loop) != 0) {
+            return std::nullopt;
         }
-        std::fclose(start);
+        window.offset += partition_start(device) + static_cast<std::int64_t>(loop.lo_offset);
+        if (loop.lo_rdevice == 0) {
+            window.file = {.volume = loop.lo_device, .index = loop.lo_inode};
+            return window;
+        }
+        below = backing_device(loop);
+        if (!below) {
+            return std::nullopt;
+        }
+        device = static_cast<dev_t>(loop.lo_rdevice);
+        at = below.get();
     }
-    return window;
+    return std::nullopt;
 }
 
 bool start_writeback(int fd) {
@@ -112,8 +159,19 @@ bool rename_exclusive(const char* from, const char* to) {
     return false;
 }
 
-bool clone_file(int in, int out) {
-    return ::ioctl(out, FICLONE, in) == 0;
+bool clone_file(int in, int out, std::int64_t length) {
+    if (length == 0) {
+        return ::ioctl(out, FICLONE, in) == 0;
+    }
+    file_clone_range range{.src_fd = in, .src_offset = 0, .src_length = static_cast<std::uint64_t>(length),
+                           .dest_offset = 0};
+    return ::ioctl(out, FICLONERANGE, &range) == 0;
+}
+
+bool write_out(int fd, std::int64_t offset, std::int64_t size) {
+    return ::sync_file_range(fd, offset, size,
+                             SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                 SYNC_FILE_RANGE_WAIT_AFTER) == 0;
 }
 
 FastPath kernel_copy(int in, int out, std::int64_t offset, std::int64_t size) {

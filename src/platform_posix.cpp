@@ -11,6 +11,8 @@
 #include <ctime>
 #include <cstdio>
 #include <cstring>
+#include <limits>
+#include <optional>
 
 #include "fast_copy.h"
 #include "files.h"
@@ -28,13 +30,11 @@ std::int64_t nanoseconds(std::time_t seconds, long fraction) {
 
 FileId id_of(const struct stat& status) {
     // Two device nodes may stand for one disk: there the device is the file,
-    // and its number names it; the nodes' own times are not its state.
+    // and its number names it.
     if (S_ISBLK(status.st_mode)) {
         return FileId{.volume = UINT64_MAX, .index = static_cast<std::uint64_t>(status.st_rdev)};
     }
-    return FileId{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
-                  status.st_size, nanoseconds(status.st_mtim.tv_sec, status.st_mtim.tv_nsec),
-                  nanoseconds(status.st_ctim.tv_sec, status.st_ctim.tv_nsec)};
+    return FileId{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
 }
 
 // Turns `name`, in a buffer of `room` bytes, into where a new file of that
@@ -141,6 +141,57 @@ std::optional<FileId> file_id(int fd) {
         return std::nullopt;
     }
     return id_of(status);
+}
+
+std::optional<FileState> file_state(int fd) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        return std::nullopt;
+    }
+    if (S_ISBLK(status.st_mode)) {
+        return FileState{};
+    }
+#if defined(AT_STATX_FORCE_SYNC)
+    // FUSE keeps a kernel inode per name, each with the attributes it last
+    // asked for (for a second, by default): a file written through one name
+    // shows its old size through the other until asked again.
+    struct statx now {};
+    if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_FORCE_SYNC, STATX_SIZE | STATX_MTIME | STATX_CTIME,
+                &now) == 0) {
+        return FileState{static_cast<std::int64_t>(now.stx_size),
+                         nanoseconds(now.stx_mtime.tv_sec, now.stx_mtime.tv_nsec),
+                         nanoseconds(now.stx_ctime.tv_sec, now.stx_ctime.tv_nsec)};
+    }
+#endif
+    return FileState{status.st_size, nanoseconds(status.st_mtim.tv_sec, status.st_mtim.tv_nsec),
+                     nanoseconds(status.st_ctim.tv_sec, status.st_ctim.tv_nsec)};
+}
+
+Probe probe_one_file([[maybe_unused]] int a, [[maybe_unused]] int b) {
+#if defined(F_OFD_SETLK) && defined(F_OFD_GETLK)
+    // A lock that belongs to the open file, not the process, on the last byte
+    // a file can have, which no program locks: a read lock through `a`
+    // stands in the way of a write lock through `b` only where the kernel
+    // holds one file behind both. One already there, another program's,
+    // would make the answer a guess.
+    const auto lock = [](int fd, int command, short type) {
+        struct flock range {};
+        range.l_type = type;
+        range.l_whence = SEEK_SET;
+        range.l_start = std::numeric_limits<off_t>::max();
+        range.l_len = 1;
+        return ::fcntl(fd, command, &range) == 0 ? std::optional<short>(range.l_type) : std::nullopt;
+    };
+    if (lock(b, F_OFD_GETLK, F_WRLCK) != F_UNLCK || !lock(a, F_OFD_SETLK, F_RDLCK)) {
+        return Probe::unknown;
+    }
+    const auto seen = lock(b, F_OFD_GETLK, F_WRLCK);
+    lock(a, F_OFD_SETLK, F_UNLCK);
+    if (seen) {
+        return *seen == F_UNLCK ? Probe::two : Probe::one;
+    }
+#endif
+    return Probe::unknown;
 }
 
 std::optional<FileId> path_id(const char* path) {

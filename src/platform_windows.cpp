@@ -22,6 +22,7 @@
 #include "files.h"
 #include "messages.h"
 #include "new_file.h"
+#include "report.h"
 #include "startup.h"
 #include "wtf8.h"
 
@@ -155,19 +156,17 @@ bool widen(const char* path, WidePath& wide) {
     return true;
 }
 
-// The volume serial number and file index (Windows' st_ino is always 0),
-// with the size and the times of the last write and the last change.
+// The volume serial number and file index (Windows' st_ino is always 0).
 std::optional<FileId> handle_id(HANDLE handle) {
     BY_HANDLE_FILE_INFORMATION info{};
-    FILE_BASIC_INFO times{};
-    if (handle == INVALID_HANDLE_VALUE || GetFileInformationByHandle(handle, &info) == 0 ||
-        GetFileInformationByHandleEx(handle, FileBasicInfo, &times, sizeof times) == 0) {
+    if (handle == INVALID_HANDLE_VALUE || GetFileInformationByHandle(handle, &info) == 0) {
         return std::nullopt;
     }
-    return FileId{info.dwVolumeSerialNumber,
-                  (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow,
-                  static_cast<std::int64_t>((std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow),
-                  times.LastWriteTime.QuadPart, times.ChangeTime.QuadPart};
+    return FileId{info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
+HANDLE handle_of(int fd) {
+    return reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
 }
 
 // The identity of what `path` reaches, or the link itself with `flags`
@@ -383,7 +382,7 @@ bool start_process(int& argc, char**& argv) {
             const bool file_name = arguments.size() == 1 || arguments.size() == 2;
             const Matches found = file_name && is_pattern(word) ? matches(word.text) : Matches{};
             if (found.count > 1) {
-                const std::string pattern = wtf8_from_wide(word.text);
+                const std::string pattern = shown(wtf8_from_wide(word.text));
                 put_text(stdout, "Cannot take " + pattern + " as one file: the pattern matches " +
                                 std::to_string(found.count) + " files.\n");
                 return false;
@@ -456,7 +455,59 @@ bool remove_file(const char* path) {
 }
 
 std::optional<FileId> file_id(int fd) {
-    return handle_id(reinterpret_cast<HANDLE>(::_get_osfhandle(fd)));
+    return handle_id(handle_of(fd));
+}
+
+// The size and the times of the last write and the last change.
+std::optional<FileState> file_state(int fd) {
+    FILE_STANDARD_INFO standard{};
+    FILE_BASIC_INFO times{};
+    const HANDLE handle = handle_of(fd);
+    if (GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard) == 0 ||
+        GetFileInformationByHandleEx(handle, FileBasicInfo, &times, sizeof times) == 0) {
+        return std::nullopt;
+    }
+    return FileState{standard.EndOfFile.QuadPart, times.LastWriteTime.QuadPart, times.ChangeTime.QuadPart};
+}
+
+// Byte-range locks belong to the open file: a shared lock through `a` stands
+// in the way of an exclusive one through `b` only where both are one file.
+// The last byte a file can have, which no program locks, is asked first
+// through `b`: a lock already there would make the answer a guess.
+Probe probe_one_file(int a, int b) {
+    const auto last_byte = [] {
+        OVERLAPPED at{};
+        at.Offset = 0xfffffffe;
+        at.OffsetHigh = 0x7fffffff;
+        return at;
+    };
+    const auto lock = [&](HANDLE handle, DWORD flags) {
+        OVERLAPPED at = last_byte();
+        return LockFileEx(handle, flags | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
+    };
+    const auto unlock = [&](HANDLE handle) {
+        OVERLAPPED at = last_byte();
+        UnlockFileEx(handle, 0, 1, 0, &at);
+    };
+    const HANDLE first = handle_of(a);
+    const HANDLE second = handle_of(b);
+    if (!lock(second, LOCKFILE_EXCLUSIVE_LOCK)) {
+        return Probe::unknown;
+    }
+    unlock(second);
+    if (!lock(first, 0)) {
+        return Probe::unknown;
+    }
+    const bool apart = lock(second, LOCKFILE_EXCLUSIVE_LOCK);
+    const DWORD error = GetLastError();
+    if (apart) {
+        unlock(second);
+    }
+    unlock(first);
+    if (apart) {
+        return Probe::two;
+    }
+    return error == ERROR_LOCK_VIOLATION ? Probe::one : Probe::unknown;
 }
 
 std::optional<FileId> path_id(const char* path) {
@@ -558,7 +609,7 @@ bool NewFile::create(const char* path, mode_t mode) {
 // that fails marks it again. A read-only input's copy becomes read-only
 // only now.
 bool NewFile::keep() {
-    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(file_.get()));
+    const HANDLE handle = handle_of(file_.get());
     WidePath name;
     if (!full_path(path_.data(), name)) {
         return false;

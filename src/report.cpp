@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "messages.h"
 
@@ -20,6 +21,17 @@ bool put_formatted(std::FILE* stream, const char* format, std::va_list arguments
     std::vsnprintf(text.data(), text.size() + 1, format, again);
     va_end(again);
     return length >= 0 && put_text(stream, text);
+}
+
+// Standard output's descriptor and what it is, where it is a file that a
+// report could spoil: not a terminal or the null device, nor closed.
+std::optional<std::pair<int, struct stat>> standard_output() {
+    struct stat status {};
+    const int fd = ::fileno(stdout);
+    if (fd < 0 || ::fstat(fd, &status) != 0 || S_ISCHR(status.st_mode)) {
+        return std::nullopt;
+    }
+    return std::make_pair(fd, status);
 }
 
 }  // namespace
@@ -40,19 +52,60 @@ bool say_error(const char* format, ...) {  // NOLINT(cert-dcl50-cpp)
     return said;
 }
 
+std::string shown(std::string_view text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7f) {
+            escaped += c;
+        } else if (c == '\n') {
+            escaped += "\\n";
+        } else if (c == '\t') {
+            escaped += "\\t";
+        } else if (c == '\r') {
+            escaped += "\\r";
+        } else {
+            constexpr const char* digits = "0123456789abcdef";
+            escaped += "\\x";
+            escaped += digits[byte >> 4];
+            escaped += digits[byte & 0xf];
+        }
+    }
+    return escaped;
+}
+
 bool is_standard_output(const std::optional<FileId>& id) {
-    struct stat status {};
-    const int fd = ::fileno(stdout);
-    return id && fd >= 0 && ::fstat(fd, &status) == 0 && !S_ISCHR(status.st_mode) && file_id(fd) == id;
+    const auto out = standard_output();
+    return id && out && file_id(out->first) == id;
+}
+
+bool is_standard_output(int fd, const struct stat& status, const std::optional<FileId>& id) {
+    const auto out = standard_output();
+    if (!out) {
+        return false;
+    }
+    const auto out_id = file_id(out->first);
+    if (id && out_id == id) {
+        return true;
+    }
+    if (!S_ISBLK(status.st_mode) && !S_ISBLK(out->second.st_mode)) {
+        return false;
+    }
+    const auto window = window_of(fd, status, id);
+    const auto out_window = window_of(out->first, out->second, out_id);
+    return window && out_window && window->overlaps(*out_window);
 }
 
 bool report_has_a_place(const char* input_path, const char* output_path) {
     if (is_standard_output(target_id(output_path))) {
-        say_error("Cannot write %s: it is standard output, where the report goes.\n", output_path);
+        say_error("Cannot write %s: it is standard output, where the report goes.\n",
+                  shown(output_path).c_str());
         return false;
     }
     if (is_standard_output(target_id(input_path))) {
-        say_error("Cannot read %s: it is standard output, where the report goes.\n", input_path);
+        say_error("Cannot read %s: it is standard output, where the report goes.\n",
+                  shown(input_path).c_str());
         return false;
     }
     return true;

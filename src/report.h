@@ -1,6 +1,10 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <optional>
+#include <string>
+#include <string_view>
 
 #include "files.h"
 
@@ -22,10 +26,21 @@ namespace bytemend {
 bool say(const char* format, ...) BYTEMEND_PRINTF;
 bool say_error(const char* format, ...) BYTEMEND_PRINTF;
 
+// The text as typed, but with each control character (C0 and DEL) written
+// as an escape (\n, \t, \r, \x01): a name or a number echoed in a message
+// can then never print a line of its own, such as "Done". Text without
+// control characters is shown exactly as typed.
+std::string shown(std::string_view text);
+
 // Whether standard output is the file that `id` stands for, so that the
 // report would be written into the data. A terminal or the null device keeps
 // nothing for it to spoil, and never counts.
 bool is_standard_output(const std::optional<FileId>& id);
+
+// The same for an open file, which also counts where standard output and
+// the file share bytes through a loop device: one on the other, or both on
+// overlapping stretches of one file.
+bool is_standard_output(int fd, const struct stat& status, const std::optional<FileId>& id);
 
 // Refuses a run whose input or output is standard output's file (">out.bin",
 // ">>out.bin", "1<>in.bin"), judged by what the names reach before either is

@@ -461,6 +461,15 @@ INSTANTIATE_TEST_SUITE_P(
              .out = report(65, 1) + "Done\n", .output_after = copied},
         Case{.name = "ValueWithoutDigits", .args = {"in.bin", "out.bin", "1", ""},
              .out = "Invalid values_to_write '': expected a hexadecimal value.\n", .status = 1},
+        // A script's "0x$UNSET".
+        Case{.name = "ValuePrefixWithoutDigits", .args = {"in.bin", "out.bin", "1", "0x"},
+             .out = "Invalid values_to_write '0x': expected a hexadecimal value.\n", .status = 1},
+        // An echoed argument never prints a line of its own, such as "Done".
+        Case{.name = "NameWithControlCharacters", .args = {"no\tfile\nDone\n", "out.bin", "1", "41"},
+             .out = "Error opening no\\tfile\\nDone\\n for reading.\n", .status = 1},
+        Case{.name = "LocationWithControlCharacters", .args = {"in.bin", "out.bin", "1x\nDone\x7f", "41"},
+             .out = "Invalid decimal_location '1x\\nDone\\x7f': expected a decimal byte offset.\n",
+             .status = 1},
         Case{.name = "LocationBeyond64Bits",
              .args = {"in.bin", "out.bin", "9223372036854775808", "41"},
              .out = "Invalid decimal_location '9223372036854775808': expected a decimal byte offset.\n",

@@ -118,14 +118,15 @@ TEST_F(Copies, SparseInputGivesEqualBytesAndStaysSparse) {
             ASSERT_TRUE(copy_patched(*input, *output, location, 0x5a));
             ASSERT_TRUE(close_output(*output));
             EXPECT_EQ(read_file("out.bin"), with_byte(original, location, 0x5a));
-            // The input's data and the block the byte is in, where it fell
-            // in a hole: no block of zeros left where a hole stops inside
-            // one. Where holes cannot be punched, an old output gets zeros
-            // written instead.
+            // The input's data, the block the byte is in where it fell in a
+            // hole, the last block, written to give the output its length,
+            // and one that the longer list of extents may take: no block of
+            // zeros left where a hole stops inside one. Where holes cannot
+            // be punched, an old output gets zeros written instead.
             struct stat out {};
             ASSERT_EQ(stat("out.bin", &out), 0);
             if (old == 0 || punches_holes) {
-                EXPECT_LE(allocated("out.bin"), allocated(in) + out.st_blksize);
+                EXPECT_LE(allocated("out.bin"), allocated(in) + 3 * out.st_blksize);
             }
         }
         unlink(in.c_str());

@@ -25,6 +25,7 @@ old_length=$((2 * sectors))
 loop_offset=4096
 small_fs=512k                 # the full file system
 limit_kib=256                 # the file size limit, in KiB
+meanwhile_after=0.75          # s into a run, when another program acts: the run is held 2 s
 report="Hexintval = $((16#$value)) . Adress = $at . "
 # The inner shells of the mount namespaces see them too.
 export at value small_fs
@@ -44,6 +45,7 @@ named            | new, with no unnamed files (O_TMPFILE refused), so that out.b
 nomem            | buf, with no memory to be had once the fault is injected
 old              | in.bin copied over old.bin, longer and written in full
 inplace          | in.bin patched in place
+grown            | inplace, another program appending 8 bytes to in.bin $meanwhile_after s into the run
 full             | new, out.bin on a $small_fs tmpfs in a mount namespace of its own
 ulimit           | new, under ulimit -f $limit_kib (KiB)
 kill             | buf, killed (SIGKILL) once the first buffer-load is written
@@ -56,11 +58,18 @@ loop-unaligned   | loop, in.bin not cut to whole sectors
 loop-offset      | loop, the device starting $loop_offset bytes into in.bin
 loop-limit       | loop, the device cut at $middle bytes
 loop-offset-back | loop-offset, the other way round
+loop-stacked     | loop, through a second loop device starting $loop_offset bytes into the first
+loop-apart       | the loop device of in.bin's first $middle bytes in, that of its next $middle bytes out
+loop-stdout      | new, standard output in.bin's loop device
 bindfs-twice     | in.bin copied twice to out.bin through bindfs, which can neither report nor punch holes
 bindfs-same-id   | a.bin to b.bin through bindfs: two files with one identity, from two tmpfs mounts, one inside the other
 reflink-xfs      | in.bin copied to a new, a longer and a shorter out.bin on XFS on a loop device
 reflink-btrfs    | reflink-xfs, on Btrfs
-crash            | out.bin made, old.bin and short.bin overwritten on ext4 on a loop device, whose image is then copied as a power loss leaves it: after the journal's commit, before writeback
+shrunk-xfs       | in.bin copied to a new out.bin on XFS on a loop device, another program cutting in.bin to $middle bytes $meanwhile_after s into the run
+shrunk-btrfs     | shrunk-xfs, on Btrfs
+nocow            | old, on Btrfs on a loop device, old.bin made NOCOW (chattr +C) before its data, so that it can share no block
+crash-ext4       | on ext4 on a loop device, out-tail.bin made from tail.bin (in.bin and 1 MiB of hole), out.bin from in.bin, old.bin and short.bin overwritten, then the power lost (shutdown -f: the journal written, the data not) and the image mounted again
+crash-xfs        | crash-ext4, on XFS, where the copies share blocks
 pipe             | /dev/stdout out, standard output a pipe
 EOF
 )
@@ -111,6 +120,10 @@ In place: cannot open for writing       | inplace          | openat          | "
 In place: byte cannot be written        | inplace          | pwrite64        | "A", 1, $at                    | error=EIO            | 1   | R+Failed to write in.bin: Input/output error.
 In place: write interrupted             | inplace          | pwrite64        | "A", 1, $at                    | error=EINTR          | 0   | R+Done
 In place: close fails                   | inplace          | close           | pwrite64 >> ^close             | error=EIO            | 1   | R+Failed to close in.bin: Input/output error.
+In place while another program appends  | grown            | openat          | "in\.bin", O_RDWR              | delay_enter=2000000  | 0   | R+Done
+Input shrinks before sharing, XFS       | shrunk-xfs       | openat          | O_TMPFILE                      | delay_enter=2000000  | 1   | R+Failed to read file.
+Input shrinks before sharing, Btrfs     | shrunk-btrfs     | openat          | O_TMPFILE                      | delay_enter=2000000  | 1   | R+Failed to read file.
+Copy over a NOCOW output fails          | nocow            | copy_file_range | .                              | error=EIO            | 1   | R+Failed to write mnt/old.bin: Input/output error.
 Real full file system                   | full             | -               | -                              | -                    | 1   | R+Failed to write full/out.bin: No space left on device.
 Real file size limit                    | ulimit           | -               | -                              | -                    | 1   | R+Failed to write out.bin: File too large.
 Killed in the middle of a copy          | kill             | -               | -                              | -                    | 137 |
@@ -123,11 +136,15 @@ Loop: file not in whole sectors         | loop-unaligned   | -               | -
 Loop device at an offset                | loop-offset      | -               | -                              | -                    | 1   | R+Cannot copy DEV to in.bin: one is a loop device on the other, which it does not show byte for byte.
 Loop device with a size limit           | loop-limit       | -               | -                              | -                    | 1   | R+Cannot copy DEV to in.bin: one is a loop device on the other, which it does not show byte for byte.
 File in, its offset loop out            | loop-offset-back | -               | -                              | -                    | 1   | R+Cannot copy in.bin to DEV: one is a loop device on the other, which it does not show byte for byte.
+Loop device on a loop device            | loop-stacked     | -               | -                              | -                    | 1   | R+Cannot copy DEV to in.bin: one is a loop device on the other, which it does not show byte for byte.
+Loops on stretches that do not overlap  | loop-apart       | -               | -                              | -                    | 0   | R+Done
+Standard output the input's loop device | loop-stdout      | -               | -                              | -                    | 1   | E+Cannot read in.bin: it is standard output, where the report goes.
 Copied twice through bindfs             | bindfs-twice     | -               | -                              | -                    | 0   | R+Done
 Two files with one identity             | bindfs-same-id   | -               | -                              | -                    | 0   | R+Done
 Reflinks on XFS                         | reflink-xfs      | -               | -                              | -                    | 0   | R+Done
 Reflinks on Btrfs                       | reflink-btrfs    | -               | -                              | -                    | 0   | R+Done
-Power lost after Done                   | crash            | -               | -                              | -                    | 0   | R+Done
+Power lost after Done, ext4             | crash-ext4       | -               | -                              | -                    | 0   | R+Done
+Power lost after Done, XFS              | crash-xfs        | -               | -                              | -                    | 0   | R+Done
 Standard output a pipe                  | pipe             | -               | -                              | -                    | 1   | E+Cannot write /dev/stdout: it is standard output, where the report goes.
 EOF
 )
@@ -147,6 +164,7 @@ table() {
         made="for real"
         if [ "$call" != - ]; then
             made=${fault%%:*} made=${made#error=} made=${made/#retval=/returns }
+            [[ $made == delay_enter=* ]] && made="delayed $((${made#*=} / 1000000)) s"
             [[ $fault == *when=@+ ]] && made+=", and every later call"
             made="\`$call\` matching \`$which\`: $made"
         fi
@@ -193,7 +211,7 @@ strace -o /dev/null true 2>/dev/null || { echo "skipped: tracing (ptrace) is not
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'unmount_image; rm -rf "$work"' EXIT
 cd "$work" || exit 1
 
 # The input, with its hole, its byte not yet 'A'; the copy it should become;
@@ -240,9 +258,40 @@ fresh_files() {
     case $mode in
     old) cp old-original.bin old.bin ;;
     killlink) ln -s out.bin link.bin ;;
+    loop-unaligned) ;;
     # A loop device holds whole sectors of its file.
-    loop | loop-offset* | loop-limit) truncate -s $sectors in.bin ;;
+    loop*) truncate -s $sectors in.bin ;;
+    # On the image, once it is mounted.
+    shrunk-* | nocow)
+        if mountpoint -q mnt; then
+            rm -f mnt/*.bin mnt/.bytemend-*
+            cp original.bin mnt/in.bin
+            # NOCOW while still empty, as Btrfs asks.
+            [ "$mode" = nocow ] && : >mnt/old.bin && chattr +C mnt/old.bin && cat old-original.bin >>mnt/old.bin
+        fi
+        ;;
     esac
+}
+
+# mount_image fs: a new file system of that type, on a loop device, on mnt.
+mount_image() {
+    truncate -s 512M fs.img
+    mkdir -p mnt
+    { "mkfs.$1" -q fs.img && mount -o loop fs.img mnt; } >/dev/null 2>&1 && return
+    rm -f fs.img
+    skip "cannot mount $1 on a loop device here (needs root and mkfs.$1)"
+    return 1
+}
+
+unmount_image() {
+    if mountpoint -q mnt; then umount mnt; fi
+    rm -f fs.img
+}
+
+# attach losetup's arguments: one more loop device, put first in devices,
+# the order they must be detached in.
+attach() {
+    device=$(losetup -f --show "$@" 2>/dev/null) && devices=("$device" "${devices[@]}")
 }
 
 skip() { echo "skipped $name: $*"; skipped=$((skipped + 1)); }
@@ -254,11 +303,19 @@ while IFS='|' read -r name mode call which fault want last; do
     before_failed=$failed
     rm -f trace stdout stderr listing blocks
     rm -rf full lower upper ovlwork merged real view
+    unmount_image
     fresh_files
-    input=in.bin output=out.bin strace_setup=()
+    input=in.bin output=out.bin strace_setup=() meanwhile=""
     case $mode in
     old) output=old.bin ;;
     inplace) output=in.bin ;;
+    grown) output=in.bin meanwhile="printf appended >>in.bin" ;;
+    shrunk-* | nocow)
+        fs=btrfs input=mnt/in.bin output=mnt/old.bin
+        [[ $mode == shrunk-* ]] && fs=${mode#shrunk-} output=mnt/out.bin meanwhile="truncate -s $middle mnt/in.bin"
+        mount_image "$fs" || continue
+        fresh_files
+        ;;
     buf) strace_setup=(-e inject=copy_file_range:error=EXDEV) ;;
     named | killnamed)
         strace -o trace "$exe" in.bin out.bin $at $value >/dev/null
@@ -357,14 +414,7 @@ while IFS='|' read -r name mode call which fault want last; do
         fi
         ;;
     reflink-*)
-        fs=${mode#reflink-}
-        truncate -s 512M fs.img
-        mkdir -p mnt
-        if ! { "mkfs.$fs" -q fs.img && mount -o loop fs.img mnt; } >/dev/null 2>&1; then
-            rm -f fs.img
-            skip "cannot mount $fs on a loop device here (needs root and mkfs.$fs)"
-            continue
-        fi
+        mount_image "${mode#reflink-}" || continue
         cp in.bin mnt/in.bin
         for old in none longer shorter; do
             rm -f mnt/out.bin
@@ -381,62 +431,76 @@ while IFS='|' read -r name mode call which fault want last; do
             kib=$(kib_unshared mnt/out.bin)
             [ "$kib" -le 4 ] || fail "out.bin over $old takes $kib KiB of its own"
         done
-        umount mnt
-        rm -f fs.img
         ;;
-    crash)
-        # The image as a power loss leaves it: copied once the journal has
-        # committed (every second here, rather than 5 s) and before
-        # writeback (after 30 s).
-        truncate -s 64M crash.img
-        mkdir -p mnt
-        if ! { mkfs.ext4 -q crash.img && mount -o loop,commit=1 crash.img mnt; } 2>/dev/null; then
-            skip "cannot mount an ext4 image on a loop device here (needs root)"
+    crash-*)
+        # A power loss right after Done: the file system shut down as one
+        # leaves it, the journal written and the data not, then mounted again.
+        if ! command -v xfs_io >/dev/null; then
+            skip "needs xfs_io, to shut a file system down"
             continue
         fi
+        mount_image "${mode#crash-}" || continue
         cp in.bin mnt/in.bin
+        # Ending in a hole, so that its copy is lengthened last.
+        cp in.bin mnt/tail.bin
+        truncate -s +1M mnt/tail.bin
         cp old-original.bin mnt/old.bin
         head -c $middle old-original.bin >mnt/short.bin
         sync
-        "$exe" mnt/in.bin mnt/out.bin $at $value >stdout 2>stderr
+        "$exe" mnt/tail.bin mnt/out-tail.bin $at $value >stdout 2>stderr
         status=$?
-        for old in old short; do
-            "$exe" mnt/in.bin mnt/$old.bin $at $value >/dev/null || fail "could not overwrite $old.bin"
+        for file in out old short; do
+            "$exe" mnt/in.bin mnt/$file.bin $at $value >/dev/null || fail "could not write $file.bin"
         done
-        sleep 3
-        cp crash.img crashed.img
-        umount mnt
-        e2fsck -fy crashed.img >/dev/null 2>&1
-        if ! error=$(mount -o loop crashed.img mnt 2>&1); then
-            fail "cannot mount the image as the crash left it: $error"
-        else
-            # A new output may be missing or empty, but never the input's
-            # length of something else; an overwritten one has the new data.
-            [ ! -e mnt/out.bin ] || [ ! -s mnt/out.bin ] || cmp -s mnt/out.bin expected.bin ||
-                fail "out.bin survived the crash looking complete, but is not the copy"
-            for old in old short; do
-                cmp -s mnt/$old.bin expected.bin || fail "$old.bin does not hold the new data after the crash ($(stat -c %s mnt/$old.bin 2>&1))"
-            done
-            umount mnt
+        if ! error=$(xfs_io -x -c "shutdown -f" mnt 2>&1); then
+            skip "cannot shut ${mode#crash-} down here: $error"
+            continue
         fi
-        rm -f crash.img crashed.img
+        if ! error=$({ umount mnt && mount -o loop fs.img mnt; } 2>&1); then
+            fail "cannot mount the image again after the power loss: $error"
+            continue
+        fi
+        cp expected.bin tail-expected.bin
+        truncate -s +1M tail-expected.bin
+        # A new output may be missing, empty or short, but never its copy's
+        # length of something else; an overwritten one has the new data.
+        for file in out.bin:expected.bin out-tail.bin:tail-expected.bin; do
+            copy=${file#*:} file=${file%:*}
+            size=$(stat -c %s "mnt/$file" 2>/dev/null) || continue
+            [ "$size" -lt "$(stat -c %s "$copy")" ] || cmp -s "mnt/$file" "$copy" ||
+                fail "$file survived the power loss looking complete, but is not the copy"
+        done
+        for file in old short; do
+            cmp -s mnt/$file.bin expected.bin || fail "$file.bin does not hold the new data after the power loss"
+        done
         ;;
     loop*)
         cp in.bin before.bin
         options=()
         case $mode in
         loop-offset*) options=(-o $loop_offset) ;;
-        loop-limit) options=(--sizelimit $middle) ;;
+        loop-limit | loop-apart) options=(--sizelimit $middle) ;;
         esac
-        if ! device=$(losetup -f --show "${options[@]}" in.bin 2>/dev/null); then
+        # A second device: on the first, or on in.bin's other half.
+        devices=()
+        if ! attach "${options[@]}" in.bin || { [ "$mode" = loop-stacked ] && ! attach -o $loop_offset "$device"; } ||
+            { [ "$mode" = loop-apart ] && ! attach -o $middle in.bin; }; then
+            [ ${#devices[@]} -eq 0 ] || losetup -d "${devices[@]}"
             skip "cannot set up a loop device here (needs root and losetup)"
             continue
         fi
         args=("$device" in.bin $at $value)
         [[ $mode == *-back ]] && args=(in.bin "$device" $at $value)
-        "$exe" "${args[@]}" >stdout 2>stderr
+        [ "$mode" = loop-apart ] && args=("${devices[1]}" "$device" $at $value)
+        if [ "$mode" = loop-stdout ]; then
+            # The report would go into in.bin, through the device.
+            : >stdout
+            "$exe" in.bin out.bin $at $value 1<>"$device" 2>stderr
+        else
+            "$exe" "${args[@]}" >stdout 2>stderr
+        fi
         status=$?
-        losetup -d "$device"
+        losetup -d "${devices[@]}"
         last=${last//DEV/$device}
         ;;
     pipe)
@@ -479,9 +543,12 @@ while IFS='|' read -r name mode call which fault want last; do
         fi
         fresh_files
         [[ $fault == *when=* ]] || fault="$fault:when=@"
+        # The road's other program, acting while the faulted call waits.
+        if [ -n "$meanwhile" ]; then (sleep $meanwhile_after && eval "$meanwhile") & fi
         strace -o trace "${strace_setup[@]}" -e "inject=$call:${fault//@/$n}" "$exe" "${args[@]}" >stdout 2>stderr
         status=$?
-        grep -q INJECTED trace || fail "the fault was not injected"
+        wait
+        grep -qE 'INJECTED|DELAYED' trace || fail "the fault was not injected"
         ;;
     esac
 
@@ -502,9 +569,15 @@ while IFS='|' read -r name mode call which fault want last; do
             cmp -s in.bin original.bin || cmp -s in.bin expected.bin || fail "in.bin changed beyond its byte"
         fi
         ;;
+    grown) cmp -s in.bin <(cat expected.bin; printf appended) || fail "in.bin is not patched, with what was appended kept" ;;
+    shrunk-*) ;;  # cut by the other program
     loop) cmp -s in.bin <(head -c $sectors expected.bin) || fail "in.bin is not patched, or changed beyond its byte" ;;
+    loop-apart)
+        cmp -s in.bin <(head -c $middle original.bin; head -c $middle expected.bin) ||
+            fail "in.bin's second half is not its first, patched"
+        ;;
     loop-*) cmp -s in.bin before.bin || fail "in.bin changed" ;;
-    *) cmp -s in.bin original.bin || fail "the input changed" ;;
+    *) cmp -s "$input" original.bin || fail "the input changed" ;;
     esac
     case $mode in
     old)
@@ -516,20 +589,23 @@ while IFS='|' read -r name mode call which fault want last; do
             fail "old.bin changed though it was never opened for the copy"
         fi
         ;;
-    new | buf | named | nomem | ulimit | kill*)
+    nocow) cmp -s mnt/old.bin old-original.bin || fail "old.bin changed though the copy failed ($(stat -c %s mnt/old.bin) bytes)" ;;
+    new | buf | named | nomem | ulimit | kill* | loop-stdout | shrunk-*)
+        dir=$(dirname "$output")
         if [ "$want" = 0 ]; then
-            cmp -s out.bin expected.bin || fail "out.bin is not the patched copy"
-        elif [ -e out.bin ]; then
+            cmp -s "$dir"/out.bin expected.bin || fail "out.bin is not the patched copy"
+        elif [ -e "$dir"/out.bin ]; then
             fail "an unfinished out.bin was left behind"
         fi
         # A failed run removes its temporary file; only a kill may leave it.
-        if [[ $mode != kill* ]] && compgen -G '.bytemend-*' >/dev/null; then
-            fail "left its temporary file $(echo .bytemend-*)"
+        if [[ $mode != kill* ]] && compgen -G "$dir/.bytemend-*" >/dev/null; then
+            fail "left its temporary file $(echo "$dir"/.bytemend-*)"
         fi
         ;;
     esac
     [ $failed -eq $before_failed ] && passed=$((passed + 1))
 done <<<"$cases"
+unmount_image
 
 echo "faults: $passed passed, $failed failed, $skipped skipped"
 [ $failed -eq 0 ]
