@@ -58,8 +58,9 @@ enum class Road {
 // Two opens of one identity. The kernel's probe answers "one" for one file,
 // whatever another program does to it meanwhile. Its "two" holds only
 // together with the states, taken from both in turn: two files at rest each
-// show a state of their own at every look, while one file shows the same
-// state through both unless it is written between every two looks.
+// show a state of their own at every look. One state seen through both is
+// one file where the probe cannot be asked, but where it says "two" it may
+// as well be two files written in one tick to one size: nothing to go by.
 Road one_or_two(int in, int out) {
     const Probe probe = probe_one_file(in, out);
     if (probe == Probe::one) {
@@ -73,7 +74,7 @@ Road one_or_two(int in, int out) {
         return Road::unknown;
     }
     if (*first_in == *first_out || *first_out == *then_in || *then_in == *then_out) {
-        return Road::same;
+        return probe == Probe::two ? Road::unknown : Road::same;
     }
     if (probe == Probe::two && *first_in == *then_in && *first_out == *then_out) {
         return Road::apart;
