@@ -239,15 +239,19 @@ bool copy_data(const Input& input, const Output& output, std::int64_t location,
 // can share nothing" (Btrfs between a NOCOW file and another). The whole
 // blocks before it are shared first, which tells the two apart; only then is
 // the output cut to the input's length, as the copy would cut it at its end
-// anyway, and the rest shared.
+// anyway, and the rest shared. Each clone names the input's measured
+// length: the kernel refuses a range that an input that shrank no longer
+// has, where a clone to its end would share less and leave an existing
+// output's old bytes after it.
 bool share_blocks(const Input& input, const Output& output) {
-    if (clone_file(input.file.get(), output.fd(), 0)) {
+    if (clone_file(input.file.get(), output.fd(), input.length)) {
         return true;
     }
     const std::int64_t whole_blocks = input.length / largest_block * largest_block;
     return errno == EINVAL && output.status.st_size > input.length && whole_blocks > 0 &&
            clone_file(input.file.get(), output.fd(), whole_blocks) &&
-           ::ftruncate(output.fd(), input.length) == 0 && clone_file(input.file.get(), output.fd(), 0);
+           ::ftruncate(output.fd(), input.length) == 0 &&
+           clone_file(input.file.get(), output.fd(), input.length);
 }
 
 // Gives the output the input's length where its data stopped short of it:

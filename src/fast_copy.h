@@ -11,11 +11,11 @@
 
 namespace bytemend {
 
-// Makes `out` share `in`'s blocks, its first `length` bytes or, for a length
-// of 0, all of it (a reflink on Btrfs or XFS): no data moves and no space is
-// used until one of the files changes. Anything `out` held past what is
-// shared stays. False, with errno set, wherever that is not possible, and
-// for two names of one file, where the kernel refuses it.
+// Makes `out` share `in`'s first `length` bytes (a reflink on Btrfs or
+// XFS): no data moves and no space is used until one of the files changes.
+// Anything `out` held past them stays. False, with errno set, wherever that
+// is not possible: for a length past `in`'s end, for a last block that `in`
+// ends inside where `out` goes on past it, and for two names of one file.
 bool clone_file(int in, int out, std::int64_t length);
 
 // Starts writing the file's changed data to its disk, and does not wait for

@@ -80,11 +80,14 @@ std::optional<FileId> target_id(const char* path);
 // loop device's backing file, from where the device (or its partition)
 // starts in it, for the device's length, followed down through loop devices
 // on loop devices and their partitions to the file beneath. Nothing for any
-// other file, and for devices stacked any other way.
+// other file, and for devices stacked any other way; not reached where a
+// loop device stands on a block device that cannot be opened, so that what
+// it shows may be any file.
 struct Window {
     FileId file;
     std::int64_t offset = 0;
     std::int64_t length = 0;
+    bool reached = true;
     [[nodiscard]] bool overlaps(const Window& other) const {
         return file == other.file && offset < other.offset + other.length &&
                other.offset < offset + length;
@@ -97,7 +100,8 @@ std::optional<Window> device_window(int fd, const struct stat& status);
 inline std::optional<Window> window_of(int fd, const struct stat& status,
                                        const std::optional<FileId>& id) {
     if (S_ISREG(status.st_mode)) {
-        return id ? std::optional<Window>({*id, 0, status.st_size}) : std::nullopt;
+        return id ? std::optional<Window>({.file = *id, .offset = 0, .length = status.st_size, .reached = true})
+                  : std::nullopt;
     }
     return device_window(fd, status);
 }

@@ -53,6 +53,7 @@ enum class Road {
     shifted,      // a loop device on the other, not showing it byte for byte
     overlapping,  // two devices on stretches of one file that overlap
     unknown,      // one identity, and nothing to tell one file from two
+    unreached,    // a loop device on a device that cannot be followed
 };
 
 // Two opens of one identity. The kernel's probe answers "one" for one file,
@@ -86,6 +87,13 @@ Road road_between(const Input& input, const Output& output) {
     if (S_ISBLK(input.status.st_mode) || S_ISBLK(output.status.st_mode)) {
         const auto in = window_of(input.file.get(), input.status, input.id);
         const auto out = window_of(output.fd(), output.status, output.id);
+        // Beneath a device that cannot be followed may lie the other file:
+        // a copy is safe only to a file this run made, or onto one device.
+        const bool same_id = input.id && output.id && *input.id == *output.id;
+        if (((in && !in->reached) || (out && !out->reached)) && output.kind != Output::Kind::made &&
+            !same_id) {
+            return Road::unreached;
+        }
         if (in && out && in->file == out->file) {
             if (in->offset == out->offset && in->length == out->length) {
                 return Road::same;
@@ -125,18 +133,28 @@ std::optional<Output> open_output(const char* path, const Input& input) {
         return std::nullopt;
     }
     const Road road = road_between(input, output);
-    if (road == Road::same) {
-        output.kind = Output::Kind::same_as_input;
-    }
-    if (road == Road::same || road == Road::apart) {
-        return output;
-    }
     const std::string from = shown(input.path);
     const std::string to = shown(path);
-    if (road == Road::unknown) {
-        say("Cannot tell whether %s and %s are one file or two: they show one identity; "
-            "nothing was written.\n",
-            from.c_str(), to.c_str());
+    if (road == Road::same) {
+        output.kind = Output::Kind::same_as_input;
+        return output;
+    }
+    if (road == Road::apart) {
+        // Two files, but the input's name now reaches the output: the input
+        // was replaced between the two opens (an editor saves by renaming a
+        // new file over the old), and a copy of the old one would overwrite
+        // the new.
+        if (output.kind == Output::Kind::made || !output.id || output.id == input.id ||
+            target_id(input.path) != output.id) {
+            return output;
+        }
+        say("Cannot copy %s to %s: %s was replaced meanwhile; nothing was written.\n", from.c_str(),
+            to.c_str(), from.c_str());
+    } else if (road == Road::unknown || road == Road::unreached) {
+        say("Cannot tell whether %s and %s are one file or two: %s; nothing was written.\n",
+            from.c_str(), to.c_str(),
+            road == Road::unknown ? "they show one identity"
+                                  : "a loop device stands on a device that cannot be opened");
     } else {
         say("Cannot copy %s to %s: %s.\n", from.c_str(), to.c_str(),
             road == Road::shifted

@@ -135,7 +135,8 @@ std::optional<Window> device_window(int fd, const struct stat& status) {
         }
         below = backing_device(loop);
         if (!below) {
-            return std::nullopt;
+            window.reached = false;
+            return window;
         }
         device = static_cast<dev_t>(loop.lo_rdevice);
         at = below.get();
@@ -160,9 +161,6 @@ bool rename_exclusive(const char* from, const char* to) {
 }
 
 bool clone_file(int in, int out, std::int64_t length) {
-    if (length == 0) {
-        return ::ioctl(out, FICLONE, in) == 0;
-    }
     file_clone_range range{.src_fd = in, .src_offset = 0, .src_length = static_cast<std::uint64_t>(length),
                            .dest_offset = 0};
     return ::ioctl(out, FICLONERANGE, &range) == 0;

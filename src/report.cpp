@@ -97,8 +97,25 @@ bool is_standard_output(int fd, const struct stat& status, const std::optional<F
     return window && out_window && window->overlaps(*out_window);
 }
 
+// Whether the existing file at `path` shares bytes with standard output
+// through a loop device (one on the other, or both on one file), which only
+// an open file shows, before the report is printed: the output is opened
+// only after it. Opened to be read, and only where a block device is at
+// either end.
+bool shares_with_standard_output(const char* path) {
+    const auto out = standard_output();
+    struct stat status {};
+    if (!out || ::stat(path, &status) != 0 || !(S_ISBLK(status.st_mode) || S_ISBLK(out->second.st_mode))) {
+        return false;
+    }
+    const File file = open_for_reading(path);
+    struct stat opened {};
+    return file && ::fstat(file.get(), &opened) == 0 &&
+           is_standard_output(file.get(), opened, file_id(file.get()));
+}
+
 bool report_has_a_place(const char* input_path, const char* output_path) {
-    if (is_standard_output(target_id(output_path))) {
+    if (is_standard_output(target_id(output_path)) || shares_with_standard_output(output_path)) {
         say_error("Cannot write %s: it is standard output, where the report goes.\n",
                   shown(output_path).c_str());
         return false;

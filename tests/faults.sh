@@ -61,6 +61,8 @@ loop-offset-back | loop-offset, the other way round
 loop-stacked     | loop, through a second loop device starting $loop_offset bytes into the first
 loop-apart       | the loop device of in.bin's first $middle bytes in, that of its next $middle bytes out
 loop-stdout      | new, standard output in.bin's loop device
+loop-stdout-out  | loop-stdout, with in.bin the output and original.bin the input
+loop-unreached   | loop-stacked, the second device set up on a node of the first that is then removed
 bindfs-twice     | in.bin copied twice to out.bin through bindfs, which can neither report nor punch holes
 bindfs-same-id   | a.bin to b.bin through bindfs: two files with one identity, from two tmpfs mounts, one inside the other
 bindfs-same-state | bindfs-same-id, the two of one size and written in one tick, so that they show one state too
@@ -68,6 +70,7 @@ reflink-xfs      | in.bin copied to a new, a longer and a shorter out.bin on XFS
 reflink-btrfs    | reflink-xfs, on Btrfs
 shrunk-xfs       | in.bin copied to a new out.bin on XFS on a loop device, another program cutting in.bin to $middle bytes $meanwhile_after s into the run
 shrunk-btrfs     | shrunk-xfs, on Btrfs
+shrunk-old-xfs   | shrunk-xfs, copied over old.bin, longer and written in full
 nocow            | old, on Btrfs on a loop device, old.bin made NOCOW (chattr +C) before its data, so that it can share no block
 crash-ext4       | on ext4 on a loop device, out-tail.bin made from tail.bin (in.bin and 1 MiB of hole), out.bin from in.bin, old.bin and short.bin overwritten, then the power lost (shutdown -f: the journal written, the data not) and the image mounted again
 crash-xfs        | crash-ext4, on XFS, where the copies share blocks
@@ -124,6 +127,7 @@ In place: close fails                   | inplace          | close           | p
 In place while another program appends  | grown            | openat          | "in\.bin", O_RDWR              | delay_enter=2000000  | 0   | R+Done
 Input shrinks before sharing, XFS       | shrunk-xfs       | openat          | O_TMPFILE                      | delay_enter=2000000  | 1   | R+Failed to read file.
 Input shrinks before sharing, Btrfs     | shrunk-btrfs     | openat          | O_TMPFILE                      | delay_enter=2000000  | 1   | R+Failed to read file.
+Input shrinks before sharing over old   | shrunk-old-xfs   | openat          | "mnt/old\.bin", O_RDWR         | delay_enter=2000000  | 1   | R+Failed to read file.
 Copy over a NOCOW output fails          | nocow            | copy_file_range | .                              | error=EIO            | 1   | R+Failed to write mnt/old.bin: Input/output error.
 Real full file system                   | full             | -               | -                              | -                    | 1   | R+Failed to write full/out.bin: No space left on device.
 Real file size limit                    | ulimit           | -               | -                              | -                    | 1   | R+Failed to write out.bin: File too large.
@@ -140,6 +144,8 @@ File in, its offset loop out            | loop-offset-back | -               | -
 Loop device on a loop device            | loop-stacked     | -               | -                              | -                    | 1   | R+Cannot copy DEV to in.bin: one is a loop device on the other, which it does not show byte for byte.
 Loops on stretches that do not overlap  | loop-apart       | -               | -                              | -                    | 0   | R+Done
 Standard output the input's loop device | loop-stdout      | -               | -                              | -                    | 1   | E+Cannot read in.bin: it is standard output, where the report goes.
+Standard output the output's loop device| loop-stdout-out  | -               | -                              | -                    | 1   | E+Cannot write in.bin: it is standard output, where the report goes.
+Loop device on a vanished loop node     | loop-unreached   | -               | -                              | -                    | 1   | R+Cannot tell whether DEV and in.bin are one file or two: a loop device stands on a device that cannot be opened; nothing was written.
 Copied twice through bindfs             | bindfs-twice     | -               | -                              | -                    | 0   | R+Done
 Two files with one identity             | bindfs-same-id   | -               | -                              | -                    | 0   | R+Done
 Two files with one identity and state   | bindfs-same-state | -              | -                              | -                    | 1   | R+Cannot tell whether view/a.bin and view/inner/b.bin are one file or two: they show one identity; nothing was written.
@@ -270,6 +276,7 @@ fresh_files() {
             cp original.bin mnt/in.bin
             # NOCOW while still empty, as Btrfs asks.
             [ "$mode" = nocow ] && : >mnt/old.bin && chattr +C mnt/old.bin && cat old-original.bin >>mnt/old.bin
+            [ "$mode" = shrunk-old-xfs ] && cp old-original.bin mnt/old.bin
         fi
         ;;
     esac
@@ -314,7 +321,8 @@ while IFS='|' read -r name mode call which fault want last; do
     grown) output=in.bin meanwhile="printf appended >>in.bin" ;;
     shrunk-* | nocow)
         fs=btrfs input=mnt/in.bin output=mnt/old.bin
-        [[ $mode == shrunk-* ]] && fs=${mode#shrunk-} output=mnt/out.bin meanwhile="truncate -s $middle mnt/in.bin"
+        [[ $mode == shrunk-* ]] && fs=${mode##*-} output=mnt/out.bin meanwhile="truncate -s $middle mnt/in.bin"
+        [ "$mode" = shrunk-old-xfs ] && output=mnt/old.bin
         mount_image "$fs" || continue
         fresh_files
         ;;
@@ -500,8 +508,11 @@ while IFS='|' read -r name mode call which fault want last; do
         esac
         # A second device: on the first, or on in.bin's other half.
         devices=()
+        # For loop-unreached, on a node of the first that is gone once used.
         if ! attach "${options[@]}" in.bin || { [ "$mode" = loop-stacked ] && ! attach -o $loop_offset "$device"; } ||
-            { [ "$mode" = loop-apart ] && ! attach -o $middle in.bin; }; then
+            { [ "$mode" = loop-apart ] && ! attach -o $middle in.bin; } ||
+            { [ "$mode" = loop-unreached ] && ! { mknod node b $(stat -c "%Hr %Lr" "$device") &&
+                attach -o $loop_offset node && rm node; }; }; then
             [ ${#devices[@]} -eq 0 ] || losetup -d "${devices[@]}"
             skip "cannot set up a loop device here (needs root and losetup)"
             continue
@@ -509,10 +520,11 @@ while IFS='|' read -r name mode call which fault want last; do
         args=("$device" in.bin $at $value)
         [[ $mode == *-back ]] && args=(in.bin "$device" $at $value)
         [ "$mode" = loop-apart ] && args=("${devices[1]}" "$device" $at $value)
-        if [ "$mode" = loop-stdout ]; then
+        if [[ $mode == loop-stdout* ]]; then
             # The report would go into in.bin, through the device.
             : >stdout
-            "$exe" in.bin out.bin $at $value 1<>"$device" 2>stderr
+            [ "$mode" = loop-stdout ] && args=(in.bin out.bin $at $value) || args=(original.bin in.bin $at $value)
+            "$exe" "${args[@]}" 1<>"$device" 2>stderr
         else
             "$exe" "${args[@]}" >stdout 2>stderr
         fi
