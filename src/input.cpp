@@ -34,7 +34,9 @@ std::optional<Input> open_input(const char* path) {
     input.path = path;
     input.file = open_for_reading(path);
     if (!input.file) {
+        const int error = errno;
         say("Error opening %s for reading.\n", shown(path).c_str());
+        say_why("open " + quoted(path) + " for reading", error);
         return std::nullopt;
     }
     if (::fstat(input.file.get(), &input.status) != 0) {

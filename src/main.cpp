@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "copy.h"
 #include "input.h"
@@ -19,6 +20,24 @@ namespace {
 
 constexpr const char* usage =
     " Bytemend, USAGE:\n inputfile.bin outfile.bin decimal_location values_to_write \n";
+constexpr const char* more = "More in 'man bytemend', or on Windows in README.txt beside bytemend.exe.\n";
+
+// --help, -h or --version as the only argument: what a command-line user
+// tries first, answered with status 0. Any other argument count is the
+// usage text's.
+std::optional<int> answer_option(int argc, char* argv[]) {
+    if (argc != 2) {
+        return std::nullopt;
+    }
+    const std::string_view option = argv[1];
+    if (option == "--help" || option == "-h") {
+        return say("%s%s", usage, more) ? 0 : 1;
+    }
+    if (option == "--version") {
+        return say("bytemend %s\n", BYTEMEND_VERSION) ? 0 : 1;
+    }
+    return std::nullopt;
+}
 
 // A location or value that is not a number is refused rather than read as
 // one: a hex editor's "0x1000" would otherwise patch byte 0, and a value of
@@ -30,8 +49,9 @@ std::optional<std::int64_t> read_location(const char* text) {
     }
     const std::string typed = shown(text);
     if (const auto hex = hex_location(text)) {
-        say("Invalid decimal_location '%s': expected a decimal byte offset; %s is %lld.\n",
-            typed.c_str(), typed.c_str(), static_cast<long long>(*hex));
+        say("Invalid decimal_location '%s': expected a decimal byte offset; %s%s is %lld.\n",
+            typed.c_str(), hex->prefixed ? "" : "as hexadecimal, ", typed.c_str(),
+            static_cast<long long>(hex->number));
     } else {
         say("Invalid decimal_location '%s': expected a decimal byte offset.\n", typed.c_str());
     }
@@ -51,6 +71,9 @@ std::optional<std::int32_t> read_value(const char* text) {
 int main(int argc, char* argv[]) {
     if (!start_process(argc, argv)) {
         return 1;
+    }
+    if (const auto status = answer_option(argc, argv)) {
+        return *status;
     }
     if (argc != 5) {
         say("%s", usage);

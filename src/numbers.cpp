@@ -44,11 +44,22 @@ std::optional<std::int64_t> parse_location(const char* text) {
     return whole_number(text, 10);
 }
 
-std::optional<std::int64_t> hex_location(const char* text) {
+std::optional<HexLocation> hex_location(const char* text) {
     const char* p = past_sign(text);
     const bool prefixed = p[0] == '0' && (p[1] == 'x' || p[1] == 'X') &&
                           std::isxdigit(static_cast<unsigned char>(p[2]));
-    return prefixed ? whole_number(text, 16) : std::nullopt;
+    if (!prefixed) {
+        bool digit = false;
+        bool letter = false;
+        for (; std::isxdigit(static_cast<unsigned char>(*p)); ++p) {
+            (std::isdigit(static_cast<unsigned char>(*p)) ? digit : letter) = true;
+        }
+        if (!digit || !letter) {
+            return std::nullopt;
+        }
+    }
+    const auto number = whole_number(text, 16);
+    return number ? std::optional<HexLocation>({*number, prefixed}) : std::nullopt;
 }
 
 std::optional<std::int32_t> parse_value(const char* text) {

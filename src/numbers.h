@@ -12,9 +12,17 @@ namespace bytemend {
 // a number that does not fit in 64 bits.
 std::optional<std::int64_t> parse_location(const char* text);
 
-// The number in a location typed in hexadecimal with its prefix ("0x1000",
-// "-0X10"), for the message that refuses it; nothing for any other text.
-std::optional<std::int64_t> hex_location(const char* text);
+// The number in a location typed in hexadecimal, for the message that
+// refuses it: with its prefix ("0x1000", "-0X10"), or without one but with
+// both a decimal digit and a letter among its hexadecimal digits ("1F00",
+// as a hex editor shows offsets). Nothing for any other text: "10" reads
+// as decimal, and "abc" is no more hexadecimal than a word.
+struct HexLocation {
+    std::int64_t number = 0;
+    bool prefixed = false;  // typed with 0x
+    bool operator==(const HexLocation&) const = default;
+};
+std::optional<HexLocation> hex_location(const char* text);
 
 // Reads the new value as strtol base 16 does where long is 32 bits: an
 // optional sign and 0x prefix, trailing text ignored, and numbers beyond the

@@ -120,7 +120,9 @@ std::optional<Output> open_output(const char* path, const Input& input) {
     // handed on to a copy, and open() takes the umask off.
     if (!open_for_writing(output, input.status.st_mode & 0777) ||
         ::fstat(output.fd(), &output.status) != 0) {
+        const int error = errno;
         say("Failed to open/create %s.\n", shown(path).c_str());
+        say_why("open or create " + quoted(path), error);
         return std::nullopt;
     }
     // Decided on the open files, not their names, so that a hard link, a

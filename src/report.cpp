@@ -75,6 +75,19 @@ std::string shown(std::string_view text) {
     return escaped;
 }
 
+bool say_why(const std::string& doing, int error) {
+    return say_error("bytemend: cannot %s: %s\n", doing.c_str(), error_text(error).c_str());
+}
+
+std::string quoted(std::string_view name) {
+    // Appended to, not "'" + shown(name): GCC 12 warns of an overlap there
+    // that cannot happen (-Wrestrict).
+    std::string text(1, '\'');
+    text += shown(name);
+    text += '\'';
+    return text;
+}
+
 bool is_standard_output(const std::optional<FileId>& id) {
     const auto out = standard_output();
     return id && out && file_id(out->first) == id;

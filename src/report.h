@@ -32,6 +32,17 @@ bool say_error(const char* format, ...) BYTEMEND_PRINTF;
 // control characters is shown exactly as typed.
 std::string shown(std::string_view text);
 
+// The system's reason for a failure whose line on standard output is kept
+// word for word and has no room for it: one more line, on standard error,
+// as the standard tools word theirs ("bytemend: cannot open 'in.bin' for
+// reading: Permission denied"). `doing` names what failed, with the name
+// as quoted() gives it.
+bool say_why(const std::string& doing, int error);
+
+// A name for say_why: in single quotes, as shown(), so that an empty name
+// reads as ''.
+std::string quoted(std::string_view name);
+
 // Whether standard output is the file that `id` stands for, so that the
 // report would be written into the data. A terminal or the null device keeps
 // nothing for it to spoil, and never counts.

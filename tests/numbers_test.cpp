@@ -50,13 +50,17 @@ TEST(ParseLocation, TakesOnlyADecimalNumberWithBlanksAround) {
     }
 }
 
-TEST(HexLocation, GivesTheNumberOnlyOfAPrefixedHexLocation) {
+TEST(HexLocation, GivesTheNumberOnlyOfAHexLookingLocation) {
+    using bytemend::HexLocation;
     const struct {
         const char* text;
-        std::optional<std::int64_t> number;
+        std::optional<HexLocation> number;
     } cases[] = {
-        {"0x1000", 4096}, {" -0X10 ", -16}, {"0x1F00", 7936}, {"0x", std::nullopt},
-        {"1F00", std::nullopt}, {"0x10g", std::nullopt}, {"10", std::nullopt},
+        {"0x1000", HexLocation{4096, true}}, {" -0X10 ", HexLocation{-16, true}},
+        {"0x1F00", HexLocation{7936, true}}, {"1F00", HexLocation{7936, false}},
+        {"-1f ", HexLocation{-31, false}},   {"12abc", HexLocation{76476, false}},
+        {"0x", std::nullopt},  {"0x10g", std::nullopt}, {"10", std::nullopt},
+        {"abc", std::nullopt}, {"1F 00", std::nullopt}, {"7th", std::nullopt},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(hex_location(c.text), c.number) << "text '" << c.text << "'";
