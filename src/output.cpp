@@ -54,6 +54,7 @@ enum class Road {
     overlapping,  // two devices on stretches of one file that overlap
     unknown,      // one identity, and nothing to tell one file from two
     unreached,    // a loop device on a device that cannot be followed
+    replaced,     // two files, the input's name now the output's
 };
 
 // Two opens of one identity. The kernel's probe answers "one" for one file,
@@ -106,7 +107,13 @@ Road road_between(const Input& input, const Output& output) {
         }
     }
     if (!input.id || !output.id || *input.id != *output.id) {
-        return Road::apart;
+        // Where the input's name now reaches the output, the input was
+        // replaced between the two opens (an editor saves by renaming a new
+        // file over the old), and a copy of the old one would overwrite the
+        // new.
+        return output.kind != Output::Kind::made && output.id && target_id(input.path) == output.id
+                   ? Road::replaced
+                   : Road::apart;
     }
     return one_or_two(input.file.get(), output.fd());
 }
@@ -135,21 +142,15 @@ std::optional<Output> open_output(const char* path, const Input& input) {
         return std::nullopt;
     }
     const Road road = road_between(input, output);
-    const std::string from = shown(input.path);
-    const std::string to = shown(path);
     if (road == Road::same) {
         output.kind = Output::Kind::same_as_input;
+    }
+    if (road == Road::same || road == Road::apart) {
         return output;
     }
-    if (road == Road::apart) {
-        // Two files, but the input's name now reaches the output: the input
-        // was replaced between the two opens (an editor saves by renaming a
-        // new file over the old), and a copy of the old one would overwrite
-        // the new.
-        if (output.kind == Output::Kind::made || !output.id || output.id == input.id ||
-            target_id(input.path) != output.id) {
-            return output;
-        }
+    const std::string from = shown(input.path);
+    const std::string to = shown(path);
+    if (road == Road::replaced) {
         say("Cannot copy %s to %s: %s was replaced meanwhile; nothing was written.\n", from.c_str(),
             to.c_str(), from.c_str());
     } else if (road == Road::unknown || road == Road::unreached) {

@@ -110,6 +110,8 @@ bool is_standard_output(int fd, const struct stat& status, const std::optional<F
     return window && out_window && window->overlaps(*out_window);
 }
 
+namespace {
+
 // Whether the existing file at `path` shares bytes with standard output
 // through a loop device (one on the other, or both on one file), which only
 // an open file shows, before the report is printed: the output is opened
@@ -126,6 +128,8 @@ bool shares_with_standard_output(const char* path) {
     return file && ::fstat(file.get(), &opened) == 0 &&
            is_standard_output(file.get(), opened, file_id(file.get()));
 }
+
+}  // namespace
 
 bool report_has_a_place(const char* input_path, const char* output_path) {
     if (is_standard_output(target_id(output_path)) || shares_with_standard_output(output_path)) {
