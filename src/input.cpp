@@ -55,7 +55,7 @@ std::optional<Input> open_input(const char* path) {
     // output on a loop device of the input, or the other way round, before
     // a word is printed there.
     if (is_standard_output(input.file.get(), input.status, input.id)) {
-        say_error("Cannot read %s: it is standard output, where the report goes.\n", shown(path).c_str());
+        refuse_standard_output("read", path);
         return std::nullopt;
     }
     return input;

@@ -138,7 +138,7 @@ std::optional<Output> open_output(const char* path, const Input& input) {
     // The names were checked before the report; this catches a road to
     // standard output that only the open file shows.
     if (is_standard_output(output.fd(), output.status, output.id)) {
-        say_error("Cannot write %s: it is standard output, where the report goes.\n", shown(path).c_str());
+        refuse_standard_output("write", path);
         return std::nullopt;
     }
     const Road road = road_between(input, output);

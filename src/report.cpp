@@ -88,6 +88,11 @@ std::string quoted(std::string_view name) {
     return text;
 }
 
+bool refuse_standard_output(const char* doing, const char* path) {
+    say_error("Cannot %s %s: it is standard output, where the report goes.\n", doing, shown(path).c_str());
+    return false;
+}
+
 bool is_standard_output(const std::optional<FileId>& id) {
     const auto out = standard_output();
     return id && out && file_id(out->first) == id;
@@ -133,14 +138,10 @@ bool shares_with_standard_output(const char* path) {
 
 bool report_has_a_place(const char* input_path, const char* output_path) {
     if (is_standard_output(target_id(output_path)) || shares_with_standard_output(output_path)) {
-        say_error("Cannot write %s: it is standard output, where the report goes.\n",
-                  shown(output_path).c_str());
-        return false;
+        return refuse_standard_output("write", output_path);
     }
     if (is_standard_output(target_id(input_path))) {
-        say_error("Cannot read %s: it is standard output, where the report goes.\n",
-                  shown(input_path).c_str());
-        return false;
+        return refuse_standard_output("read", input_path);
     }
     return true;
 }

@@ -43,6 +43,11 @@ bool say_why(const std::string& doing, int error);
 // reads as ''.
 std::string quoted(std::string_view name);
 
+// Refuses `path` as standard output's file, where the report would be
+// written into the data: the one line, on standard error, the only place
+// left. `doing` is "read" for the input, "write" for the output. False.
+bool refuse_standard_output(const char* doing, const char* path);
+
 // Whether standard output is the file that `id` stands for, so that the
 // report would be written into the data. A terminal or the null device keeps
 // nothing for it to spoil, and never counts.
