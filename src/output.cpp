@@ -85,12 +85,12 @@ Road one_or_two(int in, int out) {
 }
 
 Road road_between(const Input& input, const Output& output) {
+    const bool same_id = input.id && output.id && *input.id == *output.id;
     if (S_ISBLK(input.status.st_mode) || S_ISBLK(output.status.st_mode)) {
         const auto in = window_of(input.file.get(), input.status, input.id);
         const auto out = window_of(output.fd(), output.status, output.id);
         // Beneath a device that cannot be followed may lie the other file:
         // a copy is safe only to a file this run made, or onto one device.
-        const bool same_id = input.id && output.id && *input.id == *output.id;
         if (((in && !in->reached) || (out && !out->reached)) && output.kind != Output::Kind::made &&
             !same_id) {
             return Road::unreached;
@@ -106,7 +106,7 @@ Road road_between(const Input& input, const Output& output) {
                                                                                    : Road::shifted;
         }
     }
-    if (!input.id || !output.id || *input.id != *output.id) {
+    if (!same_id) {
         // Where the input's name now reaches the output, the input was
         // replaced between the two opens (an editor saves by renaming a new
         // file over the old), and a copy of the old one would overwrite the
