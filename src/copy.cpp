@@ -4,15 +4,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "fast_copy.h"
-#include "files.h"
-#include "messages.h"
-#include "report.h"
+#include "file_system.h"
+#include "say.h"
 
 namespace bytemend {
 
@@ -22,73 +20,73 @@ constexpr std::int64_t chunk = std::int64_t{256} * 1024;
 // The largest block a file system uses: a multiple of any other.
 constexpr std::int64_t largest_block = std::int64_t{64} * 1024;
 
-// malloc rather than new: a failed allocation is an answer to report, and a
-// C++ exception may not even be thrown when memory is that short.
 struct Free {
     void operator()(unsigned char* data) const { std::free(data); }
 };
 using Buffer = std::unique_ptr<unsigned char, Free>;
 
-Buffer allocate(bool zeroed) {
-    Buffer buffer(static_cast<unsigned char*>(zeroed ? std::calloc(chunk, 1) : std::malloc(chunk)));
-    if (!buffer) {
-        say("Failed to allocate memory.\n");
-    }
-    return buffer;
-}
+// What each step of a copy works with: the two files, and the run's one
+// buffer of a chunk, taken when first needed: sharing blocks and copying
+// inside the kernel need none.
+struct Copy {
+    const Input& input;
+    const Output& output;
+    Buffer buffer;
 
-bool write_failed(const Output& output) {
-    say("Failed to write %s: %s.\n", shown(output.path).c_str(), error_text(errno).c_str());
-    return false;
-}
+    // malloc rather than new: a failed allocation is an answer to report,
+    // and a C++ exception may not even be thrown when memory is that short.
+    unsigned char* memory() {
+        if (!buffer) {
+            buffer.reset(static_cast<unsigned char*>(std::malloc(chunk)));
+            if (!buffer) {
+                say("Failed to allocate memory.\n");
+            }
+        }
+        return buffer.get();
+    }
+};
+
+// The byte that a stream gets as it passes: it cannot be patched afterwards.
+struct Patch {
+    std::int64_t location;
+    unsigned char byte;
+};
 
 bool read_failed() {
     say("Failed to read file.\n");
     return false;
 }
 
-// Hands all of `data` to `write(data, size, done)`, which writes part of it
-// after the `done` bytes written before, through short writes and signals.
-template <typename Write>
-bool write_fully(const Output& output, const unsigned char* data, size_t size, Write write) {
+// Writes all of `data`, through short writes and signals: at `offset`, or
+// where the output stands for a stream (a negative offset), which moves on.
+bool write_all(const Output& output, const unsigned char* data, size_t size, std::int64_t offset) {
     for (size_t done = 0; done < size;) {
-        const ssize_t written = write(data + done, size - done, done);
-        if (written < 0 && errno == EINTR) {
-            continue;
+        std::error_code error;
+        ssize_t written = 0;
+        if (offset >= 0) {
+            written = write_at(output.fd(), data + done, size - done, offset + static_cast<std::int64_t>(done), error);
+        } else if ((written = ::write(output.fd(), data + done, size - done)) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            error = errno_error();
         }
         if (written <= 0) {
-            if (written == 0) {
-                errno = EIO;
-            }
-            return write_failed(output);
+            return say_failed("write", output.path, written == 0 ? std::make_error_code(std::errc::io_error) : error);
         }
         done += static_cast<size_t>(written);
     }
     return true;
 }
 
-// Writes at the output's position, which moves on.
-bool write_all(const Output& output, const unsigned char* data, size_t size) {
-    return write_fully(output, data, size, [&](const unsigned char* part, size_t left, size_t) {
-        return ::write(output.fd(), part, left);
-    });
-}
-
-// Writes at `offset`, leaving the output's position where it was.
-bool write_all_at(const Output& output, const unsigned char* data, size_t size, std::int64_t offset) {
-    return write_fully(output, data, size, [&](const unsigned char* part, size_t left, size_t done) {
-        return write_at(output.fd(), part, left, offset + static_cast<std::int64_t>(done));
-    });
-}
-
-// Writes zeros over the bytes of the output from `offset` that `buffer`
+// Writes zeros over the bytes of the output from `offset` that the buffer
 // holds, of `size` bytes, where they are not zeros already: a run of whole
 // blocks at a time, so that a block that is a hole stays one.
-bool zero_what_is_not(const Output& output, unsigned char* buffer, size_t size, std::int64_t offset) {
+bool zero_blocks_with_data(Copy& copy, size_t size, std::int64_t offset) {
     constexpr size_t block = 4096;
+    unsigned char* const buffer = copy.buffer.get();
     const auto is_zero = [&](size_t at) {
-        const size_t end = std::min(size, at + block);
-        return std::all_of(buffer + at, buffer + end, [](unsigned char c) { return c == 0; });
+        return std::all_of(buffer + at, buffer + std::min(size, at + block), [](unsigned char c) { return c == 0; });
     };
     for (size_t at = 0; at < size;) {
         if (is_zero(at)) {
@@ -101,7 +99,7 @@ bool zero_what_is_not(const Output& output, unsigned char* buffer, size_t size, 
         }
         end = std::min(end, size);
         std::memset(buffer + at, 0, end - at);
-        if (!write_all_at(output, buffer + at, end - at, offset + static_cast<std::int64_t>(at))) {
+        if (!write_all(copy.output, buffer + at, end - at, offset + static_cast<std::int64_t>(at))) {
             return false;
         }
         at = end;
@@ -109,29 +107,26 @@ bool zero_what_is_not(const Output& output, unsigned char* buffer, size_t size, 
     return true;
 }
 
-// Copies the extent of the input to the output's current position. The byte
-// is replaced as it passes, so outputs that cannot seek (pipes, terminals,
-// character devices) get it at its place too.
-bool copy_through_buffer(const Input& input, const Output& output, Extent extent,
-                         std::int64_t location, unsigned char byte) {
-    const Buffer buffer = allocate(false);
-    if (!buffer) {
+// Copies the input's bytes in the extent through the buffer to where the
+// output stands, which moves on; a stream, which cannot be patched
+// afterwards, gets the byte of `patch` as it passes.
+bool copy_through_buffer(Copy& copy, Extent extent, const Patch* patch) {
+    unsigned char* const buffer = copy.memory();
+    if (buffer == nullptr) {
         return false;
     }
     for (std::int64_t offset = extent.start; offset < extent.end;) {
         const auto wanted = static_cast<size_t>(std::min(chunk, extent.end - offset));
-        const ssize_t got = read_at(input.file.get(), buffer.get(), wanted, offset);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
+        std::error_code ignored;
+        const ssize_t got = read_at(copy.input.file.get(), buffer, wanted, offset, ignored);
         // Nothing left before the measured length: the input shrank.
         if (got <= 0) {
             return read_failed();
         }
-        if (location >= offset && location < offset + got) {
-            buffer.get()[location - offset] = byte;
+        if (patch != nullptr && patch->location >= offset && patch->location < offset + got) {
+            buffer[patch->location - offset] = patch->byte;
         }
-        if (!write_all(output, buffer.get(), static_cast<size_t>(got))) {
+        if (!write_all(copy.output, buffer, static_cast<size_t>(got), -1)) {
             return false;
         }
         offset += got;
@@ -139,37 +134,31 @@ bool copy_through_buffer(const Input& input, const Output& output, Extent extent
     return true;
 }
 
-// Copies the extent inside the kernel while it can, and through a buffer from
-// the first extent it cannot.
-bool copy_extent(const Input& input, const Output& output, Extent extent, bool& in_kernel,
-                 std::int64_t location, unsigned char byte) {
-    if (in_kernel) {
-        switch (kernel_copy(input.file.get(), output.fd(), extent.start,
-                            extent.end - extent.start)) {
-        case FastPath::done:
-            return true;
-        case FastPath::unsupported:
-            in_kernel = false;
-            break;
-        case FastPath::short_input:
-            return read_failed();
-        case FastPath::failed:
-            return write_failed(output);
-        }
+// Copies the extent inside the kernel while it can, and through the buffer
+// from the first extent it cannot.
+bool copy_extent(Copy& copy, Extent extent, bool& in_kernel) {
+    std::error_code error;
+    const FastPath path = in_kernel ? kernel_copy(copy.input.file.get(), copy.output.fd(), extent.start,
+                                                  extent.end - extent.start, error)
+                                    : FastPath::unsupported;
+    if (path != FastPath::unsupported) {
+        return path == FastPath::done ||
+               (path == FastPath::short_input ? read_failed() : say_failed("write", copy.output.path, error));
     }
-    if (::lseek(output.fd(), extent.start, SEEK_SET) < 0) {
-        return write_failed(output);
+    in_kernel = false;
+    if (::lseek(copy.output.fd(), extent.start, SEEK_SET) < 0) {
+        return say_failed("write", copy.output.path, errno_error());
     }
-    return copy_through_buffer(input, output, extent, location, byte);
+    return copy_through_buffer(copy, extent, nullptr);
 }
 
 // Makes what the output held from start to end read as zeros, where the input
 // has a hole: a hole too where the file system can punch one, zeros written
 // over the output's data where it cannot. Past the output's old end there is
 // nothing to clear. `last` says that no data of the input follows.
-bool clear(const Output& output, std::int64_t start, std::int64_t end, bool last) {
-    const std::int64_t old_end = output.status.st_size;
-    const std::int64_t held = std::min(end, old_end);
+bool clear(Copy& copy, std::int64_t start, std::int64_t end, bool last) {
+    const Output& output = copy.output;
+    const std::int64_t held = std::min<std::int64_t>(end, output.status.st_size);
     if (start >= held) {
         return true;
     }
@@ -180,31 +169,26 @@ bool clear(const Output& output, std::int64_t start, std::int64_t end, bool last
     // data starts, at the input's own block boundary.
     const std::int64_t punch_end =
         held < end || last ? (held + largest_block - 1) / largest_block * largest_block : held;
-    switch (punch_hole(output.fd(), start, punch_end - start)) {
-    case FastPath::done:
-        return true;
-    case FastPath::unsupported:
-    case FastPath::short_input:
-        break;
-    case FastPath::failed:
-        return write_failed(output);
+    std::error_code error;
+    const FastPath punched = punch_hole(output.fd(), start, punch_end - start, error);
+    if (punched != FastPath::unsupported) {
+        return punched == FastPath::done || say_failed("write", output.path, error);
     }
     // Zeros only where the output holds something else: over its data, not
     // its holes, and there only over bytes that do not read as zeros, which
     // keeps holes that a file system cannot even report (FUSE) holes. An
     // output that cannot be read back gets zeros over all its data.
-    const Buffer buffer = allocate(false);
-    if (!buffer) {
+    unsigned char* const buffer = copy.memory();
+    if (buffer == nullptr) {
         return false;
     }
-    for (auto data = next_data(output.fd(), start, held); data;
-         data = next_data(output.fd(), data->end, held)) {
+    for (auto data = next_data(output.fd(), start, held); data; data = next_data(output.fd(), data->end, held)) {
         for (std::int64_t offset = data->start; offset < data->end; offset += chunk) {
             const auto size = static_cast<size_t>(std::min(chunk, data->end - offset));
-            if (read_at(output.fd(), buffer.get(), size, offset) != static_cast<ssize_t>(size)) {
-                std::memset(buffer.get(), 0xff, size);
+            if (read_at(output.fd(), buffer, size, offset, error) != static_cast<ssize_t>(size)) {
+                std::memset(buffer, 0xff, size);
             }
-            if (!zero_what_is_not(output, buffer.get(), size, offset)) {
+            if (!zero_blocks_with_data(copy, size, offset)) {
                 return false;
             }
         }
@@ -215,22 +199,20 @@ bool clear(const Output& output, std::int64_t start, std::int64_t end, bool last
 // Copies the input's data to the same offsets of the output and clears what
 // the output held where the input has holes, as cp does for a sparse input:
 // the output gets about the input's allocated size, however sparse it is.
-bool copy_data(const Input& input, const Output& output, std::int64_t location,
-               unsigned char byte) {
+bool copy_data(Copy& copy) {
     bool in_kernel = true;
     std::int64_t from = 0;
-    while (const auto extent = next_data(input.file.get(), from, input.length)) {
-        if (!clear(output, from, extent->start, false) ||
-            !copy_extent(input, output, *extent, in_kernel, location, byte)) {
+    while (const auto extent = next_data(copy.input.file.get(), from, copy.input.length)) {
+        if (!clear(copy, from, extent->start, false) || !copy_extent(copy, *extent, in_kernel)) {
             return false;
         }
         from = extent->end;
     }
     // Data that ends early may be a hole at the end or an input that shrank.
-    if (::lseek(input.file.get(), 0, SEEK_END) < input.length) {
+    if (::lseek(copy.input.file.get(), 0, SEEK_END) < copy.input.length) {
         return read_failed();
     }
-    return clear(output, from, input.length, true);
+    return clear(copy, from, copy.input.length, true);
 }
 
 // Shares the input's blocks with the output. XFS and Btrfs share a last
@@ -244,66 +226,56 @@ bool copy_data(const Input& input, const Output& output, std::int64_t location,
 // has, where a clone to its end would share less and leave an existing
 // output's old bytes after it.
 bool share_blocks(const Input& input, const Output& output) {
-    if (clone_file(input.file.get(), output.fd(), input.length)) {
-        return true;
-    }
+    const int in = input.file.get();
+    const std::error_code error = clone_file(in, output.fd(), input.length);
     const std::int64_t whole_blocks = input.length / largest_block * largest_block;
-    return errno == EINVAL && output.status.st_size > input.length && whole_blocks > 0 &&
-           clone_file(input.file.get(), output.fd(), whole_blocks) &&
-           ::ftruncate(output.fd(), input.length) == 0 &&
-           clone_file(input.file.get(), output.fd(), input.length);
+    return !error || (error == std::errc::invalid_argument && output.status.st_size > input.length &&
+                      whole_blocks > 0 && !clone_file(in, output.fd(), whole_blocks) &&
+                      ::ftruncate(output.fd(), input.length) == 0 && !clone_file(in, output.fd(), input.length));
 }
 
-// Gives the output the input's length where its data stopped short of it:
-// an input that ends in a hole. A length set by ftruncate reaches the
-// journal at once, ahead of data that has not reached the disk, and a crash
-// then leaves a file of the right length full of zeros; the length that a
-// write sets grows on the disk only as its data is written out, so the last
-// byte is written instead, at the cost of one block.
-bool write_length(const Output& output, std::int64_t length) {
-    const unsigned char zero = 0;
-    return write_all_at(output, &zero, 1, length - 1);
+// Gives the output its length where its data stopped short of it (an input
+// that ends in a hole), and cuts an older, longer output, which loses its
+// tail only now (on XFS a cut made earlier would unshare a reflinked last
+// block). A length set by ftruncate reaches the journal at once, ahead of
+// data that has not reached the disk, and a crash then leaves a file of the
+// right length full of zeros; the length that a write sets grows on the
+// disk only as its data is written out, so the last byte is written
+// instead, at the cost of one block. A shared copy of an input that shrank
+// before it was shared is short: a read that ended early, as it is for the
+// other copies.
+bool set_length(const Input& input, const Output& output, bool shared) {
+    struct stat now {};
+    if (::fstat(output.fd(), &now) != 0) {
+        return say_failed("write", output.path, errno_error());
+    }
+    if (now.st_size < input.length) {
+        const unsigned char zero = 0;
+        return !shared ? write_all(output, &zero, 1, input.length - 1) : read_failed();
+    }
+    return now.st_size == input.length || ::ftruncate(output.fd(), input.length) == 0 ||
+           say_failed("write", output.path, errno_error());
 }
 
 }  // namespace
 
 bool patch_in_place(const Output& output, std::int64_t location, unsigned char byte) {
-    return write_all_at(output, &byte, 1, location);
+    return write_all(output, &byte, 1, location);
 }
 
-bool copy_patched(const Input& input, const Output& output, std::int64_t location,
-                  unsigned char byte) {
+bool copy_patched(const Input& input, const Output& output, std::int64_t location, unsigned char byte) {
     // Shared blocks and holes exist only in regular files. A device, a pipe
     // or a terminal gets every byte, in order: a hole skipped on a disk
     // would leave its old data showing through.
     if (!S_ISREG(output.status.st_mode)) {
-        return stream_copy(input, output, location, byte);
+        return copy_through_buffer(input, output, location, byte);
     }
     const bool shared = share_blocks(input, output);
-    if (!shared && !copy_data(input, output, location, byte)) {
+    Copy copy{input, output, nullptr};
+    if (!shared && !copy_data(copy)) {
         return false;
     }
-    // The length is set only where the data did not set it: an input that
-    // ends in a hole, or an older, longer output, which loses its tail only
-    // now (on XFS a cut made earlier would unshare a reflinked last block).
-    // A shared copy of an input that shrank before it was shared is short:
-    // that is a read that ended early, as it is for the other copies.
-    struct stat now {};
-    if (::fstat(output.fd(), &now) != 0) {
-        return write_failed(output);
-    }
-    if (now.st_size < input.length) {
-        if (shared) {
-            return read_failed();
-        }
-        if (!write_length(output, input.length)) {
-            return false;
-        }
-    }
-    if (now.st_size > input.length && ::ftruncate(output.fd(), input.length) != 0) {
-        return write_failed(output);
-    }
-    if (!patch_in_place(output, location, byte)) {
+    if (!set_length(input, output, shared) || !patch_in_place(output, location, byte)) {
         return false;
     }
     // A shared copy's length and blocks are recorded at once, and its name
@@ -311,12 +283,14 @@ bool copy_patched(const Input& input, const Output& output, std::int64_t locatio
     // written out. It is written out now, before the name, or a crash would
     // leave the unpatched input under the output's name. One block, whatever
     // the file's size: nothing else of a shared copy is waiting to be written.
-    return !shared || write_out(output.fd(), location, 1) || write_failed(output);
+    const std::error_code error = shared ? write_out(output.fd(), location, 1) : std::error_code();
+    return !error || say_failed("write", output.path, error);
 }
 
-bool stream_copy(const Input& input, const Output& output, std::int64_t location,
-                 unsigned char byte) {
-    return copy_through_buffer(input, output, {0, input.length}, location, byte);
+bool copy_through_buffer(const Input& input, const Output& output, std::int64_t location, unsigned char byte) {
+    Copy copy{input, output, nullptr};
+    const Patch patch{location, byte};
+    return copy_through_buffer(copy, {0, input.length}, &patch);
 }
 
 }  // namespace bytemend

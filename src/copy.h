@@ -19,8 +19,10 @@ bool patch_in_place(const Output& output, std::int64_t location, unsigned char b
 bool copy_patched(const Input& input, const Output& output, std::int64_t location,
                   unsigned char byte);
 
-// The buffered copy on its own, for outputs that cannot seek and for tests.
-bool stream_copy(const Input& input, const Output& output, std::int64_t location,
-                 unsigned char byte);
+// The copy through a buffer alone, every byte in order with the byte at
+// location replaced as it passes: what an output that is not a regular file
+// gets, and what every other copy falls back to.
+bool copy_through_buffer(const Input& input, const Output& output, std::int64_t location,
+                         unsigned char byte);
 
 }  // namespace bytemend

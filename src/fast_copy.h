@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <system_error>
 
 // The system's own ways to copy a file faster than through a buffer: sharing
 // blocks, copying inside the kernel, finding and punching holes, and
@@ -13,38 +14,38 @@ namespace bytemend {
 
 // Makes `out` share `in`'s first `length` bytes (a reflink on Btrfs or
 // XFS): no data moves and no space is used until one of the files changes.
-// Anything `out` held past them stays. False, with errno set, wherever that
-// is not possible: for a length past `in`'s end, for a last block that `in`
+// Anything `out` held past them stays. The error wherever that is not
+// possible: EINVAL for a length past `in`'s end, for a last block that `in`
 // ends inside where `out` goes on past it, and for two names of one file.
-bool clone_file(int in, int out, std::int64_t length);
+std::error_code clone_file(int in, int out, std::int64_t length);
 
 // Starts writing the file's changed data to its disk, and does not wait for
 // it. A file overwritten in place is otherwise written out whenever the
 // system gets round to it, so that a crash soon after leaves its old data,
-// where ext4 writes out cp's file, truncated first, as it is closed. False,
-// with errno set, only where writing failed.
-bool start_writeback(int fd);
+// where ext4 writes out cp's file, truncated first, as it is closed. An
+// error only where writing failed.
+std::error_code start_writeback(int fd);
 
 // Writes the stretch's changed data to its disk and waits until it is there,
 // so that whatever the file system records of the file from then on (a new
-// name) is recorded after it. False, with errno set, where writing failed.
-bool write_out(int fd, std::int64_t offset, std::int64_t size);
+// name) is recorded after it. An error where writing failed.
+std::error_code write_out(int fd, std::int64_t offset, std::int64_t size);
 
 // What a fast path of the system's own did.
 enum class FastPath {
     done,         // all of it
     unsupported,  // nothing; do it the plain way instead
     short_input,  // the input ended before the length it had when measured
-    failed,       // errno says why
+    failed,       // `error` says why
 };
 
 // Copies `size` bytes at `offset` of `in` to the same offset of `out` without
 // passing them through this process.
-FastPath kernel_copy(int in, int out, std::int64_t offset, std::int64_t size);
+FastPath kernel_copy(int in, int out, std::int64_t offset, std::int64_t size, std::error_code& error);
 
 // Turns `size` bytes at `offset` of `fd` into a hole that reads as zeros,
 // keeping the file's length.
-FastPath punch_hole(int fd, std::int64_t offset, std::int64_t size);
+FastPath punch_hole(int fd, std::int64_t offset, std::int64_t size, std::error_code& error);
 
 struct Extent {
     std::int64_t start;

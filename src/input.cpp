@@ -2,11 +2,8 @@
 
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
-
-#include "messages.h"
-#include "report.h"
+#include "say.h"
+#include "standard_output.h"
 
 namespace bytemend {
 
@@ -15,16 +12,10 @@ namespace {
 // Only regular files and block devices have a length; a directory, a pipe or
 // a terminal does not, and reading one would not give a file to patch.
 std::optional<std::int64_t> measure(int fd, const struct stat& status) {
-    if (S_ISREG(status.st_mode)) {
-        return status.st_size;
-    }
-    if (S_ISBLK(status.st_mode)) {
-        const off_t end = ::lseek(fd, 0, SEEK_END);
-        if (end >= 0) {
-            return end;
-        }
-    }
-    return std::nullopt;
+    const off_t end = S_ISREG(status.st_mode)   ? status.st_size
+                      : S_ISBLK(status.st_mode) ? ::lseek(fd, 0, SEEK_END)
+                                                : -1;
+    return end >= 0 ? std::optional<std::int64_t>(end) : std::nullopt;
 }
 
 }  // namespace
@@ -32,15 +23,15 @@ std::optional<std::int64_t> measure(int fd, const struct stat& status) {
 std::optional<Input> open_input(const char* path) {
     Input input;
     input.path = path;
-    input.file = open_for_reading(path);
+    std::error_code error;
+    input.file = open_for_reading(path, error);
     if (!input.file) {
-        const int error = errno;
         say("Error opening %s for reading.\n", shown(path).c_str());
         say_why("open " + quoted(path) + " for reading", error);
         return std::nullopt;
     }
     if (::fstat(input.file.get(), &input.status) != 0) {
-        say("Cannot measure the length of %s: %s.\n", shown(path).c_str(), error_text(errno).c_str());
+        say("Cannot measure the length of %s: %s.\n", shown(path).c_str(), errno_error().message().c_str());
         return std::nullopt;
     }
     const auto length = measure(input.file.get(), input.status);
@@ -54,19 +45,18 @@ std::optional<Input> open_input(const char* path) {
     // The names were checked before it was opened; this catches standard
     // output on a loop device of the input, or the other way round, before
     // a word is printed there.
-    if (is_standard_output(input.file.get(), input.status, input.id)) {
-        refuse_standard_output("read", path);
+    if (!check_standard_output("read", path, input.file.get(), input.status, input.id)) {
         return std::nullopt;
     }
     return input;
 }
 
-bool check_location(const Input& input, const char* path, std::int64_t location) {
+bool check_location(const Input& input, std::int64_t location) {
     if (location >= 0 && location < input.length) {
         return true;
     }
     say("Location %lld is outside %s, which is %lld byte%s long.\n",
-        static_cast<long long>(location), shown(path).c_str(), static_cast<long long>(input.length),
+        static_cast<long long>(location), shown(input.path).c_str(), static_cast<long long>(input.length),
         input.length == 1 ? "" : "s");
     return false;
 }

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "file.h"
-#include "files.h"
+#include "file_system.h"
 
 namespace bytemend {
 
@@ -26,6 +26,6 @@ struct Input {
 std::optional<Input> open_input(const char* path);
 
 // Refuses a location outside the input, naming it and the input's length.
-bool check_location(const Input& input, const char* path, std::int64_t location);
+bool check_location(const Input& input, std::int64_t location);
 
 }  // namespace bytemend

@@ -11,7 +11,8 @@
 #include "input.h"
 #include "numbers.h"
 #include "output.h"
-#include "report.h"
+#include "say.h"
+#include "standard_output.h"
 #include "startup.h"
 
 using namespace bytemend;
@@ -81,7 +82,7 @@ int main(int argc, char* argv[]) {
     }
     const char* input_path = argv[1];
     const char* output_path = argv[2];
-    if (!report_has_a_place(input_path, output_path)) {
+    if (!check_standard_output(input_path, output_path)) {
         return 1;
     }
 
@@ -98,7 +99,7 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     say("Hexintval = %d . Adress = %lld . \n", *value, static_cast<long long>(*location));
-    if (!check_location(*input, input_path, *location)) {
+    if (!check_location(*input, *location)) {
         return 1;
     }
 

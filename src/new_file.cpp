@@ -1,34 +1,20 @@
 #include "new_file.h"
 
-#include <cerrno>
-#include <cstring>
-
 namespace bytemend {
 
-bool NewFile::take_path(const char* path) {
-    const std::size_t size = std::strlen(path);
-    if (size >= path_.size()) {
-        errno = ENAMETOOLONG;
-        return false;
-    }
-    std::memcpy(path_.data(), path, size + 1);
-    return true;
-}
-
-bool NewFile::close() {
+std::error_code NewFile::close() {
     if (file_.close()) {
         state_ = State::none;
-        return true;
+        return {};
     }
-    const int error = errno;
+    const std::error_code error = errno_error();
     // Kept, but with data that cannot be trusted: not kept after all.
     if (state_ == State::kept) {
         temporary_ = path_;
         state_ = State::temporary;
     }
     discard();
-    errno = error;
-    return false;
+    return error;
 }
 
 void NewFile::discard() {
@@ -37,9 +23,9 @@ void NewFile::discard() {
     file_ = File();
     // Only while the name still stands for the file this run made: another
     // process may have put something else there meanwhile.
-    const auto now = state_ == State::temporary ? path_id(temporary_.data()) : std::nullopt;
+    const auto now = state_ == State::temporary ? path_id(temporary_.c_str()) : std::nullopt;
     if (now && id_ && *now == *id_) {
-        remove_file(temporary_.data());
+        remove_file(temporary_.c_str());
     }
     state_ = State::none;
 }

@@ -2,42 +2,29 @@
 
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
 #include <string>
 
 #include "fast_copy.h"
-#include "messages.h"
-#include "report.h"
+#include "say.h"
+#include "standard_output.h"
 
 namespace bytemend {
 
 namespace {
 
-// Opens an existing output without truncating it, so that the caller can
+// Opens an existing output without emptying it, so that the caller can
 // first find out whether it is the input; or makes a new one.
-bool open_for_writing(Output& output, mode_t mode) {
+std::error_code open_or_create(Output& output, mode_t mode) {
     // A stream open of an empty name fails; a new file would be made in the
     // current folder and fail only once the whole copy was done.
     if (*output.path == '\0') {
-        errno = ENOENT;
-        return false;
+        return std::make_error_code(std::errc::no_such_file_or_directory);
     }
-    // A regular file is opened to be read back too, so that zeros need not
-    // be written over zeros where holes cannot be punched; a FIFO opened for
-    // reading as well would never see its reader go, nor wait for one.
-    struct stat before {};
-    if (::stat(output.path, &before) == 0 && S_ISREG(before.st_mode)) {
-        output.existing = open_file(output.path, O_RDWR | O_BINARY);
-        if (output.existing || (errno != EACCES && errno != ENOENT)) {
-            return static_cast<bool>(output.existing);
-        }
+    std::error_code error;
+    output.existing = open_for_writing(output.path, error);
+    if (error != std::errc::no_such_file_or_directory) {
+        return error;
     }
-    output.existing = open_file(output.path, O_WRONLY | O_BINARY);
-    if (output.existing || errno != ENOENT) {
-        return static_cast<bool>(output.existing);
-    }
-    output.kind = Output::Kind::made;
     return output.made.create(output.path, mode);
 }
 
@@ -91,8 +78,7 @@ Road road_between(const Input& input, const Output& output) {
         const auto out = window_of(output.fd(), output.status, output.id);
         // Beneath a device that cannot be followed may lie the other file:
         // a copy is safe only to a file this run made, or onto one device.
-        if (((in && !in->reached) || (out && !out->reached)) && output.kind != Output::Kind::made &&
-            !same_id) {
+        if (((in && !in->reached) || (out && !out->reached)) && output.existing && !same_id) {
             return Road::unreached;
         }
         if (in && out && in->file == out->file) {
@@ -111,7 +97,7 @@ Road road_between(const Input& input, const Output& output) {
         // replaced between the two opens (an editor saves by renaming a new
         // file over the old), and a copy of the old one would overwrite the
         // new.
-        return output.kind != Output::Kind::made && output.id && target_id(input.path) == output.id
+        return output.existing && output.id && target_id(input.path) == output.id
                    ? Road::replaced
                    : Road::apart;
     }
@@ -125,9 +111,11 @@ std::optional<Output> open_output(const char* path, const Input& input) {
     output.path = path;
     // Permission bits only, as cp does: set-user-ID and the like are not
     // handed on to a copy, and open() takes the umask off.
-    if (!open_for_writing(output, input.status.st_mode & 0777) ||
-        ::fstat(output.fd(), &output.status) != 0) {
-        const int error = errno;
+    std::error_code error = open_or_create(output, input.status.st_mode & 0777);
+    if (!error && ::fstat(output.fd(), &output.status) != 0) {
+        error = errno_error();
+    }
+    if (error) {
         say("Failed to open/create %s.\n", shown(path).c_str());
         say_why("open or create " + quoted(path), error);
         return std::nullopt;
@@ -137,15 +125,14 @@ std::optional<Output> open_output(const char* path, const Input& input) {
     output.id = file_id(output.fd());
     // The names were checked before the report; this catches a road to
     // standard output that only the open file shows.
-    if (is_standard_output(output.fd(), output.status, output.id)) {
-        refuse_standard_output("write", path);
+    if (!check_standard_output("write", path, output.fd(), output.status, output.id)) {
         return std::nullopt;
     }
     const Road road = road_between(input, output);
-    if (road == Road::same) {
-        output.kind = Output::Kind::same_as_input;
-    }
     if (road == Road::same || road == Road::apart) {
+        output.kind = !output.existing  ? Output::Kind::made
+                      : road == Road::same ? Output::Kind::same_as_input
+                                           : Output::Kind::existing;
         return output;
     }
     const std::string from = shown(input.path);
@@ -168,18 +155,19 @@ std::optional<Output> open_output(const char* path, const Input& input) {
 }
 
 bool close_output(Output& output) {
-    // What failed, with the output's name and errno's reason.
-    const auto failed = [&](const char* what) {
-        say("Failed to %s %s: %s.\n", what, shown(output.path).c_str(), error_text(errno).c_str());
-        return false;
-    };
     if (output.kind == Output::Kind::made) {
-        return (output.made.keep() || failed("create")) && (output.made.close() || failed("close"));
+        if (const auto error = output.made.keep()) {
+            return say_failed("create", output.path, error);
+        }
+        const auto error = output.made.close();
+        return !error || say_failed("close", output.path, error);
     }
     // A file that was there before is overwritten in place, never emptied:
     // its new data is sent to the disk now, as it would be for cp's.
-    return (start_writeback(output.existing.get()) || failed("write")) &&
-           (output.existing.close() || failed("close"));
+    if (const auto error = start_writeback(output.existing.get())) {
+        return say_failed("write", output.path, error);
+    }
+    return output.existing.close() || say_failed("close", output.path, errno_error());
 }
 
 }  // namespace bytemend

@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "file.h"
-#include "files.h"
+#include "file_system.h"
 #include "input.h"
 #include "new_file.h"
 
@@ -26,7 +26,7 @@ struct Output {
     struct stat status {};  // as opened: an existing file's old size and type
     std::optional<FileId> id;
 
-    [[nodiscard]] int fd() const { return kind == Kind::made ? made.fd() : existing.get(); }
+    [[nodiscard]] int fd() const { return existing ? existing.get() : made.fd(); }
 };
 
 // Opens the output as a "w+" stream would (created if missing, through a

@@ -10,13 +10,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <fstream>
+#include <string>
 
 #include "fast_copy.h"
-#include "files.h"
-#include "new_file.h"
+#include "file_system.h"
+#include "posix_new_file.h"
 
 namespace bytemend {
 
@@ -28,79 +28,52 @@ namespace {
 // the call (ENOSYS, before 4.5). The buffered copy meets any real error again
 // and reports it there.
 bool means_unsupported(int error) {
-    switch (error) {
-    case EINVAL:
-    case EXDEV:
-    case EOPNOTSUPP:
-    case ENOSYS:
-    case EPERM:
-    case ETXTBSY:
-        return true;
-    default:
-        return false;
-    }
+    return error == EINVAL || error == EXDEV || error == EOPNOTSUPP || error == ENOSYS || error == EPERM ||
+           error == ETXTBSY;
 }
 
 }  // namespace
 
-// Names are built on the stack: a run has nothing on the heap that could fail
-// it halfway, beyond the copy's one buffer.
-File open_unnamed(const char* path, mode_t mode) {
-    char folder[name_room] = ".";
-    const char* slash = std::strrchr(path, '/');
-    if (slash != nullptr) {
-        const auto size = std::max<std::size_t>(static_cast<std::size_t>(slash - path), 1);
-        if (size >= sizeof folder) {
-            errno = ENAMETOOLONG;
-            return {};
-        }
-        std::memcpy(folder, path, size);
-        folder[size] = '\0';
-    }
-    return File(::open(folder, O_TMPFILE | O_RDWR, mode));
+File open_unnamed(const std::string& path, mode_t mode) {
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, std::max<std::size_t>(slash, 1));
+    return File(::open(folder.c_str(), O_TMPFILE | O_RDWR, mode));
 }
 
-bool give_name(int fd, const char* path) {
+std::error_code give_name(int fd, const char* path) {
     // Through /proc, as any user may; without /proc, directly, which needs
     // the right to read any file by its descriptor.
-    char self[32];
-    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-    if (::linkat(AT_FDCWD, self, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0) {
-        return true;
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0 ||
+        (errno == ENOENT && ::linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0)) {
+        return {};
     }
-    return errno == ENOENT && ::linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0;
+    return errno_error();
 }
 
 namespace {
 
+// The first line of a file in /sys; empty where there is none.
+std::string first_line(const std::string& name) {
+    std::string line;
+    std::ifstream file(name);
+    std::getline(file, line);
+    return line;
+}
+
 // Where a partition starts in its disk, in bytes; 0 for a whole disk.
 std::int64_t partition_start(dev_t device) {
-    char name[64];
-    std::snprintf(name, sizeof name, "/sys/dev/block/%u:%u/start", major(device), minor(device));
-    std::int64_t start = 0;
-    if (std::FILE* file = std::fopen(name, "r")) {
-        char sectors[32] = "";
-        if (std::fgets(sectors, sizeof sectors, file) != nullptr) {
-            start = std::strtoll(sectors, nullptr, 10) * 512;
-        }
-        std::fclose(file);
-    }
-    return start;
+    const std::string sectors = first_line("/sys/dev/block/" + std::to_string(major(device)) + ":" +
+                                           std::to_string(minor(device)) + "/start");
+    return std::strtoll(sectors.c_str(), nullptr, 10) * 512;
 }
 
 // The block device that a loop device is set up on, opened by the name the
 // loop was given and taken only if it is still that device.
 File backing_device(const loop_info64& loop) {
-    char name[64];
-    std::snprintf(name, sizeof name, "/sys/block/loop%u/loop/backing_file", loop.lo_number);
-    char path[name_room] = "";
-    std::FILE* file = std::fopen(name, "r");
-    const bool read = file != nullptr && std::fgets(path, sizeof path, file) != nullptr;
-    if (file != nullptr) {
-        std::fclose(file);
-    }
-    path[std::strcspn(path, "\n")] = '\0';
-    File device(read ? ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1);
+    const std::string path =
+        first_line("/sys/block/loop" + std::to_string(loop.lo_number) + "/loop/backing_file");
+    File device(path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat status {};
     if (!device || ::fstat(device.get(), &status) != 0 || !S_ISBLK(status.st_mode) ||
         status.st_rdev != static_cast<dev_t>(loop.lo_rdevice)) {
@@ -144,35 +117,41 @@ std::optional<Window> device_window(int fd, const struct stat& status) {
     return std::nullopt;
 }
 
-bool start_writeback(int fd) {
+bool is_block_device(const char* path) {
+    struct stat status {};
+    return ::stat(path, &status) == 0 && S_ISBLK(status.st_mode);
+}
+
+std::error_code start_writeback(int fd) {
     // A pipe or a terminal has nothing to write back (ESPIPE, EINVAL).
-    return ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE) == 0 || (errno != EIO && errno != ENOSPC);
+    return ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE) == 0 || (errno != EIO && errno != ENOSPC)
+               ? std::error_code()
+               : errno_error();
 }
 
-bool rename_exclusive(const char* from, const char* to) {
-    // ENOSYS before Linux 3.15; EINVAL from file systems without it.
+std::error_code rename_exclusive(const char* from, const char* to) {
     if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) {
-        return true;
+        return {};
     }
-    if (errno == ENOSYS) {
-        errno = EINVAL;
-    }
-    return false;
+    // ENOSYS before Linux 3.15; EINVAL from file systems without it.
+    return errno == ENOSYS ? std::make_error_code(std::errc::invalid_argument) : errno_error();
 }
 
-bool clone_file(int in, int out, std::int64_t length) {
+std::error_code clone_file(int in, int out, std::int64_t length) {
     file_clone_range range{.src_fd = in, .src_offset = 0, .src_length = static_cast<std::uint64_t>(length),
                            .dest_offset = 0};
-    return ::ioctl(out, FICLONERANGE, &range) == 0;
+    return ::ioctl(out, FICLONERANGE, &range) == 0 ? std::error_code() : errno_error();
 }
 
-bool write_out(int fd, std::int64_t offset, std::int64_t size) {
+std::error_code write_out(int fd, std::int64_t offset, std::int64_t size) {
     return ::sync_file_range(fd, offset, size,
                              SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
-                                 SYNC_FILE_RANGE_WAIT_AFTER) == 0;
+                                 SYNC_FILE_RANGE_WAIT_AFTER) == 0
+               ? std::error_code()
+               : errno_error();
 }
 
-FastPath kernel_copy(int in, int out, std::int64_t offset, std::int64_t size) {
+FastPath kernel_copy(int in, int out, std::int64_t offset, std::int64_t size, std::error_code& error) {
     // The kernel caps one call near 2 GiB; asking for 1 GiB keeps every
     // request whole on 32-bit systems too.
     constexpr std::int64_t most_per_call = std::int64_t{1} << 30;
@@ -194,16 +173,24 @@ FastPath kernel_copy(int in, int out, std::int64_t offset, std::int64_t size) {
         if (in_offset == offset && (copied == 0 || means_unsupported(errno))) {
             return FastPath::unsupported;
         }
-        return copied == 0 ? FastPath::short_input : FastPath::failed;
+        if (copied == 0) {
+            return FastPath::short_input;
+        }
+        error = errno_error();
+        return FastPath::failed;
     }
     return FastPath::done;
 }
 
-FastPath punch_hole(int fd, std::int64_t offset, std::int64_t size) {
+FastPath punch_hole(int fd, std::int64_t offset, std::int64_t size, std::error_code& error) {
     if (::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, offset, size) == 0) {
         return FastPath::done;
     }
-    return means_unsupported(errno) ? FastPath::unsupported : FastPath::failed;
+    if (means_unsupported(errno)) {
+        return FastPath::unsupported;
+    }
+    error = errno_error();
+    return FastPath::failed;
 }
 
 }  // namespace bytemend

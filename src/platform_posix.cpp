@@ -5,19 +5,19 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <csignal>
-#include <ctime>
 #include <cstdio>
-#include <cstring>
+#include <ctime>
 #include <limits>
 #include <optional>
+#include <string>
 
+#include "console.h"
 #include "fast_copy.h"
-#include "files.h"
-#include "messages.h"
+#include "file_system.h"
 #include "new_file.h"
+#include "posix_new_file.h"
 #include "startup.h"
 
 namespace bytemend {
@@ -28,7 +28,11 @@ std::int64_t nanoseconds(std::time_t seconds, long fraction) {
     return std::int64_t{seconds} * 1000000000 + fraction;
 }
 
-FileId id_of(const struct stat& status) {
+// The identity in `status`, where the call that filled it in succeeded.
+std::optional<FileId> id_of(int result, const struct stat& status) {
+    if (result != 0) {
+        return std::nullopt;
+    }
     // Two device nodes may stand for one disk: there the device is the file,
     // and its number names it.
     if (S_ISBLK(status.st_mode)) {
@@ -37,47 +41,45 @@ FileId id_of(const struct stat& status) {
     return FileId{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
 }
 
-// Turns `name`, in a buffer of `room` bytes, into where a new file of that
-// name would be made: the end of its chain of symlinks, each relative to its
-// own folder, or the name itself. False, with errno set, past 40 links
-// (ELOOP), as the system gives up there too, or for a name past the room.
-bool follow_links(char* name, std::size_t room) {
-    char target[name_room];
+// Calls `call` again while a signal interrupts it; its error where it fails.
+template <typename Call>
+ssize_t through_signals(Call call, std::error_code& error) {
+    ssize_t done = 0;
+    while ((done = call()) < 0 && errno == EINTR) {
+    }
+    if (done < 0) {
+        error = errno_error();
+    }
+    return done;
+}
+
+// Turns `name` into where a new file of that name would be made: the end
+// of its chain of symlinks, each relative to its own folder, or the name
+// itself. ELOOP past 40 links, as the system gives up there too.
+std::error_code follow_links(std::string& name) {
+    // The longest target Linux keeps in a link.
+    std::string target(4096, '\0');
     for (int followed = 0;; ++followed) {
-        const ssize_t length = ::readlink(name, target, sizeof target);
+        const ssize_t length = ::readlink(name.c_str(), target.data(), target.size());
         if (length < 0) {
             // Not a link (EINVAL) or nothing there (ENOENT): the file goes here.
-            return errno == EINVAL || errno == ENOENT;
+            return errno == EINVAL || errno == ENOENT ? std::error_code() : errno_error();
         }
         if (followed == 40) {
-            errno = ELOOP;
-            return false;
+            return std::make_error_code(std::errc::too_many_symbolic_link_levels);
         }
         // A relative target is relative to the link's own folder.
-        const char* slash = std::strrchr(name, '/');
-        const std::size_t folder =
-            target[0] == '/' || slash == nullptr ? 0 : static_cast<std::size_t>(slash - name) + 1;
-        if (static_cast<std::size_t>(length) == sizeof target ||
-            folder + static_cast<std::size_t>(length) >= room) {
-            errno = ENAMETOOLONG;
-            return false;
-        }
-        std::memcpy(name + folder, target, static_cast<std::size_t>(length));
-        name[folder + static_cast<std::size_t>(length)] = '\0';
+        const std::size_t slash = name.rfind('/');
+        const std::size_t folder = target[0] == '/' || slash == std::string::npos ? 0 : slash + 1;
+        name.replace(folder, std::string::npos, target.data(), static_cast<std::size_t>(length));
     }
 }
 
 // The name for the new file's `attempt`-th try beside `path`, in its folder.
-bool temporary_name(const char* path, unsigned attempt, std::array<char, name_room>& name) {
-    const char* slash = std::strrchr(path, '/');
-    const int folder = slash == nullptr ? 0 : static_cast<int>(slash - path) + 1;
-    const int size = std::snprintf(name.data(), name.size(), "%.*s.bytemend-%ld-%u.tmp", folder, path,
-                                   static_cast<long>(::getpid()), attempt);
-    if (size < 0 || static_cast<std::size_t>(size) >= name.size()) {
-        errno = ENAMETOOLONG;
-        return false;
-    }
-    return true;
+std::string temporary_name(const std::string& path, unsigned attempt) {
+    const std::size_t slash = path.rfind('/');
+    return path.substr(0, slash == std::string::npos ? 0 : slash + 1) + ".bytemend-" +
+           std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp";
 }
 
 // Errors that mean "not on this file system": no hard links (FAT, many
@@ -87,30 +89,27 @@ bool cannot_link(int error) {
 }
 
 // Renames `from` to `to`, never in place of a file at `to` (EEXIST).
-bool rename_without_replacing(const char* from, const char* to) {
-    if (rename_exclusive(from, to)) {
-        return true;
-    }
-    if (errno != EINVAL) {
-        return false;
+std::error_code rename_without_replacing(const char* from, const char* to) {
+    const std::error_code error = rename_exclusive(from, to);
+    if (error != std::errc::invalid_argument) {
+        return error;
     }
     // Without an exclusive rename: a second name, then the first one gone.
     if (::link(from, to) == 0) {
         ::unlink(from);
-        return true;
+        return {};
     }
     if (!cannot_link(errno)) {
-        return false;
+        return errno_error();
     }
     // Without links either: a plain rename once the name is seen to be
     // free, which leaves only an instant for a file that takes it meanwhile
     // to be replaced.
     struct stat taken {};
     if (::lstat(to, &taken) == 0) {
-        errno = EEXIST;
-        return false;
+        return std::make_error_code(std::errc::file_exists);
     }
-    return ::rename(from, to) == 0;
+    return ::rename(from, to) == 0 ? std::error_code() : errno_error();
 }
 
 }  // namespace
@@ -131,16 +130,9 @@ bool put_text(std::FILE* stream, std::string_view text) {
     return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
 }
 
-std::string error_text(int error) {
-    return std::strerror(error);
-}
-
 std::optional<FileId> file_id(int fd) {
     struct stat status {};
-    if (::fstat(fd, &status) != 0) {
-        return std::nullopt;
-    }
-    return id_of(status);
+    return id_of(::fstat(fd, &status), status);
 }
 
 std::optional<FileState> file_state(int fd) {
@@ -196,21 +188,15 @@ Probe probe_one_file([[maybe_unused]] int a, [[maybe_unused]] int b) {
 
 std::optional<FileId> path_id(const char* path) {
     struct stat status {};
-    if (::lstat(path, &status) != 0) {
-        return std::nullopt;
-    }
-    return id_of(status);
+    return id_of(::lstat(path, &status), status);
 }
 
 std::optional<FileId> target_id(const char* path) {
     struct stat status {};
-    if (::stat(path, &status) != 0) {
-        return std::nullopt;
-    }
-    return id_of(status);
+    return id_of(::stat(path, &status), status);
 }
 
-File open_for_reading(const char* path) {
+File open_for_reading(const char* path, std::error_code& error) {
     // O_NONBLOCK only for the open itself: the reads that follow may wait.
     File file(::open(path, O_RDONLY | O_NONBLOCK));
     // A file under a lease (Samba's oplocks) answers a non-blocking open
@@ -218,67 +204,73 @@ File open_for_reading(const char* path) {
     if (!file && errno == EWOULDBLOCK) {
         file = File(::open(path, O_RDONLY));
     }
-    if (file && ::fcntl(file.get(), F_SETFL, 0) != 0) {
+    if (!file || ::fcntl(file.get(), F_SETFL, 0) != 0) {
+        error = errno_error();
         return {};
     }
     return file;
 }
 
-
-bool NewFile::create(const char* path, mode_t mode) {
-    if (!take_path(path) || !follow_links(path_.data(), path_.size())) {
-        return false;
+File open_for_writing(const char* path, std::error_code& error) {
+    // A regular file is read back so that zeros need not be written over
+    // zeros where holes cannot be punched; a FIFO opened for reading as well
+    // would never see its reader go, nor wait for one.
+    struct stat before {};
+    File file(::stat(path, &before) == 0 && S_ISREG(before.st_mode) ? ::open(path, O_RDWR) : -1);
+    if (!file && (errno == EACCES || errno == ENOENT || !S_ISREG(before.st_mode))) {
+        file = File(::open(path, O_WRONLY));
     }
-    file_ = open_unnamed(path_.data(), mode);
+    error = file ? std::error_code() : errno_error();
+    return file;
+}
+
+std::error_code NewFile::create(const char* path, mode_t mode) {
+    path_ = path;
+    if (const auto error = follow_links(path_)) {
+        return error;
+    }
+    file_ = open_unnamed(path_, mode);
     state_ = State::unnamed;
     for (unsigned attempt = 0; !file_ && attempt < 100; ++attempt) {
-        if (!temporary_name(path_.data(), attempt, temporary_)) {
-            return false;
-        }
-        file_ = File(::open(temporary_.data(), O_RDWR | O_CREAT | O_EXCL, mode));
+        temporary_ = temporary_name(path_, attempt);
+        file_ = File(::open(temporary_.c_str(), O_RDWR | O_CREAT | O_EXCL, mode));
         state_ = State::temporary;
         if (!file_ && errno != EEXIST) {
             state_ = State::none;
-            return false;
+            return errno_error();
         }
     }
     id_ = file_ ? file_id(file_.get()) : std::nullopt;
     if (id_) {
-        return true;
+        return {};
     }
+    const std::error_code error =
+        file_ ? errno_error() : std::make_error_code(std::errc::file_exists);
     // Without its identity it could not be told apart from another file
     // later; made by this run an instant ago, it is still this run's own.
     if (file_ && state_ == State::temporary) {
-        const int error = errno;
-        ::unlink(temporary_.data());
-        errno = error;
+        ::unlink(temporary_.c_str());
     }
     state_ = State::none;
-    return false;
+    return error;
 }
 
-bool NewFile::keep() {
-    if (state_ == State::unnamed) {
-        if (!give_name(file_.get(), path_.data())) {
-            return false;
-        }
-    } else if (!rename_without_replacing(temporary_.data(), path_.data())) {
-        return false;
+std::error_code NewFile::keep() {
+    const std::error_code error = state_ == State::unnamed
+                                      ? give_name(file_.get(), path_.c_str())
+                                      : rename_without_replacing(temporary_.c_str(), path_.c_str());
+    if (!error) {
+        state_ = State::kept;
     }
-    state_ = State::kept;
-    return true;
+    return error;
 }
 
-ssize_t read_at(int fd, void* data, size_t size, std::int64_t offset) {
-    return ::pread(fd, data, size, offset);
+ssize_t read_at(int fd, void* data, size_t size, std::int64_t offset, std::error_code& error) {
+    return through_signals([&] { return ::pread(fd, data, size, offset); }, error);
 }
 
-ssize_t write_at(int fd, const void* data, size_t size, std::int64_t offset) {
-    return ::pwrite(fd, data, size, offset);
-}
-
-File open_file(const char* path, int flags, mode_t mode) {
-    return File(::open(path, flags, mode));
+ssize_t write_at(int fd, const void* data, size_t size, std::int64_t offset, std::error_code& error) {
+    return through_signals([&] { return ::pwrite(fd, data, size, offset); }, error);
 }
 
 bool remove_file(const char* path) {

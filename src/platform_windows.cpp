@@ -8,21 +8,19 @@
 #include <sys/stat.h>
 #include <windows.h>
 
-#include <array>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <new>
 #include <string>
+#include <system_error>
 #include <vector>
 
+#include "console.h"
 #include "fast_copy.h"
-#include "files.h"
-#include "messages.h"
+#include "file_system.h"
 #include "new_file.h"
-#include "report.h"
+#include "say.h"
 #include "startup.h"
 #include "wtf8.h"
 
@@ -36,124 +34,75 @@ namespace bytemend {
 
 namespace {
 
-// The longest path the wide calls take, with its end.
-constexpr std::size_t wide_room = 32768;
-using WidePath = std::array<wchar_t, wide_room>;
-
-// The last failed Windows call's error, and the errno it was given as, so
-// that a message can use Windows' own words for it.
-DWORD last_error = 0;
-int last_errno = 0;
-
-int errno_of(DWORD error) {
-    switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_PATHNAME:
-        return ENOENT;
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-        return EEXIST;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-        return EACCES;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-        return ENOSPC;
-    case ERROR_FILENAME_EXCED_RANGE:
-        return ENAMETOOLONG;
-    case ERROR_NOT_SAME_DEVICE:
-        return EXDEV;
-    case ERROR_WRITE_PROTECT:
-        return EROFS;
-    default:
-        return EIO;
+// Windows' own errors, in Windows' own words.
+class WindowsCategory : public std::error_category {
+public:
+    [[nodiscard]] const char* name() const noexcept override { return "Windows"; }
+    [[nodiscard]] std::string message(int code) const override {
+        wchar_t* words = nullptr;
+        if (FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                               FORMAT_MESSAGE_IGNORE_INSERTS,
+                           nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&words), 0,
+                           nullptr) == 0) {
+            return "Windows error " + std::to_string(code);
+        }
+        std::wstring text(words);
+        LocalFree(words);
+        // Its own line end and full stop; the message has its own.
+        while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ' ||
+                                 text.back() == L'.')) {
+            text.pop_back();
+        }
+        return wtf8_from_wide(text);
     }
-}
+};
 
-bool failed_with(DWORD error) {
-    last_error = error;
-    errno = last_errno = errno_of(error);
-    return false;
-}
-
-bool starts_with(const wchar_t* path, const wchar_t* prefix) {
-    return std::wcsncmp(path, prefix, std::wcslen(prefix)) == 0;
+// The error of the Windows call that just failed, or `code`.
+std::error_code windows_error(DWORD code = GetLastError()) {
+    static const WindowsCategory category;
+    return {static_cast<int>(code), category};
 }
 
 // Paths that the wide calls take as they are: \\?\ for any file, \\.\ for
 // a device.
-bool is_literal(const wchar_t* path) {
-    return starts_with(path, L"\\\\?\\") || starts_with(path, L"\\\\.\\");
+bool is_literal(std::wstring_view path) {
+    return path.starts_with(L"\\\\?\\") || path.starts_with(L"\\\\.\\");
 }
 
-// Below this a path works on every Windows without \\?\; the room left is
-// for the names of temporary files in its folder.
-constexpr std::size_t short_path = MAX_PATH - 12;
-
-// The name in UTF-16, exactly.
-bool decode(const char* path, WidePath& wide) {
-    const auto decoded = wide_from_wtf8(path);
-    if (!decoded) {
-        errno = ENOENT;
-        return false;
+// A typed name as the wide calls take it, or empty with `error` set: as
+// typed while both it and its full form are short, so that NUL and CON stay
+// the devices every call knows them as; else, or where `full` asks for it,
+// in full, as Windows resolves it: a drive-relative name on the current
+// folder of its drive, "..", forward slashes and a device name such as LPT1
+// (\\.\LPT1) all resolved. Behind \\?\ once long, which lifts the limit on
+// every Windows without the registry setting that the manifest's
+// longPathAware also needs. Below MAX_PATH less room for a temporary file's
+// name, a path works on every Windows without \\?\.
+std::wstring wide_path(const char* path, std::error_code& error, bool full = false) {
+    constexpr std::size_t short_path = MAX_PATH - 12;
+    const auto typed = wide_from_wtf8(path);
+    if (!typed) {
+        error = std::make_error_code(std::errc::no_such_file_or_directory);
+        return {};
     }
-    if (decoded->size() >= wide_room) {
-        errno = ENAMETOOLONG;
-        return false;
+    if (is_literal(*typed)) {
+        return *typed;
     }
-    std::wmemcpy(wide.data(), decoded->c_str(), decoded->size() + 1);
-    return true;
-}
-
-// The path in full, as Windows resolves it: a drive-relative name on the
-// current folder of its drive, "..", forward slashes and a device name such
-// as LPT1 (\\.\LPT1) all resolved; behind \\?\ once it is long, which lifts
-// the limit on every Windows without the registry setting that the
-// manifest's longPathAware also needs.
-bool resolve(const WidePath& typed, WidePath& full) {
-    if (is_literal(typed.data())) {
-        full = typed;
-        return true;
+    const DWORD room = GetFullPathNameW(typed->c_str(), 0, nullptr, nullptr);
+    std::wstring resolved(room, L'\0');
+    const DWORD size = room == 0 ? 0 : GetFullPathNameW(typed->c_str(), room, resolved.data(), nullptr);
+    if (size == 0 || size >= room) {
+        error = windows_error();
+        return {};
     }
-    WidePath resolved;
-    const DWORD size = GetFullPathNameW(typed.data(), wide_room, resolved.data(), nullptr);
-    if (size == 0) {
-        return failed_with(GetLastError());
+    resolved.resize(size);
+    if (!full && typed->size() < short_path && size < short_path) {
+        return *typed;
     }
-    if (size >= wide_room - 8) {
-        errno = ENAMETOOLONG;
-        return false;
+    if (size < short_path || is_literal(resolved)) {
+        return resolved;
     }
-    if (size < short_path || is_literal(resolved.data())) {
-        full = resolved;
-        return true;
-    }
-    const bool unc = starts_with(resolved.data(), L"\\\\");
-    std::swprintf(full.data(), wide_room, L"%ls%ls", unc ? L"\\\\?\\UNC" : L"\\\\?\\",
-                  unc ? resolved.data() + 1 : resolved.data());
-    return true;
-}
-
-bool full_path(const char* path, WidePath& full) {
-    WidePath typed;
-    return decode(path, typed) && resolve(typed, full);
-}
-
-// A path as the wide calls take it: as typed while both it and its full form
-// are short, so that NUL and CON stay the devices every call knows them as;
-// else in full.
-bool widen(const char* path, WidePath& wide) {
-    WidePath full;
-    if (!decode(path, wide) || !resolve(wide, full)) {
-        return false;
-    }
-    if (std::wcslen(wide.data()) >= short_path || std::wcslen(full.data()) >= short_path) {
-        wide = full;
-    }
-    return true;
+    return resolved.starts_with(L"\\\\") ? L"\\\\?\\UNC" + resolved.substr(1) : L"\\\\?\\" + resolved;
 }
 
 // The volume serial number and file index (Windows' st_ino is always 0).
@@ -169,65 +118,78 @@ HANDLE handle_of(int fd) {
     return reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
 }
 
-// The identity of what `path` reaches, or the link itself with `flags`
-// FILE_FLAG_OPEN_REPARSE_POINT. No access is asked and every sharing mode
-// allowed, so that this opens whatever else has the file open.
+// A file or folder opened only to be asked about: no access is asked and
+// every sharing mode allowed, so that this opens whatever else has it open.
+// The link itself with `flags` FILE_FLAG_OPEN_REPARSE_POINT.
+class Look {
+public:
+    Look(const std::wstring& path, DWORD flags)
+        : handle_(path.empty() ? INVALID_HANDLE_VALUE
+                               : CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr)) {}
+    Look(const Look&) = delete;
+    Look& operator=(const Look&) = delete;
+    ~Look() {
+        if (handle_ != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle_);
+        }
+    }
+    [[nodiscard]] HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
 std::optional<FileId> id_at(const char* path, DWORD flags) {
-    WidePath wide;
-    if (!widen(path, wide)) {
-        return std::nullopt;
-    }
-    const HANDLE handle = CreateFileW(wide.data(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        failed_with(GetLastError());
-        return std::nullopt;
-    }
-    const auto id = handle_id(handle);
-    CloseHandle(handle);
-    return id;
+    std::error_code ignored;
+    return handle_id(Look(wide_path(path, ignored), flags).get());
 }
 
 // A file is deleted when its last handle closes, or when the process dies,
 // while this mark is set.
-bool mark_for_deletion(HANDLE handle, bool mark) {
+std::error_code mark_for_deletion(HANDLE handle, bool mark) {
     FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = mark ? TRUE : FALSE;
-    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
-                                      sizeof disposition) != 0 ||
-           failed_with(GetLastError());
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != 0
+               ? std::error_code()
+               : windows_error();
 }
 
 // What a file system that cannot delete a file as it closes answers.
-bool unsupported(DWORD error) {
-    return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_PARAMETER ||
-           error == ERROR_INVALID_FUNCTION;
+bool unsupported(const std::error_code& error) {
+    const auto code = static_cast<DWORD>(error.value());
+    return code == ERROR_NOT_SUPPORTED || code == ERROR_INVALID_PARAMETER || code == ERROR_INVALID_FUNCTION;
 }
 
-bool make_read_only(HANDLE handle) {
+std::error_code make_read_only(HANDLE handle) {
     FILE_BASIC_INFO basic{};
     if (GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) == 0) {
-        return failed_with(GetLastError());
+        return windows_error();
     }
     basic.FileAttributes |= FILE_ATTRIBUTE_READONLY;
-    return SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic) != 0 ||
-           failed_with(GetLastError());
+    return SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic) != 0 ? std::error_code()
+                                                                                        : windows_error();
+}
+
+// Opens `path` as _wopen does, in binary: Windows opens files as text,
+// turning "\n" into "\r\n", unless told not to.
+File open_wide(const char* path, int flags, std::error_code& error) {
+    const std::wstring wide = wide_path(path, error);
+    File file(wide.empty() ? -1 : ::_wopen(wide.c_str(), flags | _O_BINARY));
+    if (!wide.empty() && !file) {
+        error = errno_error();
+    }
+    return file;
 }
 
 // The longest name the volume of `folder` takes; any length where that
 // cannot be found out, and the rename will tell. Asked of the open folder:
 // Wine answers the same question about a drive's root by reading its device.
-std::size_t longest_name(std::wstring_view folder) {
+std::size_t longest_name(const std::wstring& folder) {
     DWORD longest = 0;
-    const HANDLE handle = CreateFileW(std::wstring(folder).c_str(), 0,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    const bool known = handle != INVALID_HANDLE_VALUE &&
-                       GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, &longest, nullptr,
+    const Look look(folder, 0);
+    const bool known = GetVolumeInformationByHandleW(look.get(), nullptr, 0, nullptr, &longest, nullptr,
                                                      nullptr, 0) != 0;
-    if (handle != INVALID_HANDLE_VALUE) {
-        CloseHandle(handle);
-    }
     return known && longest > 0 ? longest : SIZE_MAX;
 }
 
@@ -421,37 +383,11 @@ bool put_text(std::FILE* stream, std::string_view text) {
            written == wide->size();
 }
 
-std::string error_text(int error) {
-    wchar_t* words = nullptr;
-    if (last_error == 0 || error != last_errno ||
-        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                           FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, last_error, 0, reinterpret_cast<wchar_t*>(&words), 0, nullptr) == 0) {
-        return std::strerror(error);
-    }
-    std::wstring text(words);
-    LocalFree(words);
-    // Its own line end and full stop; the message has its own.
-    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ' ||
-                             text.back() == L'.')) {
-        text.pop_back();
-    }
-    return wtf8_from_wide(text);
-}
-
-File open_file(const char* path, int flags, mode_t mode) {
-    WidePath wide;
-    return widen(path, wide) ? File(::_wopen(wide.data(), flags, mode)) : File();
-}
-
 bool remove_file(const char* path) {
-    WidePath wide;
-    if (!widen(path, wide)) {
-        return false;
-    }
+    std::error_code ignored;
+    const std::wstring wide = wide_path(path, ignored);
     // Windows will not remove a read-only file.
-    ::_wchmod(wide.data(), _S_IREAD | _S_IWRITE);
-    return ::_wunlink(wide.data()) == 0;
+    return !wide.empty() && (::_wchmod(wide.c_str(), _S_IREAD | _S_IWRITE), ::_wunlink(wide.c_str()) == 0);
 }
 
 std::optional<FileId> file_id(int fd) {
@@ -475,39 +411,26 @@ std::optional<FileState> file_state(int fd) {
 // The last byte a file can have, which no program locks, is asked first
 // through `b`: a lock already there would make the answer a guess.
 Probe probe_one_file(int a, int b) {
-    const auto last_byte = [] {
+    const auto last_byte = [](HANDLE handle, DWORD flags, bool take) {
         OVERLAPPED at{};
         at.Offset = 0xfffffffe;
         at.OffsetHigh = 0x7fffffff;
-        return at;
-    };
-    const auto lock = [&](HANDLE handle, DWORD flags) {
-        OVERLAPPED at = last_byte();
-        return LockFileEx(handle, flags | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
-    };
-    const auto unlock = [&](HANDLE handle) {
-        OVERLAPPED at = last_byte();
-        UnlockFileEx(handle, 0, 1, 0, &at);
+        return take ? LockFileEx(handle, flags | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0
+                    : UnlockFileEx(handle, 0, 1, 0, &at) != 0;
     };
     const HANDLE first = handle_of(a);
     const HANDLE second = handle_of(b);
-    if (!lock(second, LOCKFILE_EXCLUSIVE_LOCK)) {
+    if (!last_byte(second, LOCKFILE_EXCLUSIVE_LOCK, true) || !last_byte(second, 0, false) ||
+        !last_byte(first, 0, true)) {
         return Probe::unknown;
     }
-    unlock(second);
-    if (!lock(first, 0)) {
-        return Probe::unknown;
-    }
-    const bool apart = lock(second, LOCKFILE_EXCLUSIVE_LOCK);
+    const bool apart = last_byte(second, LOCKFILE_EXCLUSIVE_LOCK, true);
     const DWORD error = GetLastError();
     if (apart) {
-        unlock(second);
+        last_byte(second, 0, false);
     }
-    unlock(first);
-    if (apart) {
-        return Probe::two;
-    }
-    return error == ERROR_LOCK_VIOLATION ? Probe::one : Probe::unknown;
+    last_byte(first, 0, false);
+    return apart ? Probe::two : error == ERROR_LOCK_VIOLATION ? Probe::one : Probe::unknown;
 }
 
 std::optional<FileId> path_id(const char* path) {
@@ -518,23 +441,31 @@ std::optional<FileId> target_id(const char* path) {
     return id_at(path, 0);
 }
 
-File open_for_reading(const char* path) {
-    return open_file(path, O_RDONLY | O_BINARY);
+File open_for_reading(const char* path, std::error_code& error) {
+    return open_wide(path, _O_RDONLY, error);
+}
+
+// Read back too where it may be; Windows has no FIFO that would mind.
+File open_for_writing(const char* path, std::error_code& error) {
+    File file = open_wide(path, _O_RDWR, error);
+    if (file || error != std::errc::permission_denied) {
+        return file;
+    }
+    error.clear();
+    return open_wide(path, _O_WRONLY, error);
 }
 
 // One thread, so moving the position first is safe; nothing else reads it.
-ssize_t read_at(int fd, void* data, size_t size, std::int64_t offset) {
-    if (::_lseeki64(fd, offset, SEEK_SET) < 0) {
-        return -1;
-    }
-    return ::_read(fd, data, static_cast<unsigned>(size));
+ssize_t read_at(int fd, void* data, size_t size, std::int64_t offset, std::error_code& error) {
+    const int done = ::_lseeki64(fd, offset, SEEK_SET) < 0 ? -1 : ::_read(fd, data, static_cast<unsigned>(size));
+    error = done < 0 ? errno_error() : error;
+    return done;
 }
 
-ssize_t write_at(int fd, const void* data, size_t size, std::int64_t offset) {
-    if (::_lseeki64(fd, offset, SEEK_SET) < 0) {
-        return -1;
-    }
-    return ::_write(fd, data, static_cast<unsigned>(size));
+ssize_t write_at(int fd, const void* data, size_t size, std::int64_t offset, std::error_code& error) {
+    const int done = ::_lseeki64(fd, offset, SEEK_SET) < 0 ? -1 : ::_write(fd, data, static_cast<unsigned>(size));
+    error = done < 0 ? errno_error() : error;
+    return done;
 }
 
 // A name of its own in the output's folder, found from the output's full
@@ -545,97 +476,94 @@ ssize_t write_at(int fd, const void* data, size_t size, std::int64_t offset) {
 // by name. Made writable whatever the input is, since Windows will not
 // delete a read-only file. A device name, and a name longer than the volume
 // takes, are refused here rather than after the whole copy.
-bool NewFile::create(const char* path, mode_t mode) {
-    WidePath full;
-    if (!take_path(path) || !full_path(path, full)) {
-        return false;
-    }
+std::error_code NewFile::create(const char* path, mode_t mode) {
+    path_ = path;
     mode_ = mode;
-    const std::wstring_view whole(full.data());
+    std::error_code error;
+    const std::wstring full = wide_path(path, error, true);
+    if (full.empty()) {
+        return error;
+    }
     // A device (\\.\LPT1, which LPT1 resolves to) has no folder to hold one.
-    if (whole.starts_with(L"\\\\.\\") && whole.find(L'\\', 4) == std::wstring_view::npos) {
-        return failed_with(ERROR_INVALID_NAME);
+    if (full.starts_with(L"\\\\.\\") && full.find(L'\\', 4) == std::wstring::npos) {
+        return windows_error(ERROR_INVALID_NAME);
     }
-    const std::size_t folder = whole.find_last_of(L'\\') + 1;
-    WidePath root;
-    const bool remote = GetVolumePathNameW(full.data(), root.data(), wide_room) != 0 &&
-                        GetDriveTypeW(root.data()) == DRIVE_REMOTE;
-    if (whole.size() - folder > longest_name(whole.substr(0, folder))) {
-        return failed_with(ERROR_FILENAME_EXCED_RANGE);
+    const std::size_t folder = full.find_last_of(L'\\') + 1;
+    if (full.size() - folder > longest_name(full.substr(0, folder))) {
+        return windows_error(ERROR_FILENAME_EXCED_RANGE);
     }
-    const std::string place = wtf8_from_wide(whole.substr(0, folder));
+    std::wstring root(full.size() + 1, L'\0');
+    const bool remote = GetVolumePathNameW(full.c_str(), root.data(), static_cast<DWORD>(root.size())) != 0 &&
+                        GetDriveTypeW(root.c_str()) == DRIVE_REMOTE;
+    const std::string place = wtf8_from_wide(full.substr(0, folder));
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
-        const int length = std::snprintf(temporary_.data(), temporary_.size(), "%s.bytemend-%lu-%u.tmp",
-                                         place.c_str(), GetCurrentProcessId(), attempt);
-        WidePath wide;
-        if (length < 0 || static_cast<std::size_t>(length) >= temporary_.size()) {
-            errno = ENAMETOOLONG;
-            return false;
+        temporary_ = place + ".bytemend-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt) + ".tmp";
+        const std::wstring wide = wide_path(temporary_.c_str(), error);
+        if (wide.empty()) {
+            return error;
         }
-        if (!widen(temporary_.data(), wide)) {
-            return false;
+        const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
+            continue;
         }
-        const HANDLE handle = CreateFileW(wide.data(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                                          FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
-            if (GetLastError() == ERROR_FILE_EXISTS) {
-                continue;
-            }
-            return failed_with(GetLastError());
+            return windows_error();
         }
         // Marked before anything else, to keep short the moment in which a
         // kill would leave the file behind.
-        marked_ = !remote && mark_for_deletion(handle, true);
+        error = remote ? std::error_code() : mark_for_deletion(handle, true);
+        marked_ = !remote && !error;
         id_ = handle_id(handle);
-        const int fd = (marked_ || remote || unsupported(last_error)) && id_
+        const int fd = (!error || unsupported(error)) && id_
                            ? ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY)
                            : -1;
         if (fd < 0) {
+            error = error && !unsupported(error) ? error : id_ ? errno_error() : windows_error();
             CloseHandle(handle);
-            DeleteFileW(wide.data());
-            return false;
+            DeleteFileW(wide.c_str());
+            return error;
         }
         file_ = File(fd);
         state_ = State::temporary;
-        return true;
+        return {};
     }
-    errno = EEXIST;
-    return false;
+    return std::make_error_code(std::errc::file_exists);
 }
 
 // The mark is cleared first and the file then renamed without replacing
 // anything, the order in which NTFS and SMB are known to keep it; a rename
 // that fails marks it again. A read-only input's copy becomes read-only
 // only now.
-bool NewFile::keep() {
+std::error_code NewFile::keep() {
     const HANDLE handle = handle_of(file_.get());
-    WidePath name;
-    if (!full_path(path_.data(), name)) {
-        return false;
+    std::error_code error;
+    const std::wstring name = wide_path(path_.c_str(), error, true);
+    if (name.empty()) {
+        return error;
     }
-    if (marked_ && !mark_for_deletion(handle, false)) {
-        return false;
+    if (marked_ && (error = mark_for_deletion(handle, false))) {
+        return error;
     }
     marked_ = false;
-    alignas(FILE_RENAME_INFO) static unsigned char buffer[sizeof(FILE_RENAME_INFO) + sizeof name];
-    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer);
+    // The name follows the structure; new's memory is aligned for any type.
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
     rename->ReplaceIfExists = FALSE;
     rename->RootDirectory = nullptr;
-    rename->FileNameLength = static_cast<DWORD>(std::wcslen(name.data()) * sizeof(wchar_t));
-    std::memcpy(rename->FileName, name.data(), rename->FileNameLength + sizeof(wchar_t));
-    if (SetFileInformationByHandle(handle, FileRenameInfo, rename, sizeof buffer) == 0) {
-        const DWORD error = GetLastError();
-        marked_ = mark_for_deletion(handle, true);
-        return failed_with(error);
+    rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+    std::memcpy(rename->FileName, name.c_str(), (name.size() + 1) * sizeof(wchar_t));
+    if (SetFileInformationByHandle(handle, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) == 0) {
+        error = windows_error();
+    } else if ((mode_ & _S_IWRITE) == 0) {
+        error = make_read_only(handle);
     }
-    if ((mode_ & _S_IWRITE) == 0 && !make_read_only(handle)) {
-        const DWORD error = last_error;
-        marked_ = mark_for_deletion(handle, true);
-        return failed_with(error);
+    if (error) {
+        marked_ = !mark_for_deletion(handle, true);
+        return error;
     }
     state_ = State::kept;
-    return true;
+    return {};
 }
 
 // Windows reports allocated ranges (FSCTL_QUERY_ALLOCATED_RANGES), but Wine,

@@ -3,10 +3,8 @@
 // of them (Windows, and POSIX systems other than Linux), so that each says so
 // once: the caller then does the work the plain way.
 
-#include <cerrno>
-
 #include "fast_copy.h"
-#include "files.h"
+#include "file_system.h"
 
 namespace bytemend {
 
@@ -14,31 +12,34 @@ std::optional<Window> device_window(int, const struct stat&) {
     return std::nullopt;
 }
 
-// The file is written out whenever the system gets round to it. Windows'
-// FlushFileBuffers, like fsync, waits for all of it, which is far dearer
-// than a start.
-bool start_writeback(int) {
-    return true;
-}
-
-// Nothing is ever shared, which is what it is waited on for.
-bool write_out(int, std::int64_t, std::int64_t) {
-    return true;
-}
-
-// With errno set as a failed clone sets it: the caller reads EINVAL as a
-// longer output that the kernel would share with once cut, and must not
-// find one left over from an earlier call.
-bool clone_file(int, int, std::int64_t) {
-    errno = EOPNOTSUPP;
+// Only what a device shows makes one worth telling apart.
+bool is_block_device(const char*) {
     return false;
 }
 
-FastPath kernel_copy(int, int, std::int64_t, std::int64_t) {
+// The file is written out whenever the system gets round to it. Windows'
+// FlushFileBuffers, like fsync, waits for all of it, which is far dearer
+// than a start.
+std::error_code start_writeback(int) {
+    return {};
+}
+
+// Nothing is ever shared, which is what it is waited on for.
+std::error_code write_out(int, std::int64_t, std::int64_t) {
+    return {};
+}
+
+// Not EINVAL, which the caller reads as a longer output that the kernel
+// would share with once cut.
+std::error_code clone_file(int, int, std::int64_t) {
+    return std::make_error_code(std::errc::operation_not_supported);
+}
+
+FastPath kernel_copy(int, int, std::int64_t, std::int64_t, std::error_code&) {
     return FastPath::unsupported;
 }
 
-FastPath punch_hole(int, std::int64_t, std::int64_t) {
+FastPath punch_hole(int, std::int64_t, std::int64_t, std::error_code&) {
     return FastPath::unsupported;
 }
 

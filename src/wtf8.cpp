@@ -22,20 +22,11 @@ std::string wtf8_from_wide(std::wstring_view wide) {
         if (is_lead(c) && i + 1 < wide.size() && is_trail(static_cast<char16_t>(wide[i + 1]))) {
             c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char16_t>(wide[++i]) - 0xDC00);
         }
-        if (c < 0x80) {
-            text += static_cast<char>(c);
-        } else if (c < 0x800) {
-            text += static_cast<char>(0xC0 | (c >> 6));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            text += static_cast<char>(0xE0 | (c >> 12));
-            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            text += static_cast<char>(0xF0 | (c >> 18));
-            text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            text += static_cast<char>(0x80 | (c & 0x3F));
+        // The lead byte's marks and top bits, then six bits a byte.
+        const int more = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+        text += static_cast<char>(more == 0 ? c : ((0xF0 << (3 - more)) & 0xFF) | (c >> (6 * more)));
+        for (int k = more - 1; k >= 0; --k) {
+            text += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F));
         }
     }
     return text;

@@ -34,7 +34,7 @@ TEST_F(Copies, KernelAndBufferedCopiesPlaceTheByteAnywhere) {
     write_file("in.bin", original);
     const std::int64_t chunk = 256 * 1024;
     const std::int64_t last = static_cast<std::int64_t>(original.size()) - 1;
-    for (const CopyFunction copy : {&copy_patched, &stream_copy}) {
+    for (const CopyFunction copy : {&copy_patched, &copy_through_buffer}) {
         for (const std::int64_t location : {std::int64_t{0}, chunk - 1, chunk, 2 * chunk, last}) {
             SCOPED_TRACE("location " + std::to_string(location));
             auto input = open_input("in.bin");
@@ -51,7 +51,7 @@ TEST_F(Copies, KernelAndBufferedCopiesPlaceTheByteAnywhere) {
 
 TEST_F(Copies, InputShorterThanMeasuredIsAReadFailure) {
     write_file("in.bin", sample());
-    for (const CopyFunction copy : {&copy_patched, &stream_copy}) {
+    for (const CopyFunction copy : {&copy_patched, &copy_through_buffer}) {
         auto input = open_input("in.bin");
         ASSERT_TRUE(input);
         input->length += 1;  // as if the file shrank after it was measured
@@ -76,13 +76,15 @@ TEST_F(Copies, SparseInputGivesEqualBytesAndStaysSparse) {
     const std::int64_t length = (16 << 20) + 1000;
     const std::int64_t starts[] = {1 << 20, (5 << 20) + 100, 10 << 20};
     const std::string data = sample();
+    std::string untried;  // why each folder was not tried
+    int tried = 0;
     // The same folder copies inside the kernel; tmpfs to here cannot, so
     // each extent goes through the buffer.
     for (const std::string folder : {".", "/dev/shm"}) {
         const std::string in = folder + "/bytemend-sparse-" + std::to_string(getpid()) + ".bin";
         const int fd = open(in.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (fd < 0) {
-            std::cout << "Not tried in " << folder << ": cannot create a file there.\n";
+            untried += " " + folder + ": cannot create a file there;";
             continue;
         }
         bool written = ftruncate(fd, length) == 0;
@@ -93,13 +95,15 @@ TEST_F(Copies, SparseInputGivesEqualBytesAndStaysSparse) {
         close(fd);
         ASSERT_TRUE(written);
         if (allocated(in) > length / 2) {
-            std::cout << "Not tried in " << folder << ": its file system does not keep holes.\n";
+            untried += " " + folder + ": its file system does not keep holes;";
             unlink(in.c_str());
             continue;
         }
+        ++tried;
         const std::string original = read_file(in);
         const int scratch = open(in.c_str(), O_WRONLY);
-        const bool punches_holes = punch_hole(scratch, 0, 1) != FastPath::unsupported;
+        std::error_code error;
+        const bool punches_holes = punch_hole(scratch, 0, 1, error) != FastPath::unsupported;
         close(scratch);
         // A new output, and old ones, longer and shorter, written in full:
         // their old bytes must not show through the input's holes.
@@ -130,6 +134,9 @@ TEST_F(Copies, SparseInputGivesEqualBytesAndStaysSparse) {
             }
         }
         unlink(in.c_str());
+    }
+    if (tried == 0) {
+        GTEST_SKIP() << "not tried in either folder:" << untried;
     }
 }
 

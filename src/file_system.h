@@ -1,25 +1,20 @@
 #pragma once
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
-#include <cstddef>
+#include <cerrno>
 #include <cstdint>
 #include <optional>
+#include <system_error>
 
 #include "file.h"
 
 // Files and what makes each one itself: opening and removing them by name,
 // telling them apart, and reading and writing at an offset. Each system has
 // a source file of its own behind this header. Paths are in UTF-8 on
-// Windows, as typed elsewhere.
-
-// Windows opens files as text, turning "\n" into "\r\n", unless told not to;
-// elsewhere the flag does not exist and there is no difference.
-#ifndef O_BINARY
-#define O_BINARY 0
-#endif
+// Windows, as typed elsewhere. A call that fails hands back its error as a
+// value, in the words of the system that gave it.
 
 namespace bytemend {
 
@@ -45,8 +40,10 @@ struct FileState {
     bool operator==(const FileState&) const = default;
 };
 
-// Opens as open() does, any name whatever the system's code page.
-File open_file(const char* path, int flags, mode_t mode = 0);
+// errno's error as a value, taken right after a C library call failed.
+inline std::error_code errno_error() {
+    return {errno, std::generic_category()};
+}
 
 // Removes the file at `path`, even one that Windows marks read-only.
 bool remove_file(const char* path);
@@ -69,7 +66,7 @@ enum class Probe { one, two, unknown };
 Probe probe_one_file(int a, int b);
 
 // The identity of what `path` names now, a symlink itself rather than its
-// target; nothing, with errno set, where it names nothing.
+// target; nothing where it names nothing.
 std::optional<FileId> path_id(const char* path);
 
 // The identity of the file that opening `path` would reach, through any
@@ -95,6 +92,10 @@ struct Window {
 };
 std::optional<Window> device_window(int fd, const struct stat& status);
 
+// Whether `path` reaches a block device, through any symlinks, on a system
+// where device_window can tell what one shows; false elsewhere.
+bool is_block_device(const char* path);
+
 // What an open file shows of a file: all of a regular file, or what
 // device_window finds beneath a device.
 inline std::optional<Window> window_of(int fd, const struct stat& status,
@@ -109,13 +110,16 @@ inline std::optional<Window> window_of(int fd, const struct stat& status,
 // Opens a file for reading. A FIFO without a writer is opened at once rather
 // than waited on, so that the caller can refuse it; a file under a lease is
 // waited on until the lease holder lets go, as any program's open would.
-File open_for_reading(const char* path);
+File open_for_reading(const char* path, std::error_code& error);
 
-// Reads or writes at an offset, as pread and pwrite do.
-ssize_t read_at(int fd, void* data, size_t size, std::int64_t offset);
-ssize_t write_at(int fd, const void* data, size_t size, std::int64_t offset);
+// Opens an existing file to be written, as it is: nothing is emptied. A
+// regular file is opened to be read back too, where it may be; a FIFO only
+// to be written, so that it sees its reader go. ENOENT where there is none.
+File open_for_writing(const char* path, std::error_code& error);
 
-// Room for a file name with its end: the longest path Linux takes.
-constexpr std::size_t name_room = 4096;
+// Reads or writes at an offset, as pread and pwrite do, through signals:
+// how many bytes, or -1 with `error` set.
+ssize_t read_at(int fd, void* data, size_t size, std::int64_t offset, std::error_code& error);
+ssize_t write_at(int fd, const void* data, size_t size, std::int64_t offset, std::error_code& error);
 
 }  // namespace bytemend

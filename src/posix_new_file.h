@@ -1,0 +1,28 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <system_error>
+
+#include "file.h"
+
+// The POSIX systems' ways to make a new file, on which their NewFile is
+// built (platform_posix.cpp): Linux has each of them, and other systems may
+// not (platform_other_posix.cpp). Windows makes its files its own way.
+
+namespace bytemend {
+
+// Opens a new file with no name yet, for reading and writing, in the folder
+// where `path` would be, so that a run that dies midway leaves nothing
+// behind. A closed File where the system or the file system cannot.
+File open_unnamed(const std::string& path, mode_t mode);
+
+// Gives the file from open_unnamed its name; fails if the name is taken.
+std::error_code give_name(int fd, const char* path);
+
+// Renames `from` to `to` unless `to` exists (EEXIST); EINVAL where the
+// system or the file system cannot rename that way.
+std::error_code rename_exclusive(const char* from, const char* to);
+
+}  // namespace bytemend
