@@ -45,6 +45,8 @@ roads=$(unpadded <<EOF
 new              | in.bin copied to a new out.bin
 buf              | new, with the kernel copy refused (EXDEV), so that the buffer copies
 named            | new, with no unnamed files (O_TMPFILE refused), so that out.bin is made by name
+norename         | named, with no exclusive rename (renameat2 refused: EINVAL), so that out.bin is named by link, then unlink
+nolink           | norename, with no hard links either (link refused: EPERM), so that out.bin is named by rename once lstat finds no file there
 nomem            | buf, with no memory to be had once the fault is injected
 old              | in.bin copied over old.bin, longer and written in full
 inplace          | in.bin patched in place
@@ -95,6 +97,9 @@ No unnamed files here                   | new              | openat          | O
 Output cannot be created at all         | new              | openat          | O_TMPFILE                      | error=EACCES:when=@+ | 1   | R+Failed to open/create out.bin.
 New output cannot be measured           | new              | newfstatat      | O_TMPFILE >> .                 | error=EIO            | 1   | R+Failed to open/create out.bin.
 Output made by name cannot be measured  | named            | newfstatat      | O_EXCL >> .                    | error=EIO            | 1   | R+Failed to open/create out.bin.
+No exclusive rename                     | named            | renameat2       | RENAME_NOREPLACE               | error=EINVAL         | 0   | R+Done
+No exclusive rename, no hard links      | norename         | link            | \.bytemend                     | error=EPERM          | 0   | R+Done
+Name taken before the plain rename      | nolink           | newfstatat      | "out\.bin".*NOFOLLOW           | retval=0             | 1   | R+Failed to create out.bin: File exists.
 Input under a lease                     | new              | openat          | "in\.bin", O_RDONLY.O_NONBLOCK | error=EAGAIN         | 0   | R+Done
 Reflink fails                           | new              | ioctl           | FICLONE                        | error=EIO            | 0   | R+Done
 Holes cannot be found                   | new              | lseek           | SEEK_DATA                      | error=EINVAL         | 0   | R+Done
@@ -249,10 +254,11 @@ head -c $old_length /dev/urandom >old-original.bin
 # The rows name each call as x86-64 does; other systems make some of them
 # under other names. 32-bit ones seek with _llseek (as ppc64el does too),
 # measure with statx, and have fcntl64, ftruncate64 and mmap2; ARM and
-# PowerPC start writeback with sync_file_range2. A row faults the call by
-# the first of its names that the trial run's trace shows.
+# PowerPC start writeback with sync_file_range2; ARM64 and RISC-V have
+# only linkat. A row faults the call by the first of its names that the
+# trial run's trace shows.
 declare -A other_names=([lseek]=_llseek [newfstatat]="statx fstatat64" [fcntl]=fcntl64
-    [ftruncate]=ftruncate64 [mmap]=mmap2 [sync_file_range]=sync_file_range2)
+    [ftruncate]=ftruncate64 [mmap]=mmap2 [sync_file_range]=sync_file_range2 [link]=linkat)
 
 # nth_call trace name which: the place among the calls of that name of the
 # first one that "which" picks, as strace's when= counts them.
@@ -342,10 +348,12 @@ while IFS='|' read -r name mode call which fault want last; do
         fresh_files
         ;;
     buf) strace_setup=(-e inject=copy_file_range:error=EXDEV) ;;
-    named | killnamed)
+    named | norename | nolink | killnamed)
         strace -o trace "$exe" in.bin out.bin $at $value >/dev/null
         rm -f out.bin
         strace_setup=(-e "inject=openat:error=EOPNOTSUPP:when=$(nth_call trace openat O_TMPFILE)")
+        [[ $mode == norename || $mode == nolink ]] && strace_setup+=(-e inject=renameat2:error=EINVAL)
+        [ "$mode" = nolink ] && strace_setup+=(-e "inject=?link,linkat:error=EPERM")
         ;;
     nomem)
         # Not "ldd | grep -q": grep leaving early can kill ldd with SIGPIPE,
@@ -640,7 +648,7 @@ while IFS='|' read -r name mode call which fault want last; do
         fi
         ;;
     nocow) cmp -s mnt/old.bin old-original.bin || fail "old.bin changed though the copy failed ($(stat -c %s mnt/old.bin) bytes)" ;;
-    new | buf | named | nomem | ulimit | kill* | loop-stdout | shrunk-*)
+    new | buf | named | norename | nolink | nomem | ulimit | kill* | loop-stdout | shrunk-*)
         dir=$(dirname "$output")
         if [ "$want" = 0 ]; then
             cmp -s "$dir"/out.bin expected.bin || fail "out.bin is not the patched copy"
