@@ -360,7 +360,7 @@ while IFS='|' read -r name mode call which fault want last; do
         strace -o trace "$exe" in.bin out.bin $at $value >/dev/null
         rm -f out.bin
         strace_setup=(-e "inject=openat:error=EOPNOTSUPP:when=$(nth_call trace openat O_TMPFILE)")
-        [[ $mode == norename || $mode == nolink ]] && strace_setup+=(-e inject=renameat2:error=EINVAL)
+        [[ $mode == norename || $mode == nolink ]] && strace_setup+=(-e inject=renameat2:error=EINVAL:when=1)
         [ "$mode" = nolink ] && strace_setup+=(-e "inject=?link,linkat:error=EPERM")
         ;;
     nomem)
