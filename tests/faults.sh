@@ -45,6 +45,8 @@ roads=$(unpadded <<EOF
 new              | in.bin copied to a new out.bin
 buf              | new, with the kernel copy refused (EXDEV), so that the buffer copies
 named            | new, with no unnamed files (O_TMPFILE refused), so that out.bin is made by name
+norename         | named, with no exclusive rename (renameat2 refused: EINVAL), so that out.bin is named by link, then unlink
+nolink           | norename, with no hard links either (link refused: EPERM), so that out.bin is named by rename once lstat finds no file there
 nomem            | buf, with no memory to be had once the fault is injected
 old              | in.bin copied over old.bin, longer and written in full
 inplace          | in.bin patched in place
@@ -63,6 +65,7 @@ loop-limit       | loop, the device cut at $middle bytes
 loop-offset-back | loop-offset, the other way round
 loop-stacked     | loop, through a second loop device starting $loop_offset bytes into the first
 loop-apart       | the loop device of in.bin's first $middle bytes in, that of its next $middle bytes out
+loop-apart-partition | loop-apart, the output a partition from $middle bytes into a loop device of all of in.bin
 loop-stdout      | new, standard output in.bin's loop device
 loop-stdout-out  | loop-stdout, with in.bin the output and original.bin the input
 loop-unreached   | loop-stacked, the second device set up on a node of the first that is then removed
@@ -95,6 +98,9 @@ No unnamed files here                   | new              | openat          | O
 Output cannot be created at all         | new              | openat          | O_TMPFILE                      | error=EACCES:when=@+ | 1   | R+Failed to open/create out.bin.
 New output cannot be measured           | new              | newfstatat      | O_TMPFILE >> .                 | error=EIO            | 1   | R+Failed to open/create out.bin.
 Output made by name cannot be measured  | named            | newfstatat      | O_EXCL >> .                    | error=EIO            | 1   | R+Failed to open/create out.bin.
+No exclusive rename                     | named            | renameat2       | RENAME_NOREPLACE               | error=EINVAL         | 0   | R+Done
+No exclusive rename, no hard links      | norename         | link            | \.bytemend                     | error=EPERM          | 0   | R+Done
+Name taken before the plain rename      | nolink           | newfstatat      | "out\.bin".*NOFOLLOW           | retval=0             | 1   | R+Failed to create out.bin: File exists.
 Input under a lease                     | new              | openat          | "in\.bin", O_RDONLY.O_NONBLOCK | error=EAGAIN         | 0   | R+Done
 Reflink fails                           | new              | ioctl           | FICLONE                        | error=EIO            | 0   | R+Done
 Holes cannot be found                   | new              | lseek           | SEEK_DATA                      | error=EINVAL         | 0   | R+Done
@@ -146,6 +152,7 @@ Loop device with a size limit           | loop-limit       | -               | -
 File in, its offset loop out            | loop-offset-back | -               | -                              | -                    | 1   | R+Cannot copy in.bin to DEV: one is a loop device on the other, which it does not show byte for byte.
 Loop device on a loop device            | loop-stacked     | -               | -                              | -                    | 1   | R+Cannot copy DEV to in.bin: one is a loop device on the other, which it does not show byte for byte.
 Loops on stretches that do not overlap  | loop-apart       | -               | -                              | -                    | 0   | R+Done
+Loop and a partition that do not overlap| loop-apart-partition | -           | -                              | -                    | 0   | R+Done
 Standard output the input's loop device | loop-stdout      | -               | -                              | -                    | 1   | E+Cannot read in.bin: it is standard output, where the report goes.
 Standard output the output's loop device| loop-stdout-out  | -               | -                              | -                    | 1   | E+Cannot write in.bin: it is standard output, where the report goes.
 Loop device on a vanished loop node     | loop-unreached   | -               | -                              | -                    | 1   | R+Cannot tell whether DEV and in.bin are one file or two: a loop device stands on a device that cannot be opened; nothing was written.
@@ -242,17 +249,20 @@ head -c $length /dev/urandom >original.bin
 printf '\0' | dd of=original.bin bs=1 seek=$at conv=notrunc status=none
 fallocate -p -o $middle -l $chunk original.bin 2>/dev/null ||
     dd if=/dev/zero of=original.bin bs=$chunk seek=2 count=1 conv=notrunc status=none
+# patch_byte file: its byte at $at made $value, as a run makes it.
+patch_byte() { printf '\x'$value | dd of="$1" bs=1 seek=$at conv=notrunc status=none; }
 cp original.bin expected.bin
-printf '\x'$value | dd of=expected.bin bs=1 seek=$at conv=notrunc status=none
+patch_byte expected.bin
 head -c $old_length /dev/urandom >old-original.bin
 
 # The rows name each call as x86-64 does; other systems make some of them
 # under other names. 32-bit ones seek with _llseek (as ppc64el does too),
 # measure with statx, and have fcntl64, ftruncate64 and mmap2; ARM and
-# PowerPC start writeback with sync_file_range2. A row faults the call by
-# the first of its names that the trial run's trace shows.
+# PowerPC start writeback with sync_file_range2; ARM64 and RISC-V have
+# only linkat. A row faults the call by the first of its names that the
+# trial run's trace shows.
 declare -A other_names=([lseek]=_llseek [newfstatat]="statx fstatat64" [fcntl]=fcntl64
-    [ftruncate]=ftruncate64 [mmap]=mmap2 [sync_file_range]=sync_file_range2)
+    [ftruncate]=ftruncate64 [mmap]=mmap2 [sync_file_range]=sync_file_range2 [link]=linkat)
 
 # nth_call trace name which: the place among the calls of that name of the
 # first one that "which" picks, as strace's when= counts them.
@@ -281,8 +291,12 @@ fresh_files() {
     old) cp old-original.bin old.bin ;;
     killlink) ln -s out.bin link.bin ;;
     loop-unaligned) ;;
-    # A loop device holds whole sectors of its file.
-    loop*) truncate -s $sectors in.bin ;;
+    # A loop device holds whole sectors of its file; for loop-apart-partition,
+    # a DOS partition table makes its second half a partition.
+    loop*)
+        truncate -s $sectors in.bin
+        [ "$mode" != loop-apart-partition ] || sfdisk -q in.bin <<<"start=$((middle / 512))" >/dev/null 2>&1
+        ;;
     # On the image, once it is mounted.
     shrunk-* | nocow)
         if mountpoint -q mnt; then
@@ -342,10 +356,12 @@ while IFS='|' read -r name mode call which fault want last; do
         fresh_files
         ;;
     buf) strace_setup=(-e inject=copy_file_range:error=EXDEV) ;;
-    named | killnamed)
+    named | norename | nolink | killnamed)
         strace -o trace "$exe" in.bin out.bin $at $value >/dev/null
         rm -f out.bin
         strace_setup=(-e "inject=openat:error=EOPNOTSUPP:when=$(nth_call trace openat O_TMPFILE)")
+        [[ $mode == norename || $mode == nolink ]] && strace_setup+=(-e inject=renameat2:error=EINVAL:when=1)
+        [ "$mode" = nolink ] && strace_setup+=(-e "inject=?link,linkat:error=EPERM")
         ;;
     nomem)
         # Not "ldd | grep -q": grep leaving early can kill ldd with SIGPIPE,
@@ -519,7 +535,7 @@ while IFS='|' read -r name mode call which fault want last; do
         options=()
         case $mode in
         loop-offset*) options=(-o $loop_offset) ;;
-        loop-limit | loop-apart) options=(--sizelimit $middle) ;;
+        loop-limit | loop-apart*) options=(--sizelimit $middle) ;;
         esac
         # A second device: on the first, or on in.bin's other half.
         devices=()
@@ -532,9 +548,18 @@ while IFS='|' read -r name mode call which fault want last; do
             skip "cannot set up a loop device here (needs root and losetup)"
             continue
         fi
+        # The kernel reads the table as it sets the device up, where it knows
+        # DOS tables; partx has it add the partition where not.
+        if [ "$mode" = loop-apart-partition ] &&
+            ! { attach -P in.bin && { [ -b "${device}p1" ] || partx -a "$device" 2>/dev/null; } && [ -b "${device}p1" ]; }; then
+            losetup -d "${devices[@]}"
+            skip "cannot set up a partition on a loop device here (needs sfdisk, and partx where the kernel reads no DOS table)"
+            continue
+        fi
+        [ "$mode" = loop-apart-partition ] && device+=p1
         args=("$device" in.bin $at $value)
         [[ $mode == *-back ]] && args=(in.bin "$device" $at $value)
-        [ "$mode" = loop-apart ] && args=("${devices[1]}" "$device" $at $value)
+        [[ $mode == loop-apart* ]] && args=("${devices[1]}" "$device" $at $value)
         if [[ $mode == loop-stdout* ]]; then
             # The report would go into in.bin, through the device.
             : >stdout
@@ -622,9 +647,9 @@ while IFS='|' read -r name mode call which fault want last; do
     grown) cmp -s in.bin <(cat expected.bin; printf appended) || fail "in.bin is not patched, with what was appended kept" ;;
     shrunk-*) ;;  # cut by the other program
     loop) cmp -s in.bin <(head -c $sectors expected.bin) || fail "in.bin is not patched, or changed beyond its byte" ;;
-    loop-apart)
-        cmp -s in.bin <(head -c $middle original.bin; head -c $middle expected.bin) ||
-            fail "in.bin's second half is not its first, patched"
+    loop-apart*)
+        head -c $middle before.bin >half.bin && patch_byte half.bin
+        cmp -s in.bin <(head -c $middle before.bin; cat half.bin) || fail "in.bin's second half is not its first, patched"
         ;;
     loop-*) cmp -s in.bin before.bin || fail "in.bin changed" ;;
     *) cmp -s "$input" original.bin || fail "the input changed" ;;
@@ -640,7 +665,7 @@ while IFS='|' read -r name mode call which fault want last; do
         fi
         ;;
     nocow) cmp -s mnt/old.bin old-original.bin || fail "old.bin changed though the copy failed ($(stat -c %s mnt/old.bin) bytes)" ;;
-    new | buf | named | nomem | ulimit | kill* | loop-stdout | shrunk-*)
+    new | buf | named | norename | nolink | nomem | ulimit | kill* | loop-stdout | shrunk-*)
         dir=$(dirname "$output")
         if [ "$want" = 0 ]; then
             cmp -s "$dir"/out.bin expected.bin || fail "out.bin is not the patched copy"
