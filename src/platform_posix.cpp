@@ -103,11 +103,14 @@ std::error_code rename_without_replacing(const char* from, const char* to) {
         return errno_error();
     }
     // Without links either: a plain rename once the name is seen to be
-    // free, which leaves only an instant for a file that takes it meanwhile
-    // to be replaced.
+    // free (ENOENT; any other answer may hide a file there), which leaves
+    // only an instant for a file that takes it meanwhile to be replaced.
     struct stat taken {};
     if (::lstat(to, &taken) == 0) {
         return std::make_error_code(std::errc::file_exists);
+    }
+    if (errno != ENOENT) {
+        return errno_error();
     }
     return ::rename(from, to) == 0 ? std::error_code() : errno_error();
 }

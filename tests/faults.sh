@@ -101,6 +101,7 @@ Output made by name cannot be measured  | named            | newfstatat      | O
 No exclusive rename                     | named            | renameat2       | RENAME_NOREPLACE               | error=EINVAL         | 0   | R+Done
 No exclusive rename, no hard links      | norename         | link            | \.bytemend                     | error=EPERM          | 0   | R+Done
 Name taken before the plain rename      | nolink           | newfstatat      | "out\.bin".*NOFOLLOW           | retval=0             | 1   | R+Failed to create out.bin: File exists.
+Name unseen before the plain rename     | nolink           | newfstatat      | "out\.bin".*NOFOLLOW           | error=EACCES         | 1   | R+Failed to create out.bin: Permission denied.
 Input under a lease                     | new              | openat          | "in\.bin", O_RDONLY.O_NONBLOCK | error=EAGAIN         | 0   | R+Done
 Reflink fails                           | new              | ioctl           | FICLONE                        | error=EIO            | 0   | R+Done
 Holes cannot be found                   | new              | lseek           | SEEK_DATA                      | error=EINVAL         | 0   | R+Done
