@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <memory>
 #include <new>
 #include <string>
 #include <system_error>
@@ -118,31 +119,22 @@ HANDLE handle_of(int fd) {
     return reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
 }
 
-// A file or folder opened only to be asked about: no access is asked and
-// every sharing mode allowed, so that this opens whatever else has it open.
-// The link itself with `flags` FILE_FLAG_OPEN_REPARSE_POINT.
-class Look {
-public:
-    Look(const std::wstring& path, DWORD flags)
-        : handle_(path.empty() ? INVALID_HANDLE_VALUE
-                               : CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr)) {}
-    Look(const Look&) = delete;
-    Look& operator=(const Look&) = delete;
-    ~Look() {
-        if (handle_ != INVALID_HANDLE_VALUE) {
-            CloseHandle(handle_);
-        }
-    }
-    [[nodiscard]] HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
+// A file or folder opened only to be asked about, closed with its owner: no
+// access is asked and every sharing mode allowed, so that this opens
+// whatever else has it open; the link itself with `flags`
+// FILE_FLAG_OPEN_REPARSE_POINT. Empty where it cannot be opened.
+using Look = std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)>;
+Look look_at(const std::wstring& path, DWORD flags) {
+    const HANDLE handle = path.empty() ? INVALID_HANDLE_VALUE
+                                       : CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+    return {handle == INVALID_HANDLE_VALUE ? nullptr : handle, &CloseHandle};
+}
 
 std::optional<FileId> id_at(const char* path, DWORD flags) {
     std::error_code ignored;
-    return handle_id(Look(wide_path(path, ignored), flags).get());
+    const Look look = look_at(wide_path(path, ignored), flags);
+    return look ? handle_id(look.get()) : std::nullopt;
 }
 
 // A file is deleted when its last handle closes, or when the process dies,
@@ -187,9 +179,9 @@ File open_wide(const char* path, int flags, std::error_code& error) {
 // Wine answers the same question about a drive's root by reading its device.
 std::size_t longest_name(const std::wstring& folder) {
     DWORD longest = 0;
-    const Look look(folder, 0);
-    const bool known = GetVolumeInformationByHandleW(look.get(), nullptr, 0, nullptr, &longest, nullptr,
-                                                     nullptr, 0) != 0;
+    const Look look = look_at(folder, 0);
+    const bool known = look && GetVolumeInformationByHandleW(look.get(), nullptr, 0, nullptr, &longest, nullptr,
+                                                             nullptr, 0) != 0;
     return known && longest > 0 ? longest : SIZE_MAX;
 }
 
@@ -386,8 +378,12 @@ bool put_text(std::FILE* stream, std::string_view text) {
 bool remove_file(const char* path) {
     std::error_code ignored;
     const std::wstring wide = wide_path(path, ignored);
+    if (wide.empty()) {
+        return false;
+    }
     // Windows will not remove a read-only file.
-    return !wide.empty() && (::_wchmod(wide.c_str(), _S_IREAD | _S_IWRITE), ::_wunlink(wide.c_str()) == 0);
+    ::_wchmod(wide.c_str(), _S_IREAD | _S_IWRITE);
+    return ::_wunlink(wide.c_str()) == 0;
 }
 
 std::optional<FileId> file_id(int fd) {
