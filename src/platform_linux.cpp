@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "fast_copy.h"
@@ -53,12 +52,14 @@ std::error_code give_name(int fd, const char* path) {
 
 namespace {
 
-// The first line of a file in /sys; empty where there is none.
+// The first line of a file in /sys; empty where there is none. Read with
+// read(), as iostreams would bring a fifth of a megabyte into the command.
 std::string first_line(const std::string& name) {
-    std::string line;
-    std::ifstream file(name);
-    std::getline(file, line);
-    return line;
+    std::string text(4096, '\0');
+    const File file(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
+    const ssize_t size = file ? ::read(file.get(), text.data(), text.size()) : -1;
+    text.resize(size > 0 ? static_cast<std::size_t>(size) : 0);
+    return text.substr(0, text.find('\n'));
 }
 
 // Where a partition starts in its disk, in bytes; 0 for a whole disk.

@@ -39,6 +39,10 @@ namespace {
 class WindowsCategory : public std::error_category {
 public:
     [[nodiscard]] const char* name() const noexcept override { return "Windows"; }
+    // What the C runtime would make of it, for the code that asks (ENOENT).
+    [[nodiscard]] std::error_condition default_error_condition(int code) const noexcept override {
+        return std::system_category().default_error_condition(code);
+    }
     [[nodiscard]] std::string message(int code) const override {
         wchar_t* words = nullptr;
         if (FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
@@ -164,12 +168,17 @@ std::error_code make_read_only(HANDLE handle) {
 }
 
 // Opens `path` as _wopen does, in binary: Windows opens files as text,
-// turning "\n" into "\r\n", unless told not to.
+// turning "\n" into "\r\n", unless told not to. Its error is Windows' own,
+// which the C runtime keeps beside the errno it makes of it.
 File open_wide(const char* path, int flags, std::error_code& error) {
     const std::wstring wide = wide_path(path, error);
-    File file(wide.empty() ? -1 : ::_wopen(wide.c_str(), flags | _O_BINARY));
-    if (!wide.empty() && !file) {
-        error = errno_error();
+    if (wide.empty()) {
+        return {};
+    }
+    _doserrno = 0;
+    File file(::_wopen(wide.c_str(), flags | _O_BINARY));
+    if (!file) {
+        error = _doserrno != 0 ? windows_error(_doserrno) : errno_error();
     }
     return file;
 }
@@ -441,10 +450,11 @@ File open_for_reading(const char* path, std::error_code& error) {
     return open_wide(path, _O_RDONLY, error);
 }
 
-// Read back too where it may be; Windows has no FIFO that would mind.
+// Read back too where it may be (not where access, or another program's
+// sharing, allows only writing); Windows has no FIFO that would mind.
 File open_for_writing(const char* path, std::error_code& error) {
     File file = open_wide(path, _O_RDWR, error);
-    if (file || error != std::errc::permission_denied) {
+    if (file || error == std::errc::no_such_file_or_directory) {
         return file;
     }
     error.clear();
