@@ -39,9 +39,12 @@ namespace {
 class WindowsCategory : public std::error_category {
 public:
     [[nodiscard]] const char* name() const noexcept override { return "Windows"; }
-    // What the C runtime would make of it, for the code that asks (ENOENT).
+    // A missing file, where the shared code asks, as the C runtime counts
+    // one for an open (ERROR_INVALID_NAME, say, is EINVAL there).
     [[nodiscard]] std::error_condition default_error_condition(int code) const noexcept override {
-        return std::system_category().default_error_condition(code);
+        return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND
+                   ? std::make_error_condition(std::errc::no_such_file_or_directory)
+                   : std::error_condition(code, *this);
     }
     [[nodiscard]] std::string message(int code) const override {
         wchar_t* words = nullptr;
