@@ -20,6 +20,6 @@ if(BYTEMEND_FUZZ)
         add_test(NAME ${target}
                  COMMAND ${target} -max_total_time=${BYTEMEND_FUZZ_SECONDS} -print_final_stats=1
                          ${found} ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/${reader})
-        set_tests_properties(${target} PROPERTIES TIMEOUT 600)
+        set_tests_properties(${target} PROPERTIES TIMEOUT 600 LABELS fuzz)
     endforeach()
 endif()
