@@ -10,17 +10,23 @@ apt=(apt-get -o DPkg::Lock::Timeout=600)
 toolchain=(g++ cmake ninja-build=ninja libgtest-dev=/usr/include/gtest/gtest.h
     googletest=/usr/src/googletest/CMakeLists.txt strace bindfs xfsprogs=mkfs.xfs btrfs-progs=mkfs.btrfs)
 
+# installed PACKAGE: whether dpkg has it installed, not just its settings
+# left from a removal.
+installed() {
+    [[ $(dpkg-query -W -f '${db:Status-Abbrev}' "$1" 2>/dev/null) == ii* ]]
+}
+
 # need [APT-OPTION...] PACKAGE[=PROBE]...: installs, in one go, each package
 # that is missing. A probe is a program, or a file if it starts with /;
 # without one, a package is there if a program of its name is on the PATH
-# or dpkg has it.
+# or dpkg has it installed.
 need() {
     local options=() missing=() item package probe
     while [[ ${1-} == -* ]]; do options+=("$1"); shift; done
     for item; do
         package=${item%%=*} probe=${item#*=}
         if [ "$probe" = "$item" ]; then
-            command -v "$package" >/dev/null || dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+            command -v "$package" >/dev/null || installed "$package" || missing+=("$package")
         elif [[ $probe == /* ]]; then
             [ -e "$probe" ] || missing+=("$package")
         else
