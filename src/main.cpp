@@ -26,7 +26,7 @@ constexpr const char* more = "More in 'man bytemend', or on Windows in README.tx
 // --help, -h or --version as the only argument: what a command-line user
 // tries first, answered with status 0. Any other argument count is the
 // usage text's.
-std::optional<int> answer_option(int argc, char* argv[]) {
+std::optional<int> answer_option(int argc, char** argv) {
     if (argc != 2) {
         return std::nullopt;
     }
