@@ -25,16 +25,15 @@ struct Free {
 };
 using Buffer = std::unique_ptr<unsigned char, Free>;
 
-// What each step of a copy works with: the two files, and the run's one
-// buffer of a chunk, taken when first needed: sharing blocks and copying
-// inside the kernel need none.
+// What each step of a copy works with: the two files, and one buffer for
+// the run, taken when first needed (sharing blocks needs none).
 struct Copy {
     const Input& input;
     const Output& output;
     Buffer buffer;
 
-    // malloc rather than new: a failed allocation is an answer to report,
-    // and a C++ exception may not even be thrown when memory is that short.
+    // malloc, not new: a failed allocation is reported, where an exception
+    // may not even be thrown when memory is that short.
     unsigned char* memory() {
         if (!buffer) {
             buffer.reset(static_cast<unsigned char*>(std::malloc(chunk)));
@@ -46,7 +45,7 @@ struct Copy {
     }
 };
 
-// The byte that a stream gets as it passes: it cannot be patched afterwards.
+// The byte that a stream gets as it passes.
 struct Patch {
     std::int64_t location;
     unsigned char byte;
@@ -79,9 +78,9 @@ bool write_all(const Output& output, const unsigned char* data, size_t size, std
     return true;
 }
 
-// Writes zeros over the bytes of the output from `offset` that the buffer
-// holds, of `size` bytes, where they are not zeros already: a run of whole
-// blocks at a time, so that a block that is a hole stays one.
+// Writes zeros over the output's `size` bytes from `offset`, which the
+// buffer holds, where they are not zeros already, in runs of whole blocks:
+// a block that is a hole stays one.
 bool zero_blocks_with_data(Copy& copy, size_t size, std::int64_t offset) {
     constexpr size_t block = 4096;
     unsigned char* const buffer = copy.buffer.get();
@@ -107,9 +106,8 @@ bool zero_blocks_with_data(Copy& copy, size_t size, std::int64_t offset) {
     return true;
 }
 
-// Copies the input's bytes in the extent through the buffer to where the
-// output stands, which moves on; a stream, which cannot be patched
-// afterwards, gets the byte of `patch` as it passes.
+// Copies the extent through the buffer to where the output stands; a
+// stream, which cannot be patched afterwards, gets `patch` as it passes.
 bool copy_through_buffer(Copy& copy, Extent extent, const Patch* patch) {
     unsigned char* const buffer = copy.memory();
     if (buffer == nullptr) {
@@ -152,21 +150,19 @@ bool copy_extent(Copy& copy, Extent extent, bool& in_kernel) {
     return copy_through_buffer(copy, extent, nullptr);
 }
 
-// Makes what the output held from start to end read as zeros, where the input
-// has a hole: a hole too where the file system can punch one, zeros written
-// over the output's data where it cannot. Past the output's old end there is
-// nothing to clear. `last` says that no data of the input follows.
+// Makes what the output held from start to end, a hole of the input, read
+// as zeros: a hole too where the file system can punch one, else zeros over
+// the output's data. `last`: no data of the input follows.
 bool clear(Copy& copy, std::int64_t start, std::int64_t end, bool last) {
     const Output& output = copy.output;
     const std::int64_t held = std::min<std::int64_t>(end, output.status.st_size);
     if (start >= held) {
         return true;
     }
-    // Past the old end there is nothing, and past the input's end the cut to
-    // length takes everything: there the punch goes on to a boundary of the
-    // largest block a file system uses, or the block it stops in stays
-    // allocated, holding only zeros. Inside the input it stops where the
-    // data starts, at the input's own block boundary.
+    // Past the input's end the cut to length takes everything: the punch
+    // goes on to a boundary of the largest block, or the block it stops in
+    // stays allocated, all zeros. Inside the input it stops where the data
+    // starts, at the input's own block boundary.
     const std::int64_t punch_end =
         held < end || last ? (held + largest_block - 1) / largest_block * largest_block : held;
     std::error_code error;
@@ -174,10 +170,9 @@ bool clear(Copy& copy, std::int64_t start, std::int64_t end, bool last) {
     if (punched != FastPath::unsupported) {
         return punched == FastPath::done || say_failed("write", output.path, error);
     }
-    // Zeros only where the output holds something else: over its data, not
-    // its holes, and there only over bytes that do not read as zeros, which
-    // keeps holes that a file system cannot even report (FUSE) holes. An
-    // output that cannot be read back gets zeros over all its data.
+    // Zeros only over the output's data, and there only where it does not
+    // read as zeros, which keeps even holes a file system cannot report
+    // (FUSE); an output that cannot be read back gets zeros over it all.
     unsigned char* const buffer = copy.memory();
     if (buffer == nullptr) {
         return false;
@@ -196,9 +191,8 @@ bool clear(Copy& copy, std::int64_t start, std::int64_t end, bool last) {
     return true;
 }
 
-// Copies the input's data to the same offsets of the output and clears what
-// the output held where the input has holes, as cp does for a sparse input:
-// the output gets about the input's allocated size, however sparse it is.
+// Copies the input's data to the same offsets of the output and clears the
+// output where the input has holes: a sparse input gives a sparse output.
 bool copy_data(Copy& copy) {
     bool in_kernel = true;
     std::int64_t from = 0;
@@ -216,15 +210,13 @@ bool copy_data(Copy& copy) {
 }
 
 // Shares the input's blocks with the output. XFS and Btrfs share a last
-// block that the input ends inside only with an output that ends there too,
-// and refuse a longer one with the EINVAL that also means "these two files
-// can share nothing" (Btrfs between a NOCOW file and another). The whole
-// blocks before it are shared first, which tells the two apart; only then is
-// the output cut to the input's length, as the copy would cut it at its end
-// anyway, and the rest shared. Each clone names the input's measured
-// length: the kernel refuses a range that an input that shrank no longer
-// has, where a clone to its end would share less and leave an existing
-// output's old bytes after it.
+// block that the input ends inside only with an output that ends there too;
+// a longer one gets EINVAL, which also means "these files can share
+// nothing" (a NOCOW file on Btrfs). The whole blocks are shared first, to
+// tell the two apart; only then is the output cut to length and the rest
+// shared. Each clone names the measured length, which the kernel refuses
+// for an input that shrank, where a clone to its end would leave an old
+// output's bytes after it.
 bool share_blocks(const Input& input, const Output& output) {
     const int in = input.file.get();
     const std::error_code error = clone_file(in, output.fd(), input.length);
@@ -234,16 +226,13 @@ bool share_blocks(const Input& input, const Output& output) {
                       ::ftruncate(output.fd(), input.length) == 0 && !clone_file(in, output.fd(), input.length));
 }
 
-// Gives the output its length where its data stopped short of it (an input
-// that ends in a hole), and cuts an older, longer output, which loses its
-// tail only now (on XFS a cut made earlier would unshare a reflinked last
-// block). A length set by ftruncate reaches the journal at once, ahead of
-// data that has not reached the disk, and a crash then leaves a file of the
-// right length full of zeros; the length that a write sets grows on the
-// disk only as its data is written out, so the last byte is written
-// instead, at the cost of one block. A shared copy of an input that shrank
-// before it was shared is short: a read that ended early, as it is for the
-// other copies.
+// Gives the output its length where its data stopped short (an input that
+// ends in a hole), by writing its last byte: a length that ftruncate sets
+// reaches the journal ahead of the data, and a crash leaves a file of the
+// right length full of zeros, where a write's length grows on the disk with
+// its data. Cuts an older, longer output only now: on XFS an earlier cut
+// would unshare a reflinked last block. A short shared copy is an input
+// that shrank before it was shared: a read that ended early.
 bool set_length(const Input& input, const Output& output, bool shared) {
     struct stat now {};
     if (::fstat(output.fd(), &now) != 0) {
@@ -278,11 +267,10 @@ bool copy_patched(const Input& input, const Output& output, std::int64_t locatio
     if (!set_length(input, output, shared) || !patch_in_place(output, location, byte)) {
         return false;
     }
-    // A shared copy's length and blocks are recorded at once, and its name
-    // soon after; the block the patch rewrote reaches the disk only when
-    // written out. It is written out now, before the name, or a crash would
-    // leave the unpatched input under the output's name. One block, whatever
-    // the file's size: nothing else of a shared copy is waiting to be written.
+    // A shared copy's blocks are recorded at once, and its name soon after,
+    // but the patched block only once written out: it is written out now, or
+    // a crash would leave the unpatched input under the output's name. One
+    // block, whatever the size: nothing else of a shared copy is waiting.
     const std::error_code error = shared ? write_out(output.fd(), location, 1) : std::error_code();
     return !error || say_failed("write", output.path, error);
 }

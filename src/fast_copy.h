@@ -4,11 +4,9 @@
 #include <optional>
 #include <system_error>
 
-// The system's own ways to copy a file faster than through a buffer: sharing
-// blocks, copying inside the kernel, finding and punching holes, and
-// starting the writeback. Each system has a source file of its own behind
-// this header; where a system has no such way, it answers so, and the caller
-// does the work the plain way.
+// The system's own ways to copy faster than through a buffer: shared
+// blocks, the kernel's copy, holes found and punched, writeback. Where a
+// system has no such way it says so, and the caller takes the plain way.
 
 namespace bytemend {
 
@@ -19,16 +17,14 @@ namespace bytemend {
 // ends inside where `out` goes on past it, and for two names of one file.
 std::error_code clone_file(int in, int out, std::int64_t length);
 
-// Starts writing the file's changed data to its disk, and does not wait for
-// it. A file overwritten in place is otherwise written out whenever the
-// system gets round to it, so that a crash soon after leaves its old data,
-// where ext4 writes out cp's file, truncated first, as it is closed. An
-// error only where writing failed.
+// Starts writing the file's changed data to its disk, without waiting: a
+// file overwritten in place is otherwise written whenever the system gets
+// round to it, and a crash soon after leaves its old data (ext4 writes out
+// cp's file, truncated first, as it is closed). An error where writing failed.
 std::error_code start_writeback(int fd);
 
-// Writes the stretch's changed data to its disk and waits until it is there,
-// so that whatever the file system records of the file from then on (a new
-// name) is recorded after it. An error where writing failed.
+// Writes the stretch's changed data to its disk and waits, so that what the
+// file system records of the file next (a name) comes after it.
 std::error_code write_out(int fd, std::int64_t offset, std::int64_t size);
 
 // What a fast path of the system's own did.

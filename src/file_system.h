@@ -10,29 +10,26 @@
 
 #include "file.h"
 
-// Files and what makes each one itself: opening and removing them by name,
-// telling them apart, and reading and writing at an offset. Each system has
-// a source file of its own behind this header. Paths are in UTF-8 on
-// Windows, as typed elsewhere. A call that fails hands back its error as a
-// value, in the words of the system that gave it.
+// Files and what makes each one itself: opening and removing them, telling
+// them apart, reading and writing at an offset; each system's own source
+// file behind this header. Paths are UTF-8 on Windows, as typed elsewhere.
+// A failed call hands back its error, in the words of the system that gave it.
 
 namespace bytemend {
 
-// What makes a file itself, whatever name or link reaches it: two opens of
-// different identities are two files. One identity is one file but where
-// two different files show one (bindfs shows the files of a file system
-// mounted inside its tree with its own device number; Wine gives every
-// drive the volume serial 0).
+// What makes a file itself, whatever name reaches it: different identities
+// are two files. One identity is one file, but for two files that show one
+// (bindfs gives a file system mounted inside its tree its own device
+// number; Wine gives every drive the volume serial 0).
 struct FileId {
     std::uint64_t volume = 0;
     std::uint64_t index = 0;
     bool operator==(const FileId&) const = default;
 };
 
-// What a file holds, as far as its size and times tell: two different files
-// of one identity show different states, unless both were last changed in
-// the same tick to the same size. A file written meanwhile shows another
-// state at each look.
+// What a file holds, as far as size and times tell: two files of one
+// identity differ unless both last changed in one tick to one size; a file
+// written meanwhile shows another state at each look.
 struct FileState {
     std::int64_t size = 0;
     std::int64_t modified = 0;  // the data's last change, in the system's ticks
@@ -51,17 +48,15 @@ bool remove_file(const char* path);
 // The identity of an open file; nothing where the system cannot tell.
 std::optional<FileId> file_id(int fd);
 
-// The state of an open file now, asked of the file system itself rather than
-// of what the system remembers of it; nothing where it cannot be had. A
-// device's nodes have times of their own, not the device's: all devices
-// show one state.
+// The state of an open file now, asked of the file system itself, not of
+// what the system remembers; nothing where it cannot be had. All devices
+// show one state: their nodes' times are not the device's.
 std::optional<FileState> file_state(int fd);
 
-// Whether two open files of one identity are one file, as the kernel answers
-// for the file it holds open behind each: a lock taken through one and
-// tested through the other. "one" is sure. "two" means two files to the
-// kernel, which FUSE also makes of one file reached by two hard-linked
-// names; "unknown" where the system cannot be asked.
+// Whether two opens of one identity are one file to the kernel: a lock
+// taken through one, tested through the other. "one" is sure; "two" is also
+// what FUSE makes of one file by two hard-linked names; "unknown" where the
+// system cannot be asked.
 enum class Probe { one, two, unknown };
 Probe probe_one_file(int a, int b);
 
@@ -73,13 +68,11 @@ std::optional<FileId> path_id(const char* path);
 // symlinks; nothing where it reaches none.
 std::optional<FileId> target_id(const char* path);
 
-// The stretch of a file that a block device shows, where the system tells: a
-// loop device's backing file, from where the device (or its partition)
-// starts in it, for the device's length, followed down through loop devices
-// on loop devices and their partitions to the file beneath. Nothing for any
-// other file, and for devices stacked any other way; not reached where a
-// loop device stands on a block device that cannot be opened, so that what
-// it shows may be any file.
+// The stretch of a file that a block device shows, where the system tells:
+// down through loop devices (on loop devices, and their partitions) to the
+// file beneath, from where the device starts in it, for its length. Nothing
+// for other files and other stacks; not reached where a loop device stands
+// on a device that cannot be opened, and so may show any file.
 struct Window {
     FileId file;
     std::int64_t offset = 0;
@@ -107,14 +100,13 @@ inline std::optional<Window> window_of(int fd, const struct stat& status,
     return device_window(fd, status);
 }
 
-// Opens a file for reading. A FIFO without a writer is opened at once rather
-// than waited on, so that the caller can refuse it; a file under a lease is
-// waited on until the lease holder lets go, as any program's open would.
+// Opens a file for reading: a FIFO without a writer at once, so that the
+// caller can refuse it; a file under a lease once its holder lets go.
 File open_for_reading(const char* path, std::error_code& error);
 
-// Opens an existing file to be written, as it is: nothing is emptied. A
-// regular file is opened to be read back too, where it may be; a FIFO only
-// to be written, so that it sees its reader go. ENOENT where there is none.
+// Opens an existing file to be written, emptying nothing: a regular file to
+// be read back too where it may be; a FIFO only to be written, so that it
+// sees its reader go. ENOENT where there is none.
 File open_for_writing(const char* path, std::error_code& error);
 
 // Reads or writes at an offset, as pread and pwrite do, through signals:

@@ -9,8 +9,7 @@ namespace bytemend {
 
 namespace {
 
-// Only regular files and block devices have a length; a directory, a pipe or
-// a terminal does not, and reading one would not give a file to patch.
+// Only regular files and block devices have a length to patch within.
 std::optional<std::int64_t> measure(int fd, const struct stat& status) {
     const off_t end = S_ISREG(status.st_mode)   ? status.st_size
                       : S_ISBLK(status.st_mode) ? ::lseek(fd, 0, SEEK_END)
@@ -42,9 +41,8 @@ std::optional<Input> open_input(const char* path) {
     }
     input.length = *length;
     input.id = file_id(input.file.get());
-    // The names were checked before it was opened; this catches standard
-    // output on a loop device of the input, or the other way round, before
-    // a word is printed there.
+    // The names were checked; this catches standard output on a loop device
+    // of the input, or the other way round, before a word is printed there.
     if (!check_standard_output("read", path, input.file.get(), input.status, input.id)) {
         return std::nullopt;
     }

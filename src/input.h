@@ -10,8 +10,7 @@
 
 namespace bytemend {
 
-// Each step of a run prints its one line on failure and answers false or
-// nothing; the caller only has to stop.
+// Each step prints its one line on failure and answers false or nothing.
 
 struct Input {
     const char* path = nullptr;  // as typed, for the messages
@@ -21,8 +20,7 @@ struct Input {
     std::optional<FileId> id;
 };
 
-// Opens the input and measures it. Only regular files and block devices have
-// a length to patch within.
+// Opens the input and measures it: a regular file or a block device.
 std::optional<Input> open_input(const char* path);
 
 // Refuses a location outside the input, naming it and the input's length.

@@ -23,9 +23,8 @@ constexpr const char* usage =
     " Bytemend, USAGE:\n inputfile.bin outfile.bin decimal_location values_to_write \n";
 constexpr const char* more = "More in 'man bytemend', or on Windows in README.txt beside bytemend.exe.\n";
 
-// --help, -h or --version as the only argument: what a command-line user
-// tries first, answered with status 0. Any other argument count is the
-// usage text's.
+// --help, -h or --version alone, what a command-line user tries first:
+// status 0. Any other argument count is the usage text's.
 std::optional<int> answer_option(int argc, char** argv) {
     if (argc != 2) {
         return std::nullopt;
@@ -116,7 +115,6 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
-    // The report is part of the result: if it cannot be delivered, say so
-    // with the status.
+    // The report is part of the result: one not delivered fails the run.
     return say("Done\n") && std::fflush(stdout) == 0 ? 0 : 1;
 }

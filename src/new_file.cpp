@@ -18,11 +18,9 @@ std::error_code NewFile::close() {
 }
 
 void NewFile::discard() {
-    // Closed first: a file with no name goes with its descriptor, and one
-    // that Windows marked for deletion as it closes.
+    // Closed first: an unnamed file, or one marked for deletion, goes with it.
     file_ = File();
-    // Only while the name still stands for the file this run made: another
-    // process may have put something else there meanwhile.
+    // Only while the name stands for this run's file, not another's.
     const auto now = state_ == State::temporary ? path_id(temporary_.c_str()) : std::nullopt;
     if (now && id_ && *now == *id_) {
         remove_file(temporary_.c_str());

@@ -12,13 +12,11 @@
 
 namespace bytemend {
 
-// A new file's whole life, in the folder where `path` would be: made with no
-// name where the system can (Linux's O_TMPFILE), else under a temporary name
-// of its own; kept under `path` once complete, never in place of a file that
-// took that name meanwhile; discarded when it goes unkept, so that a run that
-// fails or is killed leaves nothing under `path`. Where `path` is a dangling
-// symlink, the file goes where the link points. Making and keeping it are
-// each system's own, in its platform file.
+// A new file's whole life where `path` would be (where a dangling symlink
+// points): made with no name where the system can (O_TMPFILE), else under a
+// temporary name; kept under `path` once complete, never in place of a file
+// that took the name meanwhile; else discarded, so that a failed or killed
+// run leaves nothing. Making and keeping it are in each platform file.
 class NewFile {
 public:
     NewFile() = default;

@@ -9,19 +9,17 @@ namespace bytemend {
 
 namespace {
 
-// Where the digits of a number start: after its blanks and its sign.
-const char* past_sign(const char* text) {
+const char* past_blanks(const char* text) {
     while (std::isspace(static_cast<unsigned char>(*text))) {
         ++text;
     }
-    return *text == '+' || *text == '-' ? text + 1 : text;
+    return text;
 }
 
-bool only_blanks(const char* text) {
-    while (std::isspace(static_cast<unsigned char>(*text))) {
-        ++text;
-    }
-    return *text == '\0';
+// Where the digits of a number start: after its blanks and its sign.
+const char* past_sign(const char* text) {
+    text = past_blanks(text);
+    return *text == '+' || *text == '-' ? text + 1 : text;
 }
 
 // strtoll in `base`, when it reads a number that fits and nothing but blanks
@@ -30,7 +28,7 @@ std::optional<std::int64_t> whole_number(const char* text, int base) {
     char* end = nullptr;
     errno = 0;
     const long long number = std::strtoll(text, &end, base);
-    if (end == text || errno == ERANGE || !only_blanks(end)) {
+    if (end == text || errno == ERANGE || *past_blanks(end) != '\0') {
         return std::nullopt;
     }
     return number;

@@ -29,11 +29,9 @@ std::error_code open_or_create(Output& output, mode_t mode) {
 }
 
 // How the output stands to the input. A loop device and its backing file,
-// or two loop devices on one file, are one file by a road that identity
-// cannot see: where both show the same stretch, each byte is at the same
-// offset in both; where the stretches do not overlap, they are different
-// data; elsewhere a copy from one to the other would shift or cut the data
-// as it went.
+// or two loop devices on one file, are one file that identity cannot see:
+// the same stretch is one file; stretches apart are two; any other overlap
+// would shift or cut the data as it was copied.
 enum class Road {
     apart,        // two files, or stretches of one that do not overlap
     same,         // one file, or one stretch of it
@@ -44,12 +42,11 @@ enum class Road {
     replaced,     // two files, the input's name now the output's
 };
 
-// Two opens of one identity. The kernel's probe answers "one" for one file,
-// whatever another program does to it meanwhile. Its "two" holds only
-// together with the states, taken from both in turn: two files at rest each
-// show a state of their own at every look. One state seen through both is
-// one file where the probe cannot be asked, but where it says "two" it may
-// as well be two files written in one tick to one size: nothing to go by.
+// Two opens of one identity. The probe's "one" is sure, whatever another
+// program does meanwhile. Its "two" holds only where the states, taken from
+// both in turn, show two files at rest. One state through both is one file
+// where the probe cannot be asked; where it says "two", it may be two files
+// written in one tick to one size: nothing to go by.
 Road one_or_two(int in, int out) {
     const Probe probe = probe_one_file(in, out);
     if (probe == Probe::one) {
@@ -93,10 +90,8 @@ Road road_between(const Input& input, const Output& output) {
         }
     }
     if (!same_id) {
-        // Where the input's name now reaches the output, the input was
-        // replaced between the two opens (an editor saves by renaming a new
-        // file over the old), and a copy of the old one would overwrite the
-        // new.
+        // The input's name reaching the output means the input was replaced
+        // meanwhile (an editor's save), and a copy would overwrite the new.
         return output.existing && output.id && target_id(input.path) == output.id
                    ? Road::replaced
                    : Road::apart;

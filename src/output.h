@@ -30,18 +30,15 @@ struct Output {
 };
 
 // Opens the output as a "w+" stream would (created if missing, through a
-// symlink) but never empties it: an existing file is overwritten in place and
-// cut to length at the end, so that an output that is the input by a road
-// this run cannot see keeps its bytes. The input itself is recognised by
-// identity and patched in place, and a loop device on the input's file is
-// refused unless it shows that file byte for byte; standard output is
-// refused, since the report would be mixed into the data. A new file takes
-// the input's permissions.
+// symlink) but never empties it: an existing file is overwritten in place
+// and cut to length at the end, so that an output that is the input by a
+// road this run cannot see keeps its bytes. The input itself is patched in
+// place; a loop device on its file that does not show it byte for byte, and
+// standard output, are refused. A new file takes the input's permissions.
 std::optional<Output> open_output(const char* path, const Input& input);
 
-// Gives a new output its name now that it is complete, starts an overwritten
-// one's writeback, and closes the output; a failed close means its data
-// cannot be trusted.
+// Names a new output, now complete, or starts an overwritten one's
+// writeback; then closes it: a failed close means its data is not trusted.
 bool close_output(Output& output);
 
 }  // namespace bytemend

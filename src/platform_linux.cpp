@@ -21,11 +21,10 @@ namespace bytemend {
 
 namespace {
 
-// Errors that mean "not on these files", not "the copy went wrong": the file
-// systems or file types do not support it (EINVAL, EXDEV, EOPNOTSUPP, and
-// EPERM or ETXTBSY from some network file systems), or the kernel predates
-// the call (ENOSYS, before 4.5). The buffered copy meets any real error again
-// and reports it there.
+// Errors that mean "not on these files", not "the copy went wrong": not
+// supported here (EINVAL, EXDEV, EOPNOTSUPP; EPERM or ETXTBSY from some
+// network file systems), or a kernel before the call (ENOSYS, before 4.5).
+// The buffered copy meets any real error again and reports it.
 bool means_unsupported(int error) {
     return error == EINVAL || error == EXDEV || error == EOPNOTSUPP || error == ENOSYS || error == EPERM ||
            error == ETXTBSY;
@@ -69,8 +68,8 @@ std::int64_t partition_start(dev_t device) {
     return std::strtoll(sectors.c_str(), nullptr, 10) * 512;
 }
 
-// The block device that a loop device is set up on, opened by the name the
-// loop was given and taken only if it is still that device.
+// The block device a loop device stands on, opened by the name the loop was
+// given, and only while that name is still that device.
 File backing_device(const loop_info64& loop) {
     const std::string path =
         first_line("/sys/block/loop" + std::to_string(loop.lo_number) + "/loop/backing_file");
@@ -91,10 +90,9 @@ std::optional<Window> device_window(int fd, const struct stat& status) {
         return std::nullopt;
     }
     Window window{.file = {}, .offset = 0, .length = static_cast<std::int64_t>(length)};
-    // Down through loop devices on loop devices (or on their partitions),
-    // each starting further into the one beneath, to the file at the
-    // bottom; the top device's length is already within each below it. A
-    // partition's descriptor answers for the loop device it is part of.
+    // Down through loop devices on loop devices (or their partitions), each
+    // further into the one beneath, to the file at the bottom, within whose
+    // length the top one lies. A partition answers for its loop device.
     dev_t device = status.st_rdev;
     File below;
     for (int level = 0, at = fd; level < 16; ++level) {
@@ -168,9 +166,8 @@ FastPath kernel_copy(int in, int out, std::int64_t offset, std::int64_t size, st
         if (copied < 0 && errno == EINTR) {
             continue;
         }
-        // Files in /proc and /sys report a size but copy nothing this way
-        // (kernels 5.3 to 5.18); the buffered copy reads them properly, and
-        // tells an input that really ended.
+        // Files in /proc and /sys copy nothing this way (kernels 5.3 to
+        // 5.18); the buffered copy reads them, and tells an input that ended.
         if (in_offset == offset && (copied == 0 || means_unsupported(errno))) {
             return FastPath::unsupported;
         }

@@ -1,5 +1,5 @@
-// POSIX systems: identity from device and inode, positional reads and writes,
-// symlinks followed by hand where a new file is to be made.
+// POSIX: identity from device and inode, positional reads and writes, and
+// symlinks followed by hand to where a new file is to be made.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -102,9 +102,9 @@ std::error_code rename_without_replacing(const char* from, const char* to) {
     if (!cannot_link(errno)) {
         return errno_error();
     }
-    // Without links either: a plain rename once the name is seen to be
-    // free (ENOENT; any other answer may hide a file there), which leaves
-    // only an instant for a file that takes it meanwhile to be replaced.
+    // Without links either: a plain rename once lstat finds the name free
+    // (ENOENT; any other answer may hide a file), leaving an instant in
+    // which a file that takes the name would be replaced.
     struct stat taken {};
     if (::lstat(to, &taken) == 0) {
         return std::make_error_code(std::errc::file_exists);
@@ -147,9 +147,9 @@ std::optional<FileState> file_state(int fd) {
         return FileState{};
     }
 #if defined(AT_STATX_FORCE_SYNC)
-    // FUSE keeps a kernel inode per name, each with the attributes it last
-    // asked for (for a second, by default): a file written through one name
-    // shows its old size through the other until asked again.
+    // FUSE keeps an inode per name, with the attributes it last asked for (a
+    // second, by default): a file written through one name shows its old
+    // size through the other until asked again.
     struct statx now {};
     if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_FORCE_SYNC, STATX_SIZE | STATX_MTIME | STATX_CTIME,
                 &now) == 0) {
@@ -164,11 +164,10 @@ std::optional<FileState> file_state(int fd) {
 
 Probe probe_one_file([[maybe_unused]] int a, [[maybe_unused]] int b) {
 #if defined(F_OFD_SETLK) && defined(F_OFD_GETLK)
-    // A lock that belongs to the open file, not the process, on the last byte
-    // a file can have, which no program locks: a read lock through `a`
-    // stands in the way of a write lock through `b` only where the kernel
-    // holds one file behind both. One already there, another program's,
-    // would make the answer a guess.
+    // A lock of the open file, not the process, on the last byte a file can
+    // have, which no program locks: a read lock through `a` stops a write
+    // lock through `b` only where the kernel holds one file behind both. A
+    // lock already there, another program's, would make it a guess.
     const auto lock = [](int fd, int command, short type) {
         struct flock range {};
         range.l_type = type;
@@ -215,9 +214,8 @@ File open_for_reading(const char* path, std::error_code& error) {
 }
 
 File open_for_writing(const char* path, std::error_code& error) {
-    // A regular file is read back so that zeros need not be written over
-    // zeros where holes cannot be punched; a FIFO opened for reading as well
-    // would never see its reader go, nor wait for one.
+    // A regular file is read back, so that zeros need not be written over
+    // zeros; a FIFO opened to be read too would never see its reader go.
     struct stat before {};
     File file(::stat(path, &before) == 0 && S_ISREG(before.st_mode) ? ::open(path, O_RDWR) : -1);
     if (!file && (errno == EACCES || errno == ENOENT || !S_ISREG(before.st_mode))) {

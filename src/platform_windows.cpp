@@ -1,7 +1,6 @@
-// Windows: names in UTF-16 through the wide calls, kept exactly in WTF-8,
-// long paths behind \\?\, identity from the volume serial and file index,
-// and new files made under a temporary name that is deleted unless they are
-// completed.
+// Windows: names in UTF-16 through the wide calls, kept exactly in WTF-8;
+// long paths behind \\?\; identity from the volume serial and file index;
+// new files under a temporary name, deleted unless completed.
 
 #include <fcntl.h>
 #include <io.h>
@@ -78,14 +77,11 @@ bool is_literal(std::wstring_view path) {
 }
 
 // A typed name as the wide calls take it, or empty with `error` set: as
-// typed while both it and its full form are short, so that NUL and CON stay
-// the devices every call knows them as; else, or where `full` asks for it,
-// in full, as Windows resolves it: a drive-relative name on the current
-// folder of its drive, "..", forward slashes and a device name such as LPT1
-// (\\.\LPT1) all resolved. Behind \\?\ once long, which lifts the limit on
-// every Windows without the registry setting that the manifest's
-// longPathAware also needs. Below MAX_PATH less room for a temporary file's
-// name, a path works on every Windows without \\?\.
+// typed while it and its full form are short (below MAX_PATH, less room for
+// a temporary file's name), so that NUL and CON stay devices; else, or for
+// `full`, as Windows resolves it ("..", a drive's current folder, LPT1 as
+// \\.\LPT1), behind \\?\ once long, which every Windows takes without the
+// registry setting that the manifest's longPathAware also needs.
 std::wstring wide_path(const char* path, std::error_code& error, bool full = false) {
     constexpr std::size_t short_path = MAX_PATH - 12;
     const auto typed = wide_from_wtf8(path);
@@ -126,10 +122,9 @@ HANDLE handle_of(int fd) {
     return reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
 }
 
-// A file or folder opened only to be asked about, closed with its owner: no
-// access is asked and every sharing mode allowed, so that this opens
-// whatever else has it open; the link itself with `flags`
-// FILE_FLAG_OPEN_REPARSE_POINT. Empty where it cannot be opened.
+// A file or folder opened only to be asked about, with no access and every
+// sharing mode, so that it opens whatever else has it open; the link itself
+// with FILE_FLAG_OPEN_REPARSE_POINT. Empty where it cannot be opened.
 using Look = std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)>;
 Look look_at(const std::wstring& path, DWORD flags) {
     const HANDLE handle = path.empty() ? INVALID_HANDLE_VALUE
@@ -186,9 +181,9 @@ File open_wide(const char* path, int flags, std::error_code& error) {
     return file;
 }
 
-// The longest name the volume of `folder` takes; any length where that
-// cannot be found out, and the rename will tell. Asked of the open folder:
-// Wine answers the same question about a drive's root by reading its device.
+// The longest name the volume of `folder` takes; any where it cannot be
+// found out (the rename will tell). Asked of the open folder: Wine answers
+// it for a drive's root by reading the device.
 std::size_t longest_name(const std::wstring& folder) {
     DWORD longest = 0;
     const Look look = look_at(folder, 0);
@@ -288,11 +283,9 @@ bool fits(const wchar_t* name, const wchar_t* pattern) {
     return *pattern == L'\0';
 }
 
-// The files a typed pattern matches in its folder, named as the C runtime
-// names them: the folder as typed, then the name; the first of them and how
-// many. Windows also matches a pattern against the short 8.3 names, so that
-// *.bin finds report.binary (REPORT~1.BIN); only the names themselves count
-// here.
+// The first file a pattern matches in its folder, as the C runtime names it
+// (the folder as typed, then the name), and how many match. Only the names
+// count, not the 8.3 names Windows also matches (*.bin finds REPORT~1.BIN).
 struct Matches {
     std::wstring first;
     int count = 0;
@@ -326,19 +319,15 @@ bool is_pattern(const Typed& word) {
 
 }  // namespace
 
-// Windows hands main its arguments in the ANSI code page, which folds or
-// loses the names it cannot show, after its C runtime expanded them by rules
-// that differ between runtimes and that treat the ? of \\?\ as a pattern.
-// They are read here from the wide command line instead, by the documented
-// rules, and kept in WTF-8. A pattern that matches one file becomes its name
-// and one that matches none stays as typed, as a shell would have it; one
-// that matches more is refused, since a forgotten output name would
-// otherwise make the second match the output, overwritten in place of the
-// one meant. Only the two file names are expanded: a value such as f? is a
-// typing slip, not the name of a file fe. A standard descriptor with no file
-// behind it stays taken here (the C runtime marks it -2), so no file of the
-// run gets its number; nothing printed there reaches anyone, and the run
-// ends with status 1.
+// Windows hands main its arguments in the ANSI code page, which loses the
+// names it cannot show, expanded by rules that differ between C runtimes
+// and take the ? of \\?\ as a pattern. They are read from the wide command
+// line instead, by the documented rules, into WTF-8. As a shell would, a
+// pattern in one of the two file names becomes the one file it matches, or
+// stays as typed where none does; more is refused, since a forgotten output
+// name would make the second match the output. A value such as f? is a
+// typing slip, not a file's name. A closed standard descriptor stays taken
+// (the C runtime marks it -2), so no file of the run gets its number.
 bool start_process(int& argc, char**& argv) {
     static std::vector<std::string> arguments;
     static std::vector<char*> pointers;
@@ -414,10 +403,9 @@ std::optional<FileState> file_state(int fd) {
     return FileState{standard.EndOfFile.QuadPart, times.LastWriteTime.QuadPart, times.ChangeTime.QuadPart};
 }
 
-// Byte-range locks belong to the open file: a shared lock through `a` stands
-// in the way of an exclusive one through `b` only where both are one file.
-// The last byte a file can have, which no program locks, is asked first
-// through `b`: a lock already there would make the answer a guess.
+// Byte-range locks belong to the open file: a shared lock through `a` stops
+// an exclusive one through `b` only where both are one file. The last byte
+// a file can have is asked through `b` first: a lock there makes it a guess.
 Probe probe_one_file(int a, int b) {
     const auto last_byte = [](HANDLE handle, DWORD flags, bool take) {
         OVERLAPPED at{};
@@ -477,14 +465,12 @@ ssize_t write_at(int fd, const void* data, size_t size, std::int64_t offset, std
     return done;
 }
 
-// A name of its own in the output's folder, found from the output's full
-// path, so that a drive-relative name or ".." puts it on the output's
-// volume, where it can be renamed. It is marked for deletion at once, so
-// that a run that fails or is killed leaves nothing, where the volume
-// supports that (a network drive may not); elsewhere a failed run removes it
-// by name. Made writable whatever the input is, since Windows will not
-// delete a read-only file. A device name, and a name longer than the volume
-// takes, are refused here rather than after the whole copy.
+// A name of its own in the output's folder, from the output's full path, so
+// that it is on the output's volume, where it can be renamed. Marked for
+// deletion at once, so that a failed or killed run leaves nothing, where
+// the volume can (a network drive may not; a failed run then removes it by
+// name); writable, as Windows will not delete a read-only file. A device,
+// or a name longer than the volume takes, is refused before the copy.
 std::error_code NewFile::create(const char* path, mode_t mode) {
     path_ = path;
     mode_ = mode;

@@ -7,15 +7,15 @@
 
 #include "file.h"
 
-// The POSIX systems' ways to make a new file, on which their NewFile is
-// built (platform_posix.cpp): Linux has each of them, and other systems may
-// not (platform_other_posix.cpp). Windows makes its files its own way.
+// The POSIX systems' ways to make a new file, for their NewFile
+// (platform_posix.cpp): Linux has each, other systems may not
+// (platform_other_posix.cpp). Windows does not compile this.
 
 namespace bytemend {
 
-// Opens a new file with no name yet, for reading and writing, in the folder
-// where `path` would be, so that a run that dies midway leaves nothing
-// behind. A closed File where the system or the file system cannot.
+// Opens a new file with no name yet, to be read and written, in the folder
+// where `path` would be: a run that dies leaves nothing. Closed where the
+// system or the file system cannot.
 File open_unnamed(const std::string& path, mode_t mode);
 
 // Gives the file from open_unnamed its name; fails if the name is taken.

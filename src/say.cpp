@@ -44,12 +44,7 @@ std::string shown(std::string_view text) {
 }
 
 std::string quoted(std::string_view name) {
-    // Appended to, not "'" + shown(name): GCC 12 warns of an overlap there
-    // that cannot happen (-Wrestrict).
-    std::string text(1, '\'');
-    text += shown(name);
-    text += '\'';
-    return text;
+    return shown(name).insert(0, 1, '\'') + '\'';
 }
 
 bool say_why(const std::string& doing, const std::error_code& error) {

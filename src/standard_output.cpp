@@ -9,8 +9,8 @@ namespace bytemend {
 
 namespace {
 
-// Standard output's descriptor and what it is, where it is a file that a
-// report could spoil: not a terminal or the null device, nor closed.
+// Standard output's descriptor, where a report could spoil its file: not a
+// terminal or the null device, nor closed; -1 elsewhere.
 int report_file(struct stat& status) {
     const int fd = ::fileno(stdout);
     return fd >= 0 && ::fstat(fd, &status) == 0 && !S_ISCHR(status.st_mode) ? fd : -1;

@@ -1,6 +1,5 @@
-// The answers of a system without the extras that Linux has for telling what
-// a device shows and for copying fast, shared by every system that has none
-// of them (Windows, and POSIX systems other than Linux), so that each says so
+// The answers of a system without Linux's extras for telling what a device
+// shows and for copying fast (Windows, other POSIX systems), each written
 // once: the caller then does the work the plain way.
 
 #include "fast_copy.h"
@@ -17,9 +16,8 @@ bool is_block_device(const char*) {
     return false;
 }
 
-// The file is written out whenever the system gets round to it. Windows'
-// FlushFileBuffers, like fsync, waits for all of it, which is far dearer
-// than a start.
+// Written out whenever the system gets round to it: Windows'
+// FlushFileBuffers, like fsync, waits for all of it, far dearer than a start.
 std::error_code start_writeback(int) {
     return {};
 }

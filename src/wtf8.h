@@ -4,11 +4,9 @@
 #include <string>
 #include <string_view>
 
-// Windows names are UTF-16 that need not be valid: NTFS takes a surrogate
-// with no partner as readily as any other character. WTF-8 writes them as
-// UTF-8 would if it allowed that, so that every name comes back exactly and
-// two names never become one, where UTF-8 with a replacement character would
-// turn them all into U+FFFD.
+// Windows names are UTF-16 that need not be valid (NTFS takes a lone
+// surrogate). WTF-8 writes them as UTF-8 would if it allowed that, so every
+// name comes back exactly, where UTF-8 would turn them all into U+FFFD.
 namespace bytemend {
 
 std::string wtf8_from_wide(std::wstring_view wide);
