@@ -1,8 +1,6 @@
-// POSIX systems without Linux's own ways to make a new file: it is made
-// under a temporary name and kept by a link, or by a rename once its name is
-// seen to be free (see platform_posix.cpp). Built with platform_posix.cpp
-// and unavailable.cpp as the portable preset, which CI runs on Linux; no
-// other system is built or tested with it.
+// POSIX without Linux's ways to make a new file, which is then made under a
+// temporary name (platform_posix.cpp). Built as the portable preset, which
+// CI tests on Linux; no other system is built or tested with it.
 
 #include "posix_new_file.h"
 

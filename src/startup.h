@@ -6,13 +6,11 @@
 namespace bytemend {
 
 // Sets the process up for one run, in the one call that main makes first:
-// - the arguments, in argc and argv, each exactly as typed (Windows' from
-//   its wide command line: see platform_windows.cpp);
-// - the standard descriptors: a closed one is opened on the null device, so
-//   that no file of the run takes its number and gets the report;
+// - the arguments, each exactly as typed (see platform_windows.cpp);
+// - a closed standard descriptor opened on the null device, so that no file
+//   of the run takes its number and gets the report;
 // - the signals that would end a run silently (a reader gone from the pipe,
-//   a file past the size limit) are ignored, so that the call fails and the
-//   run says so.
+//   a file past the size limit) ignored, so that the call fails and says so.
 // False, once it has said why, where there are no arguments to run with.
 bool start_process(int& argc, char**& argv);
 
