@@ -60,6 +60,9 @@ else()
     target_compile_definitions(bytemend_cli_tests PRIVATE "BYTEMEND_LAUNCHER=${launcher}")
 endif()
 target_compile_definitions(bytemend_cli_tests PRIVATE BYTEMEND_VERSION="${PROJECT_VERSION}")
+# Without Linux's calls, an existing output's extended attributes cannot be
+# known, and it is overwritten where it lies rather than replaced.
+target_compile_definitions(bytemend_cli_tests PRIVATE BYTEMEND_REPLACES_OUTPUTS=$<NOT:$<BOOL:${BYTEMEND_PORTABLE}>>)
 add_dependencies(bytemend_cli_tests bytemend)
 
 if(NOT WIN32 AND NOT BYTEMEND_PORTABLE)

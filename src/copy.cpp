@@ -249,6 +249,21 @@ bool set_length(const Input& input, const Output& output, bool shared) {
 }  // namespace
 
 bool patch_in_place(const Output& output, std::int64_t location, unsigned char byte) {
+    struct stat now {};
+    if (::fstat(output.fd(), &now) != 0) {
+        return say_failed("write", output.path, errno_error());
+    }
+    // Another program may have cut the file meanwhile: a byte written past
+    // its end would grow it back, with a hole.
+    if (S_ISREG(now.st_mode) && location >= now.st_size) {
+        say("Location %lld is outside %s, which is now %lld byte%s long.\n", static_cast<long long>(location),
+            shown(output.path).c_str(), static_cast<long long>(now.st_size), now.st_size == 1 ? "" : "s");
+        return false;
+    }
+    if (S_ISBLK(now.st_mode)) {
+        const std::error_code error = write_device_byte(output.fd(), location, byte);
+        return !error || say_failed("write", output.path, error);
+    }
     return write_all(output, &byte, 1, location);
 }
 
@@ -264,7 +279,7 @@ bool copy_patched(const Input& input, const Output& output, std::int64_t locatio
     if (!shared && !copy_data(copy)) {
         return false;
     }
-    if (!set_length(input, output, shared) || !patch_in_place(output, location, byte)) {
+    if (!set_length(input, output, shared) || !write_all(output, &byte, 1, location)) {
         return false;
     }
     // A shared copy's blocks are recorded at once, and its name soon after,

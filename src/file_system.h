@@ -56,8 +56,9 @@ std::optional<FileState> file_state(int fd);
 // Whether two opens of one identity are one file to the kernel: a lock
 // taken through one, tested through the other. "one" is sure; "two" is also
 // what FUSE makes of one file by two hard-linked names; "unknown" where the
-// system cannot be asked.
-enum class Probe { one, two, unknown };
+// system cannot be asked; "taken" where another program's lock stands in
+// the way, and any answer would be a guess.
+enum class Probe { one, two, unknown, taken };
 Probe probe_one_file(int a, int b);
 
 // The identity of what `path` names now, a symlink itself rather than its
@@ -108,6 +109,22 @@ File open_for_reading(const char* path, std::error_code& error);
 // be read back too where it may be; a FIFO only to be written, so that it
 // sees its reader go. ENOENT where there is none.
 File open_for_writing(const char* path, std::error_code& error);
+
+// Sends what was written to a file or device to its disk, its length too,
+// and waits (fdatasync): a file overwritten where it lies would otherwise
+// mix old and new data after a power loss. Nothing to do for a pipe or a
+// terminal.
+std::error_code make_durable(int fd);
+
+// The bytes that this process may still take on the file system of `fd`;
+// nothing where the system cannot tell.
+std::optional<std::int64_t> free_space(int fd);
+
+// Writes one byte of a block device around its page cache, which may hold
+// an older copy of the block than the file beneath a loop device that
+// another program changed: written back whole, that block would undo the
+// other program's change.
+std::error_code write_device_byte(int fd, std::int64_t offset, unsigned char byte);
 
 // Reads or writes at an offset, as pread and pwrite do, through signals:
 // how many bytes, or -1 with `error` set.

@@ -3,6 +3,10 @@
 namespace bytemend {
 
 std::error_code NewFile::close() {
+    // Closed already, as replace() leaves it.
+    if (!file_ && state_ == State::none) {
+        return {};
+    }
     if (file_.close()) {
         state_ = State::none;
         return {};
@@ -15,6 +19,24 @@ std::error_code NewFile::close() {
     }
     discard();
     return error;
+}
+
+std::error_code NewFile::replace() {
+    std::error_code error = ready_to_replace();
+    // Closed before it takes the name: data whose close failed cannot be
+    // trusted, and the old file must then still be there.
+    if (!error && !file_.close()) {
+        error = errno_error();
+    }
+    if (!error) {
+        error = take_the_place();
+    }
+    if (error) {
+        discard();
+        return error;
+    }
+    state_ = State::none;
+    return {};
 }
 
 void NewFile::discard() {

@@ -12,11 +12,12 @@
 
 namespace bytemend {
 
-// A new file's whole life where `path` would be (where a dangling symlink
-// points): made with no name where the system can (O_TMPFILE), else under a
-// temporary name; kept under `path` once complete, never in place of a file
-// that took the name meanwhile; else discarded, so that a failed or killed
-// run leaves nothing. Making and keeping it are in each platform file.
+// A new file's whole life where `path` would be (where a symlink, dangling
+// or not, points): made with no name where the system can (O_TMPFILE), else
+// under a temporary name; kept under `path` once complete, never in place
+// of a file that took the name meanwhile, or put in the place of the file
+// there in one step; else discarded, so that a failed or killed run leaves
+// nothing. Making, keeping and replacing it are in each platform file.
 class NewFile {
 public:
     NewFile() = default;
@@ -39,20 +40,39 @@ public:
     // meanwhile), and nothing named, where that fails.
     std::error_code keep();
 
+    // Makes it, still empty, what the file `old` that it is to replace is to
+    // its user: owner and group, permission bits, extended attributes (ACLs,
+    // labels, capabilities) and flags (NOCOW). The error where a replacement
+    // would lose any of these, or anything else (a second hard link): `old`
+    // is then better overwritten where it lies.
+    std::error_code take_over(int old);
+
+    // Puts it, complete, in the place of the file at its name, in one step:
+    // its data reaches the disk first, so that a power loss at any instant
+    // leaves the old file or this one there. Closed then, or discarded with
+    // the error, the old file untouched, where that fails.
+    std::error_code replace();
+
     // Closes it. A failed close means its data cannot be trusted: a kept
     // file is then removed again, if its name still stands for it.
     std::error_code close();
 
+    // Removes whatever this run made and did not keep.
+    void discard();
+
 private:
+    // The two steps of replace() that differ between systems, around the
+    // close: the file made ready to take a name (its data on the disk, a
+    // name of its own), then renamed over the old one.
+    std::error_code ready_to_replace();
+    std::error_code take_the_place();
+
     enum class State {
         none,       // nothing to discard: moved from, closed, or never made
         unnamed,    // no name at all; it goes with its descriptor
         temporary,  // under its temporary name
         kept,       // under its own name, for good
     };
-
-    // Removes whatever this run made and did not keep.
-    void discard();
 
     File file_;
     std::string path_;       // where it is kept

@@ -59,6 +59,10 @@ Road one_or_two(int in, int out) {
     if (!first_in || !first_out || !then_in || !then_out) {
         return Road::unknown;
     }
+    // Another program's lock in the way of the probe leaves only a guess.
+    if (probe == Probe::taken) {
+        return Road::unknown;
+    }
     if (*first_in == *first_out || *first_out == *then_in || *then_in == *then_out) {
         return probe == Probe::two ? Road::unknown : Road::same;
     }
@@ -99,6 +103,30 @@ Road road_between(const Input& input, const Output& output) {
     return one_or_two(input.file.get(), output.fd());
 }
 
+// Makes the new file that is to replace an existing regular output, beside
+// it, with everything the user has of the old one; false where that cannot
+// be done without losing something, and the old one is to be overwritten
+// where it lies instead. A run that worked that way before still does.
+bool make_replacement(Output& output, const Input& input) {
+    if (!S_ISREG(output.status.st_mode)) {
+        return false;
+    }
+    // Room for a second copy as long as the input: a full disk would
+    // otherwise end the run after the copy, where overwriting works.
+    const auto room = free_space(output.existing.get());
+    if (room && *room < input.length) {
+        return false;
+    }
+    struct stat status {};
+    if (output.made.create(output.path, 0600) || output.made.take_over(output.existing.get()) ||
+        ::fstat(output.made.fd(), &status) != 0) {
+        output.made.discard();
+        return false;
+    }
+    output.status = status;
+    return true;
+}
+
 }  // namespace
 
 std::optional<Output> open_output(const char* path, const Input& input) {
@@ -125,9 +153,10 @@ std::optional<Output> open_output(const char* path, const Input& input) {
     }
     const Road road = road_between(input, output);
     if (road == Road::same || road == Road::apart) {
-        output.kind = !output.existing  ? Output::Kind::made
-                      : road == Road::same ? Output::Kind::same_as_input
-                                           : Output::Kind::existing;
+        output.kind = !output.existing            ? Output::Kind::made
+                      : road == Road::same         ? Output::Kind::same_as_input
+                      : make_replacement(output, input) ? Output::Kind::replaced
+                                                   : Output::Kind::existing;
         return output;
     }
     const std::string from = shown(input.path);
@@ -157,9 +186,24 @@ bool close_output(Output& output) {
         const auto error = output.made.close();
         return !error || say_failed("close", output.path, error);
     }
-    // A file that was there before is overwritten in place, never emptied:
-    // its new data is sent to the disk now, as it would be for cp's.
-    if (const auto error = start_writeback(output.existing.get())) {
+    if (output.kind == Output::Kind::replaced) {
+        // Only the file this run opened is replaced, not one that another
+        // program put under the name meanwhile.
+        if (target_id(output.path) != output.id) {
+            return say_failed("replace", output.path, std::make_error_code(std::errc::file_exists));
+        }
+        // Closed first: Windows renames no file that is open without
+        // sharing its deletion.
+        output.existing = File();
+        const auto error = output.made.replace();
+        return !error || say_failed("replace", output.path, error);
+    }
+    // Overwritten where it lies: made durable now, or a power loss would
+    // leave a mix of old and new. The patch in place is one byte, which is
+    // old or new either way: its writeback is only started.
+    const auto error = output.kind == Output::Kind::existing ? make_durable(output.existing.get())
+                                                             : start_writeback(output.existing.get());
+    if (error) {
         return say_failed("write", output.path, error);
     }
     return output.existing.close() || say_failed("close", output.path, errno_error());

@@ -14,31 +14,41 @@ namespace bytemend {
 struct Output {
     // What the output is to this run.
     enum class Kind {
-        existing,       // there before: overwritten in place, never removed
+        existing,       // there before, overwritten where it lies: replacing
+                        // it would lose something; never removed
+        replaced,       // there before, replaced whole by a new file
         same_as_input,  // the input itself: only the byte is written
         made,           // made by this run: kept only when complete
     };
 
     const char* path = nullptr;  // as typed, for the messages
     Kind kind = Kind::existing;
-    File existing;  // the file that was there, for existing and same_as_input
-    NewFile made;   // the new one, for made; discarded with the Output unless kept
-    struct stat status {};  // as opened: an existing file's old size and type
-    std::optional<FileId> id;
+    File existing;  // the file that was there, for all but made
+    NewFile made;   // the new one, for made and replaced; discarded with the
+                    // Output unless kept
+    struct stat status {};  // of the file written, as opened: its old size and type
+    std::optional<FileId> id;  // of the file that was there, or the new one
 
-    [[nodiscard]] int fd() const { return existing ? existing.get() : made.fd(); }
+    [[nodiscard]] int fd() const { return made.fd() >= 0 ? made.fd() : existing.get(); }
 };
 
 // Opens the output as a "w+" stream would (created if missing, through a
-// symlink) but never empties it: an existing file is overwritten in place
-// and cut to length at the end, so that an output that is the input by a
-// road this run cannot see keeps its bytes. The input itself is patched in
-// place; a loop device on its file that does not show it byte for byte, and
-// standard output, are refused. A new file takes the input's permissions.
+// symlink), but so that a kill, a failure or a power loss never leaves a
+// mix of old and new under its name. An existing regular file is replaced
+// whole: the copy is made beside it and takes its place in one step, with
+// its owner, permissions and extended attributes. Where that would lose
+// something (a second hard link, an owner or attribute this process cannot
+// give, no room or no right to make a file in its folder), and for devices,
+// it is overwritten where it lies and never emptied, so that an output that
+// is the input by a road this run cannot see keeps its bytes. The input
+// itself is patched in place; a loop device on its file that does not show
+// it byte for byte, and standard output, are refused. A new file takes the
+// input's permissions.
 std::optional<Output> open_output(const char* path, const Input& input);
 
-// Names a new output, now complete, or starts an overwritten one's
-// writeback; then closes it: a failed close means its data is not trusted.
+// Names a new output, now complete, or puts a replacement in the old file's
+// place, or makes an overwritten one durable; then closes it: a failed close
+// means its data is not trusted.
 bool close_output(Output& output);
 
 }  // namespace bytemend

@@ -6,12 +6,15 @@
 #include <linux/loop.h>
 #include <sys/ioctl.h>
 #include <sys/sysmacros.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <string_view>
 
 #include "fast_copy.h"
 #include "file_system.h"
@@ -50,6 +53,68 @@ std::error_code give_name(int fd, const char* path) {
 }
 
 namespace {
+
+// A list of extended attribute names, NUL after each, or a value: `call`
+// asked for its size, then for it, again while it grows meanwhile. Empty
+// where the file system has none (ENOTSUP).
+template <typename Call>
+std::error_code read_extra(Call call, std::string& into) {
+    for (;;) {
+        const ssize_t size = call(nullptr, 0);
+        if (size < 0) {
+            into.clear();
+            return errno == ENOTSUP ? std::error_code() : errno_error();
+        }
+        into.assign(static_cast<std::size_t>(size), '\0');
+        const ssize_t got = size == 0 ? 0 : call(into.data(), into.size());
+        if (got >= 0) {
+            into.resize(static_cast<std::size_t>(got));
+            return {};
+        }
+        if (errno != ERANGE) {
+            return errno_error();
+        }
+    }
+}
+
+std::error_code attribute_names(int fd, std::string& names) {
+    return read_extra([fd](char* data, std::size_t size) { return ::flistxattr(fd, data, size); }, names);
+}
+
+std::error_code attribute(int fd, const char* name, std::string& value) {
+    return read_extra([fd, name](char* data, std::size_t size) { return ::fgetxattr(fd, name, data, size); },
+                      value);
+}
+
+bool listed(std::string_view names, std::string_view name) {
+    for (std::size_t at = 0; at < names.size(); at = names.find('\0', at) + 1) {
+        if (names.substr(at, names.find('\0', at) - at) == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The flags that chattr sets and a user may mean to keep: NOCOW above all,
+// which Btrfs takes only while a file is empty.
+std::error_code carry_flags(int from, int to) {
+    constexpr int kept = FS_NOCOW_FL | FS_NODUMP_FL | FS_NOATIME_FL | FS_COMPR_FL | FS_NOCOMP_FL | FS_SYNC_FL;
+    int was = 0;
+    int now = 0;
+    // A file system without flags (ENOTTY, or EINVAL from FUSE) has none to lose.
+    if (::ioctl(from, FS_IOC_GETFLAGS, &was) != 0) {
+        return errno == ENOTTY || errno == ENOTSUP || errno == ENOSYS || errno == EINVAL ? std::error_code()
+                                                                                         : errno_error();
+    }
+    if ((was & kept) == 0) {
+        return {};
+    }
+    if (::ioctl(to, FS_IOC_GETFLAGS, &now) != 0) {
+        return errno_error();
+    }
+    int wanted = (now & ~kept) | (was & kept);
+    return wanted == now || ::ioctl(to, FS_IOC_SETFLAGS, &wanted) == 0 ? std::error_code() : errno_error();
+}
 
 // The first line of a file in /sys; empty where there is none. Read with
 // read(), as iostreams would bring a fifth of a megabyte into the command.
@@ -126,6 +191,80 @@ std::error_code start_writeback(int fd) {
     return ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE) == 0 || (errno != EIO && errno != ENOSPC)
                ? std::error_code()
                : errno_error();
+}
+
+std::error_code carry_extras(int from, int to) {
+    if (const auto error = carry_flags(from, to)) {
+        return error;
+    }
+    std::string names;
+    std::string had;
+    std::string value;
+    std::string there;
+    if (auto error = attribute_names(from, names)) {
+        return error;
+    }
+    if (auto error = attribute_names(to, had)) {
+        return error;
+    }
+    for (std::size_t at = 0; at < names.size(); at = names.find('\0', at) + 1) {
+        const char* name = names.c_str() + at;
+        if (auto error = attribute(from, name, value)) {
+            return error;
+        }
+        // What the new file has already, a label say, need not be set.
+        const bool same = listed(had, name) && !attribute(to, name, there) && there == value;
+        if (!same && ::fsetxattr(to, name, value.data(), value.size(), 0) != 0) {
+            return errno_error();
+        }
+    }
+    // What it was given and the old file lacks: a folder's default ACL.
+    for (std::size_t at = 0; at < had.size(); at = had.find('\0', at) + 1) {
+        const char* name = had.c_str() + at;
+        if (!listed(names, name) && ::fremovexattr(to, name) != 0) {
+            return errno_error();
+        }
+    }
+    return {};
+}
+
+std::error_code write_before_renaming(int fd) {
+    return write_out(fd, 0, 0);
+}
+
+std::error_code write_device_byte(int fd, std::int64_t offset, unsigned char byte) {
+    // The block is read and written directly, past the cache: the device's
+    // smallest block, from a buffer aligned for any device.
+    constexpr std::size_t alignment = 4096;
+    int sector = 0;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (::ioctl(fd, BLKSSZGET, &sector) != 0 || sector <= 0 || flags < 0 || ::fcntl(fd, F_SETFL, flags | O_DIRECT) != 0) {
+        // Without it, the cached copy dropped first, so that the write reads
+        // the block afresh: a clean page, which is all a reader leaves.
+        ::posix_fadvise(fd, offset, 1, POSIX_FADV_DONTNEED);
+        std::error_code error;
+        return write_at(fd, &byte, 1, offset, error) == 1 ? std::error_code()
+               : error                                   ? error
+                                                         : std::make_error_code(std::errc::io_error);
+    }
+    const auto size = static_cast<std::size_t>(sector);
+    const std::int64_t start = offset / sector * sector;
+    const std::unique_ptr<unsigned char, decltype(&std::free)> block(
+        static_cast<unsigned char*>(std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment)),
+        &std::free);
+    std::error_code error;
+    if (!block) {
+        error = std::make_error_code(std::errc::not_enough_memory);
+    } else if (read_at(fd, block.get(), size, start, error) == static_cast<ssize_t>(size)) {
+        block.get()[offset - start] = byte;
+        if (write_at(fd, block.get(), size, start, error) != static_cast<ssize_t>(size) && !error) {
+            error = std::make_error_code(std::errc::io_error);
+        }
+    } else if (!error) {
+        error = std::make_error_code(std::errc::io_error);
+    }
+    ::fcntl(fd, F_SETFL, flags);
+    return error;
 }
 
 std::error_code rename_exclusive(const char* from, const char* to) {

@@ -2,6 +2,9 @@
 // temporary name (platform_posix.cpp). Built as the portable preset, which
 // CI tests on Linux; no other system is built or tested with it.
 
+#include <unistd.h>
+
+#include "file_system.h"
 #include "posix_new_file.h"
 
 namespace bytemend {
@@ -17,5 +20,16 @@ std::error_code give_name(int, const char*) {
 std::error_code rename_exclusive(const char*, const char*) {
     return std::make_error_code(std::errc::invalid_argument);
 }
+
+// Extended attributes and flags have no POSIX calls: what a file has of
+// them cannot be known, so it is overwritten where it lies, losing none.
+std::error_code carry_extras(int, int) {
+    return std::make_error_code(std::errc::operation_not_supported);
+}
+
+std::error_code write_before_renaming(int fd) {
+    return ::fdatasync(fd) == 0 ? std::error_code() : errno_error();
+}
+
 
 }  // namespace bytemend

@@ -2,6 +2,7 @@
 // symlinks followed by hand to where a new file is to be made.
 
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -176,8 +177,12 @@ Probe probe_one_file([[maybe_unused]] int a, [[maybe_unused]] int b) {
         range.l_len = 1;
         return ::fcntl(fd, command, &range) == 0 ? std::optional<short>(range.l_type) : std::nullopt;
     };
-    if (lock(b, F_OFD_GETLK, F_WRLCK) != F_UNLCK || !lock(a, F_OFD_SETLK, F_RDLCK)) {
-        return Probe::unknown;
+    const auto there = lock(b, F_OFD_GETLK, F_WRLCK);
+    if (there && *there != F_UNLCK) {
+        return Probe::taken;
+    }
+    if (!there || !lock(a, F_OFD_SETLK, F_RDLCK)) {
+        return !there || (errno != EAGAIN && errno != EACCES) ? Probe::unknown : Probe::taken;
     }
     const auto seen = lock(b, F_OFD_GETLK, F_WRLCK);
     lock(a, F_OFD_SETLK, F_UNLCK);
@@ -264,6 +269,76 @@ std::error_code NewFile::keep() {
         state_ = State::kept;
     }
     return error;
+}
+
+std::error_code NewFile::take_over(int old) {
+    struct stat was {};
+    struct stat now {};
+    if (::fstat(old, &was) != 0 || ::fstat(file_.get(), &now) != 0) {
+        return errno_error();
+    }
+    // Another name would go on naming the old file, not the new one.
+    if (was.st_nlink > 1) {
+        return std::make_error_code(std::errc::too_many_links);
+    }
+    // Owner first: a change of owner clears set-user-ID bits and
+    // capabilities, which come after it.
+    if ((was.st_uid != now.st_uid || was.st_gid != now.st_gid) && ::fchown(file_.get(), was.st_uid, was.st_gid) != 0) {
+        return errno_error();
+    }
+    // The system drops a set-group-ID bit for a group this user is not in,
+    // without a word: asked again.
+    if (::fchmod(file_.get(), was.st_mode & 07777) != 0 || ::fstat(file_.get(), &now) != 0) {
+        return errno_error();
+    }
+    if ((now.st_mode & 07777) != (was.st_mode & 07777)) {
+        return std::make_error_code(std::errc::operation_not_permitted);
+    }
+    return carry_extras(old, file_.get());
+}
+
+std::error_code NewFile::ready_to_replace() {
+    std::error_code error = write_before_renaming(file_.get());
+    // A rename takes names, and a link never replaces: an unnamed file gets
+    // a temporary name first.
+    for (unsigned attempt = 0; !error && state_ == State::unnamed; ++attempt) {
+        temporary_ = temporary_name(path_, attempt);
+        error = give_name(file_.get(), temporary_.c_str());
+        if (!error) {
+            state_ = State::temporary;
+        } else if (error == std::errc::file_exists && attempt < 100) {
+            error.clear();
+        }
+    }
+    return error;
+}
+
+std::error_code NewFile::take_the_place() {
+    return ::rename(temporary_.c_str(), path_.c_str()) == 0 ? std::error_code() : errno_error();
+}
+
+std::error_code make_durable(int fd) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        return errno_error();
+    }
+    if (!S_ISREG(status.st_mode) && !S_ISBLK(status.st_mode)) {
+        return {};
+    }
+    while (::fdatasync(fd) != 0) {
+        if (errno != EINTR) {
+            return errno_error();
+        }
+    }
+    return {};
+}
+
+std::optional<std::int64_t> free_space(int fd) {
+    struct statvfs room {};
+    if (::fstatvfs(fd, &room) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(room.f_bavail) * static_cast<std::int64_t>(room.f_frsize);
 }
 
 ssize_t read_at(int fd, void* data, size_t size, std::int64_t offset, std::error_code& error) {

@@ -416,9 +416,16 @@ Probe probe_one_file(int a, int b) {
     };
     const HANDLE first = handle_of(a);
     const HANDLE second = handle_of(b);
-    if (!last_byte(second, LOCKFILE_EXCLUSIVE_LOCK, true) || !last_byte(second, 0, false) ||
-        !last_byte(first, 0, true)) {
+    // Refused by another program's lock: any answer would be a guess.
+    const auto refused = [] { return GetLastError() == ERROR_LOCK_VIOLATION ? Probe::taken : Probe::unknown; };
+    if (!last_byte(second, LOCKFILE_EXCLUSIVE_LOCK, true)) {
+        return refused();
+    }
+    if (!last_byte(second, 0, false)) {
         return Probe::unknown;
+    }
+    if (!last_byte(first, 0, true)) {
+        return refused();
     }
     const bool apart = last_byte(second, LOCKFILE_EXCLUSIVE_LOCK, true);
     const DWORD error = GetLastError();
@@ -560,6 +567,68 @@ std::error_code NewFile::keep() {
     state_ = State::kept;
     return {};
 }
+
+// ReplaceFileW keeps what the user has of the old file (attributes, its
+// security, streams), but not a second hard link, which would go on naming
+// the old one.
+std::error_code NewFile::take_over(int old) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileInformationByHandle(handle_of(old), &info) == 0) {
+        return windows_error();
+    }
+    return info.nNumberOfLinks > 1 ? windows_error(ERROR_TOO_MANY_LINKS) : std::error_code();
+}
+
+// Written to the disk and unmarked; then, closed, for ReplaceFileW opens
+// it itself, put in the old file's place, which keeps the old file's
+// attributes and security. A failure leaves the old file as it was.
+std::error_code NewFile::ready_to_replace() {
+    const HANDLE handle = handle_of(file_.get());
+    if (FlushFileBuffers(handle) == 0) {
+        return windows_error();
+    }
+    if (const auto error = marked_ ? mark_for_deletion(handle, false) : std::error_code()) {
+        return error;
+    }
+    marked_ = false;
+    return {};
+}
+
+std::error_code NewFile::take_the_place() {
+    std::error_code error;
+    const std::wstring replaced = wide_path(path_.c_str(), error, true);
+    const std::wstring replacement = error ? std::wstring() : wide_path(temporary_.c_str(), error, true);
+    if (!error && ReplaceFileW(replaced.c_str(), replacement.c_str(), nullptr, 0, nullptr, nullptr) == 0) {
+        error = windows_error();
+    }
+    return error;
+}
+
+// A pipe's flush would wait for its reader: only a file on a disk is sent.
+std::error_code make_durable(int fd) {
+    const HANDLE handle = handle_of(fd);
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        return {};
+    }
+    return FlushFileBuffers(handle) != 0 ? std::error_code() : windows_error();
+}
+
+std::optional<std::int64_t> free_space(int fd) {
+    const HANDLE handle = handle_of(fd);
+    const DWORD room = GetFinalPathNameByHandleW(handle, nullptr, 0, FILE_NAME_NORMALIZED);
+    std::wstring folder(room, L'\0');
+    const DWORD size = room == 0 ? 0 : GetFinalPathNameByHandleW(handle, folder.data(), room, FILE_NAME_NORMALIZED);
+    if (size == 0 || size >= room) {
+        return std::nullopt;
+    }
+    folder.resize(folder.find_last_of(L'\\', size) + 1);
+    ULARGE_INTEGER available{};
+    if (GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr) == 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(available.QuadPart);
+}
+
 
 // Windows reports allocated ranges (FSCTL_QUERY_ALLOCATED_RANGES), but Wine,
 // where this is tested, does not: all of a file is data.

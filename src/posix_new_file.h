@@ -25,4 +25,13 @@ std::error_code give_name(int fd, const char* path);
 // system or the file system cannot rename that way.
 std::error_code rename_exclusive(const char* from, const char* to);
 
+// Gives `to` the extended attributes and file flags of `from`, and only
+// those: the error where one cannot be given or cannot be known.
+std::error_code carry_extras(int from, int to);
+
+// Writes the file's data to its disk and waits, where the file system
+// would not write it by itself before a rename over another file: a power
+// loss must not leave the name on a file whose data never arrived.
+std::error_code write_before_renaming(int fd);
+
 }  // namespace bytemend

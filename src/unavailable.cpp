@@ -37,6 +37,14 @@ FastPath kernel_copy(int, int, std::int64_t, std::int64_t, std::error_code&) {
     return FastPath::unsupported;
 }
 
+// No loop device to be stale beneath a device that it cannot see through.
+std::error_code write_device_byte(int fd, std::int64_t offset, unsigned char byte) {
+    std::error_code error;
+    return write_at(fd, &byte, 1, offset, error) == 1 ? std::error_code()
+           : error                                   ? error
+                                                     : std::make_error_code(std::errc::io_error);
+}
+
 FastPath punch_hole(int, std::int64_t, std::int64_t, std::error_code&) {
     return FastPath::unsupported;
 }
