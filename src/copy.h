@@ -8,14 +8,15 @@
 namespace bytemend {
 
 // Stores the byte at its location in the output, touching nothing else: the
-// whole patch when the output is the input, the last step of a copy.
+// whole patch when the output is the input. Refused where the file is now
+// shorter than that: another program cut it meanwhile.
 bool patch_in_place(const Output& output, std::int64_t location, unsigned char byte);
 
 // Writes the input's bytes over the output at the same offsets, the byte at
 // location replaced, and cuts it to the input's length: by sharing blocks or
 // in the kernel where it can, else through a buffer; sparse stays sparse.
-// Nothing is emptied first: an output that is really the input only has
-// its byte changed.
+// Nothing is emptied first: an output overwritten where it lies that is
+// really the input only has its byte changed.
 bool copy_patched(const Input& input, const Output& output, std::int64_t location,
                   unsigned char byte);
 

@@ -1,6 +1,8 @@
 // POSIX without Linux's ways to make a new file, which is then made under a
-// temporary name (platform_posix.cpp). Built as the portable preset, which
-// CI tests on Linux; no other system is built or tested with it.
+// temporary name (platform_posix.cpp), or to read a file's extended
+// attributes, so that an existing output is overwritten where it lies.
+// Built as the portable preset, which CI tests on Linux; no other system is
+// built or tested with it.
 
 #include <unistd.h>
 
