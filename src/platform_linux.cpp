@@ -238,9 +238,11 @@ std::error_code write_device_byte(int fd, std::int64_t offset, unsigned char byt
     constexpr std::size_t alignment = 4096;
     int sector = 0;
     const int flags = ::fcntl(fd, F_GETFL);
-    if (::ioctl(fd, BLKSSZGET, &sector) != 0 || sector <= 0 || flags < 0 || ::fcntl(fd, F_SETFL, flags | O_DIRECT) != 0) {
-        // Without it, the cached copy dropped first, so that the write reads
-        // the block afresh: a clean page, which is all a reader leaves.
+    if (flags < 0 || (flags & O_ACCMODE) != O_RDWR || ::ioctl(fd, BLKSSZGET, &sector) != 0 || sector <= 0 ||
+        ::fcntl(fd, F_SETFL, flags | O_DIRECT) != 0) {
+        // Where the block cannot be read so, the cached copy is dropped
+        // first, so that the write reads the block afresh: a clean page,
+        // which is all a reader leaves, can be dropped.
         ::posix_fadvise(fd, offset, 1, POSIX_FADV_DONTNEED);
         std::error_code error;
         return write_at(fd, &byte, 1, offset, error) == 1 ? std::error_code()
