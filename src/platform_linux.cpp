@@ -194,6 +194,12 @@ std::error_code start_writeback(int fd) {
 }
 
 std::error_code carry_extras(int from, int to) {
+    // A file mounted over its name, as container runtimes mount
+    // /etc/resolv.conf, is no rename's to replace (EBUSY).
+    struct statx mount {};
+    if (::statx(from, "", AT_EMPTY_PATH, 0, &mount) == 0 && (mount.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0) {
+        return std::make_error_code(std::errc::device_or_resource_busy);
+    }
     if (const auto error = carry_flags(from, to)) {
         return error;
     }

@@ -279,9 +279,13 @@ std::error_code NewFile::take_over(int old) {
     if (::fstat(old, &was) != 0 || ::fstat(file_.get(), &now) != 0) {
         return errno_error();
     }
-    // Another name would go on naming the old file, not the new one.
+    // Another name would go on naming the old file, not the new one; a file
+    // system mounted over the folder's would take no rename between the two.
     if (was.st_nlink > 1) {
         return std::make_error_code(std::errc::too_many_links);
+    }
+    if (was.st_dev != now.st_dev) {
+        return std::make_error_code(std::errc::cross_device_link);
     }
     // Owner first: a change of owner clears set-user-ID bits and
     // capabilities, which come after it.

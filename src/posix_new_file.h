@@ -26,7 +26,8 @@ std::error_code give_name(int fd, const char* path);
 std::error_code rename_exclusive(const char* from, const char* to);
 
 // Gives `to` the extended attributes and file flags of `from`, and only
-// those: the error where one cannot be given or cannot be known.
+// those: the error where one cannot be given or cannot be known, or where
+// `from` is a file mounted over its name, which no rename replaces.
 std::error_code carry_extras(int from, int to);
 
 // Writes the file's data to its disk and waits, where the file system
