@@ -234,11 +234,13 @@ std::error_code write_before_renaming(int fd) {
 
 std::error_code write_device_byte(int fd, std::int64_t offset, unsigned char byte) {
     // The block is read and written directly, past the cache: the device's
-    // smallest block, from a buffer aligned for any device.
+    // smallest block, from a buffer aligned for any device. A device that
+    // this user may write but not read cannot have its block read back.
     constexpr std::size_t alignment = 4096;
     int sector = 0;
     const int flags = ::fcntl(fd, F_GETFL);
-    if (::ioctl(fd, BLKSSZGET, &sector) != 0 || sector <= 0 || flags < 0 || ::fcntl(fd, F_SETFL, flags | O_DIRECT) != 0) {
+    if (flags < 0 || (flags & O_ACCMODE) != O_RDWR || ::ioctl(fd, BLKSSZGET, &sector) != 0 || sector <= 0 ||
+        ::fcntl(fd, F_SETFL, flags | O_DIRECT) != 0) {
         // Without it, the cached copy dropped first, so that the write reads
         // the block afresh: a clean page, which is all a reader leaves.
         ::posix_fadvise(fd, offset, 1, POSIX_FADV_DONTNEED);

@@ -220,10 +220,13 @@ File open_for_reading(const char* path, std::error_code& error) {
 
 File open_for_writing(const char* path, std::error_code& error) {
     // A regular file is read back, so that zeros need not be written over
-    // zeros; a FIFO opened to be read too would never see its reader go.
+    // zeros, and a device so that a byte is written with its sector around
+    // it; a FIFO opened to be read too would never see its reader go.
     struct stat before {};
-    File file(::stat(path, &before) == 0 && S_ISREG(before.st_mode) ? ::open(path, O_RDWR) : -1);
-    if (!file && (errno == EACCES || errno == ENOENT || !S_ISREG(before.st_mode))) {
+    const bool readable =
+        ::stat(path, &before) == 0 && (S_ISREG(before.st_mode) || S_ISBLK(before.st_mode));
+    File file(readable ? ::open(path, O_RDWR) : -1);
+    if (!file && (errno == EACCES || errno == ENOENT || !readable)) {
         file = File(::open(path, O_WRONLY));
     }
     error = file ? std::error_code() : errno_error();
