@@ -48,7 +48,10 @@ named            | new, with no unnamed files (O_TMPFILE refused), so that out.b
 norename         | named, with no exclusive rename (renameat2 refused: EINVAL), so that out.bin is named by link, then unlink
 nolink           | norename, with no hard links either (link refused: EPERM), so that out.bin is named by rename once lstat finds no file there
 nomem            | buf, with no memory to be had once the fault is injected
-old              | in.bin copied over old.bin, longer and written in full
+old              | in.bin copied over old.bin, longer, written in full, another user's and with an extended attribute: old.bin replaced whole
+oldkept          | old, where its replacement cannot be given what old.bin has, so that old.bin is overwritten where it lies
+oldlinked        | old, with a second hard link, old-link.bin, so that old.bin is overwritten where it lies
+oldsymlink       | old, through link.bin, a symlink to old.bin
 inplace          | in.bin patched in place
 grown            | inplace, another program appending 8 bytes to in.bin $meanwhile_after s into the run
 full             | new, out.bin on a $small_fs tmpfs in a mount namespace of its own
@@ -56,6 +59,7 @@ ulimit           | new, under ulimit -f $limit_kib (KiB)
 kill             | buf, killed (SIGKILL) once the first buffer-load is written
 killlink         | kill, through link.bin, a dangling symlink to out.bin
 killnamed        | kill, with no unnamed files
+killold          | kill, over old.bin as old has it
 overlay          | an overlay's upper name of in.bin in, its merged name out
 overlay-back     | overlay, the other way round
 loop             | in.bin's loop device in, in.bin (cut to whole sectors) out
@@ -125,11 +129,19 @@ Buffered write writes nothing           | buf              | write           | $
 Buffered write interrupted              | buf              | write           | $chunk\)                       | error=EINTR          | 0   | R+Done
 Existing output cannot be opened        | old              | openat          | "old\.bin", O_RDWR             | error=EACCES:when=@+ | 1   | R+Failed to open/create old.bin.
 Copy over an existing output fails      | old              | copy_file_range | .                              | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
-No holes can be punched in it           | old              | fallocate       | .                              | error=EOPNOTSUPP     | 0   | R+Done
-Punching a hole fails                   | old              | fallocate       | .                              | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
-Existing output cannot be cut           | old              | ftruncate       | $length                        | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
-Its writeback cannot be started         | old              | sync_file_range | .                              | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
-Existing output's close fails           | old              | close           | pwrite64 >> ^close             | error=EIO            | 1   | R+Failed to close old.bin: Input/output error.
+Replacement made by name                | old              | openat          | O_TMPFILE                      | error=EOPNOTSUPP     | 0   | R+Done
+Replacement's data cannot be written out| old              | sync_file_range | .                              | error=EIO            | 1   | R+Failed to replace old.bin: Input/output error.
+Replacement cannot be named             | old              | linkat          | \.bytemend                     | error=EIO            | 1   | R+Failed to replace old.bin: Input/output error.
+Replacement's close fails               | old              | close           | linkat >> ^close               | error=EIO            | 1   | R+Failed to replace old.bin: Input/output error.
+Replacement cannot be renamed           | old              | rename          | old\.bin                       | error=EIO            | 1   | R+Failed to replace old.bin: Input/output error.
+Its owner cannot be given               | oldkept          | fchown          | .                              | error=EPERM          | 0   | R+Done
+Its attribute cannot be given           | oldkept          | fsetxattr       | user\.bytemend                 | error=EPERM          | 0   | R+Done
+No holes can be punched in it           | oldlinked        | fallocate       | .                              | error=EOPNOTSUPP     | 0   | R+Done
+Punching a hole fails                   | oldlinked        | fallocate       | .                              | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
+Existing output cannot be cut           | oldlinked        | ftruncate       | $length                        | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
+It cannot be made durable               | oldlinked        | fdatasync       | .                              | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
+Existing output's close fails           | oldlinked        | close           | pwrite64 >> ^close             | error=EIO            | 1   | R+Failed to close old.bin: Input/output error.
+Replaced through a symlink, by name     | oldsymlink       | openat          | O_TMPFILE                      | error=EOPNOTSUPP     | 0   | R+Done
 In place: cannot open for writing       | inplace          | openat          | "in\.bin", O_RDWR              | error=EACCES:when=@+ | 1   | R+Failed to open/create in.bin.
 In place: byte cannot be written        | inplace          | pwrite64        | "A", 1, $at                    | error=EIO            | 1   | R+Failed to write in.bin: Input/output error.
 In place: write interrupted             | inplace          | pwrite64        | "A", 1, $at                    | error=EINTR          | 0   | R+Done
@@ -144,6 +156,7 @@ Real file size limit                    | ulimit           | -               | -
 Killed in the middle of a copy          | kill             | -               | -                              | -                    | 137 |
 Killed, through a dangling symlink      | killlink         | -               | -                              | -                    | 137 |
 Killed, with no unnamed files           | killnamed        | -               | -                              | -                    | 137 |
+Killed over an existing output          | killold          | -               | -                              | -                    | 137 |
 Overlay: upper in, merged out           | overlay          | -               | -                              | -                    | 0   | R+Done
 Overlay: merged in, upper out           | overlay-back     | -               | -                              | -                    | 0   | R+Done
 Loop device in, its file out            | loop             | -               | -                              | -                    | 0   | R+Done
@@ -260,10 +273,11 @@ head -c $old_length /dev/urandom >old-original.bin
 # under other names. 32-bit ones seek with _llseek (as ppc64el does too),
 # measure with statx, and have fcntl64, ftruncate64 and mmap2; ARM and
 # PowerPC start writeback with sync_file_range2; ARM64 and RISC-V have
-# only linkat. A row faults the call by the first of its names that the
-# trial run's trace shows.
+# only linkat, and rename by renameat or renameat2. A row faults the call
+# by the first of its names that the trial run's trace shows.
 declare -A other_names=([lseek]=_llseek [newfstatat]="statx fstatat64" [fcntl]=fcntl64
-    [ftruncate]=ftruncate64 [mmap]=mmap2 [sync_file_range]=sync_file_range2 [link]=linkat)
+    [ftruncate]=ftruncate64 [mmap]=mmap2 [sync_file_range]=sync_file_range2 [link]=linkat
+    [rename]="renameat renameat2")
 
 # nth_call trace name which: the place among the calls of that name of the
 # first one that "which" picks, as strace's when= counts them.
@@ -283,13 +297,24 @@ kib_unshared() {
         END { print blocks * block / 1024 }'
 }
 
+# What a replaced file must keep of the old one: owner, group,
+# permissions, extended attributes.
+extras() { stat -c '%u:%g %a' "$1"; getfattr -d "$1" 2>/dev/null; }
+
 # The files as each run must find them: the input whole, no output, and
-# old.bin there before when the row overwrites it.
+# old.bin there before when the row overwrites it, as it was then.
 fresh_files() {
-    rm -f in.bin out.bin old.bin link.bin before.bin .bytemend-*
+    rm -f in.bin out.bin old.bin old-link.bin link.bin before.bin .bytemend-*
     cp original.bin in.bin
     case $mode in
-    old) cp old-original.bin old.bin ;;
+    old* | killold)
+        cp old-original.bin old.bin
+        chown 1:1 old.bin
+        setfattr -n user.bytemend -v kept old.bin 2>/dev/null
+        [ "$mode" != oldlinked ] || ln old.bin old-link.bin
+        [ "$mode" != oldsymlink ] || ln -s old.bin link.bin
+        old_inode=$(stat -c %i old.bin) old_extras=$(extras old.bin)
+        ;;
     killlink) ln -s out.bin link.bin ;;
     loop-unaligned) ;;
     # A loop device holds whole sectors of its file; for loop-apart-partition,
@@ -346,7 +371,7 @@ while IFS='|' read -r name mode call which fault want last; do
     fresh_files
     input=in.bin output=out.bin strace_setup=() meanwhile=""
     case $mode in
-    old) output=old.bin ;;
+    old | oldkept | oldlinked | killold) output=old.bin ;;
     inplace) output=in.bin ;;
     grown) output=in.bin meanwhile="printf appended >>in.bin" ;;
     shrunk-* | nocow)
@@ -378,7 +403,7 @@ while IFS='|' read -r name mode call which fault want last; do
             -e "inject=brk:retval=0:when=$(($(grep -c '^brk(' trace) + 1))+")
         ;;
     full) output=full/out.bin; mkdir full ;;
-    killlink) output=link.bin ;;
+    killlink | oldsymlink) output=link.bin ;;
     overlay) input=upper/in.bin output=merged/in.bin ;;
     overlay-back) input=merged/in.bin output=upper/in.bin ;;
     pipe) output=/dev/stdout ;;
@@ -577,7 +602,7 @@ while IFS='|' read -r name mode call which fault want last; do
         "$exe" "${args[@]}" 2>stderr | cat >stdout
         status=${PIPESTATUS[0]}
         ;;
-    kill | killlink | killnamed)
+    kill*)
         # Slow each buffer write down so that the kill lands in the copy.
         strace -o trace "${strace_setup[@]}" -e inject=copy_file_range:error=EXDEV -e inject=write:delay_enter=300000 \
             "$exe" "${args[@]}" >stdout 2>stderr &
@@ -637,6 +662,7 @@ while IFS='|' read -r name mode call which fault want last; do
     [ "$(cat stderr)" = "$expected_err" ] || fail "wrote to standard error: $(head -c 200 stderr)"
 
     # What the user is left with.
+    dir=$(dirname "$output")
     case $mode in
     inplace | overlay*)
         if [ "$want" = 0 ]; then
@@ -656,29 +682,38 @@ while IFS='|' read -r name mode call which fault want last; do
     *) cmp -s "$input" original.bin || fail "the input changed" ;;
     esac
     case $mode in
-    old)
+    old* | killold)
+        # Replaced whole, or where that would lose something overwritten
+        # where it lies; untouched by a failed run that never overwrote it.
         if [ "$want" = 0 ]; then
             cmp -s old.bin expected.bin || fail "old.bin is not the patched copy"
         elif [ ! -e old.bin ]; then
             fail "old.bin, there before, was removed"
-        elif [[ $last == *open/create* ]] && ! cmp -s old.bin old-original.bin; then
-            fail "old.bin changed though it was never opened for the copy"
+        elif [ "$mode" != oldlinked ] || [[ $last == *open/create* ]]; then
+            cmp -s old.bin old-original.bin || fail "old.bin changed, though the run failed"
         fi
+        if [ "$want" = 0 ] && [[ $mode == old || $mode == oldsymlink ]]; then
+            [ "$(stat -c %i old.bin)" != "$old_inode" ] || fail "old.bin was overwritten where it lies, not replaced"
+        elif [ "$(stat -c %i old.bin)" != "$old_inode" ]; then
+            fail "old.bin is another file than before"
+        fi
+        [ "$(extras old.bin)" = "$old_extras" ] || fail "old.bin lost its owner, permissions or attribute"
+        [ "$mode" != oldlinked ] || [ old-link.bin -ef old.bin ] || fail "old-link.bin and old.bin are two files now"
+        [ "$mode" != oldsymlink ] || [ "$(readlink link.bin)" = old.bin ] || fail "link.bin is no longer a symlink to old.bin"
         ;;
     nocow) cmp -s mnt/old.bin old-original.bin || fail "old.bin changed though the copy failed ($(stat -c %s mnt/old.bin) bytes)" ;;
     new | buf | named | norename | nolink | nomem | ulimit | kill* | loop-stdout | shrunk-*)
-        dir=$(dirname "$output")
         if [ "$want" = 0 ]; then
             cmp -s "$dir"/out.bin expected.bin || fail "out.bin is not the patched copy"
         elif [ -e "$dir"/out.bin ]; then
             fail "an unfinished out.bin was left behind"
         fi
-        # A failed run removes its temporary file; only a kill may leave it.
-        if [[ $mode != kill* ]] && compgen -G "$dir/.bytemend-*" >/dev/null; then
-            fail "left its temporary file $(echo "$dir"/.bytemend-*)"
-        fi
         ;;
     esac
+    # A run removes its temporary file, failed or not; only a kill may leave it.
+    if [[ $mode != kill* ]] && compgen -G "$dir/.bytemend-*" >/dev/null; then
+        fail "left its temporary file $(echo "$dir"/.bytemend-*)"
+    fi
     [ $failed -eq $before_failed ] && passed=$((passed + 1))
 done <<<"$cases"
 unmount_image
