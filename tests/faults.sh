@@ -29,6 +29,7 @@ loop_offset=4096
 small_fs=512k                 # the full file system
 limit_kib=256                 # the file size limit, in KiB
 meanwhile_after=0.75          # s into a run, when another program acts: the run is held 2 s
+cut_to=500                    # in.bin as another program cuts it, short of the patch
 report="Hexintval = $((16#$value)) . Adress = $at . "
 # The inner shells of the mount namespaces see them too.
 export at value small_fs
@@ -54,6 +55,7 @@ oldlinked        | old, with a second hard link, old-link.bin, so that old.bin i
 oldsymlink       | old, through link.bin, a symlink to old.bin
 inplace          | in.bin patched in place
 grown            | inplace, another program appending 8 bytes to in.bin $meanwhile_after s into the run
+cut              | inplace, another program cutting in.bin to $cut_to bytes $meanwhile_after s into the run
 full             | new, out.bin on a $small_fs tmpfs in a mount namespace of its own
 ulimit           | new, under ulimit -f $limit_kib (KiB)
 kill             | buf, killed (SIGKILL) once the first buffer-load is written
@@ -147,6 +149,7 @@ In place: byte cannot be written        | inplace          | pwrite64        | "
 In place: write interrupted             | inplace          | pwrite64        | "A", 1, $at                    | error=EINTR          | 0   | R+Done
 In place: close fails                   | inplace          | close           | pwrite64 >> ^close             | error=EIO            | 1   | R+Failed to close in.bin: Input/output error.
 In place while another program appends  | grown            | openat          | "in\.bin", O_RDWR              | delay_enter=2000000  | 0   | R+Done
+In place while another program cuts it  | cut              | openat          | "in\.bin", O_RDWR              | delay_enter=2000000  | 1   | R+Location $at is outside in.bin, which is now $cut_to bytes long.
 Input shrinks before sharing, XFS       | shrunk-xfs       | openat          | O_TMPFILE                      | delay_enter=2000000  | 1   | R+Failed to read file.
 Input shrinks before sharing, Btrfs     | shrunk-btrfs     | openat          | O_TMPFILE                      | delay_enter=2000000  | 1   | R+Failed to read file.
 Input shrinks before sharing over old   | shrunk-old-xfs   | openat          | "mnt/old\.bin", O_RDWR         | delay_enter=2000000  | 1   | R+Failed to read file.
@@ -374,6 +377,7 @@ while IFS='|' read -r name mode call which fault want last; do
     old | oldkept | oldlinked | killold) output=old.bin ;;
     inplace) output=in.bin ;;
     grown) output=in.bin meanwhile="printf appended >>in.bin" ;;
+    cut) output=in.bin meanwhile="truncate -s $cut_to in.bin" ;;
     shrunk-* | nocow)
         fs=btrfs input=mnt/in.bin output=mnt/old.bin
         [[ $mode == shrunk-* ]] && fs=${mode##*-} output=mnt/out.bin meanwhile="truncate -s $middle mnt/in.bin"
@@ -672,6 +676,7 @@ while IFS='|' read -r name mode call which fault want last; do
         fi
         ;;
     grown) cmp -s in.bin <(cat expected.bin; printf appended) || fail "in.bin is not patched, with what was appended kept" ;;
+    cut) cmp -s in.bin <(head -c $cut_to original.bin) || fail "in.bin is not as the other program cut it" ;;
     shrunk-*) ;;  # cut by the other program
     loop) cmp -s in.bin <(head -c $sectors expected.bin) || fail "in.bin is not patched, or changed beyond its byte" ;;
     loop-apart*)
