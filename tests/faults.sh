@@ -75,6 +75,7 @@ loop-apart-partition | loop-apart, the output a partition from $middle bytes int
 loop-stdout      | new, standard output in.bin's loop device
 loop-stdout-out  | loop-stdout, with in.bin the output and original.bin the input
 loop-unreached   | loop-stacked, the second device set up on a node of the first that is then removed
+loop-cached      | loop, the device both in and out, held open by another program with its first block cached, then byte $((at + 1)) changed through in.bin
 bindfs-twice     | in.bin copied twice to out.bin through bindfs, which can neither report nor punch holes
 bindfs-same-id   | a.bin to b.bin through bindfs: two files with one identity, from two tmpfs mounts, one inside the other
 bindfs-same-state | bindfs-same-id, the two of one size and written in one tick, so that they show one state too
@@ -173,6 +174,7 @@ Loop and a partition that do not overlap| loop-apart-partition | -           | -
 Standard output the input's loop device | loop-stdout      | -               | -                              | -                    | 1   | E+Cannot read in.bin: it is standard output, where the report goes.
 Standard output the output's loop device| loop-stdout-out  | -               | -                              | -                    | 1   | E+Cannot write in.bin: it is standard output, where the report goes.
 Loop device on a vanished loop node     | loop-unreached   | -               | -                              | -                    | 1   | R+Cannot tell whether DEV and in.bin are one file or two: a loop device stands on a device that cannot be opened; nothing was written.
+In place through a loop device's cache  | loop-cached      | -               | -                              | -                    | 0   | R+Done
 Copied twice through bindfs             | bindfs-twice     | -               | -                              | -                    | 0   | R+Done
 Two files with one identity             | bindfs-same-id   | -               | -                              | -                    | 0   | R+Done
 Two files with one identity and state   | bindfs-same-state | -              | -                              | -                    | 1   | R+Cannot tell whether view/a.bin and view/inner/b.bin are one file or two: they show one identity; nothing was written.
@@ -590,6 +592,17 @@ while IFS='|' read -r name mode call which fault want last; do
         args=("$device" in.bin $at $value)
         [[ $mode == *-back ]] && args=(in.bin "$device" $at $value)
         [[ $mode == loop-apart* ]] && args=("${devices[1]}" "$device" $at $value)
+        if [ "$mode" = loop-cached ]; then
+            # Another program holds the device open with its first block
+            # cached, then changes the byte after the patch through the file:
+            # that block, stale now, written back whole would undo it.
+            args=("$device" "$device" $at $value)
+            sleep 60 <"$device" &
+            dd if="$device" of=/dev/null bs=4096 count=1 status=none
+            for file in in.bin before.bin; do
+                printf B | dd of=$file bs=1 seek=$((at + 1)) conv=notrunc status=none
+            done
+        fi
         if [[ $mode == loop-stdout* ]]; then
             # The report would go into in.bin, through the device.
             : >stdout
@@ -599,6 +612,8 @@ while IFS='|' read -r name mode call which fault want last; do
             "$exe" "${args[@]}" >stdout 2>stderr
         fi
         status=$?
+        # The holder's close, the device's last, writes back what it cached.
+        [ "$mode" != loop-cached ] || { kill $! && wait $!; }
         losetup -d "${devices[@]}"
         last=${last//DEV/$device}
         ;;
@@ -679,6 +694,7 @@ while IFS='|' read -r name mode call which fault want last; do
     cut) cmp -s in.bin <(head -c $cut_to original.bin) || fail "in.bin is not as the other program cut it" ;;
     shrunk-*) ;;  # cut by the other program
     loop) cmp -s in.bin <(head -c $sectors expected.bin) || fail "in.bin is not patched, or changed beyond its byte" ;;
+    loop-cached) patch_byte before.bin && cmp -s in.bin before.bin || fail "in.bin is not patched, with the other program's change kept" ;;
     loop-apart*)
         head -c $middle before.bin >half.bin && patch_byte half.bin
         cmp -s in.bin <(head -c $middle before.bin; cat half.bin) || fail "in.bin's second half is not its first, patched"
