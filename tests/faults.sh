@@ -79,6 +79,7 @@ loop-cached      | loop, the device both in and out, held open by another progra
 bindfs-twice     | in.bin copied twice to out.bin through bindfs, which can neither report nor punch holes
 bindfs-same-id   | a.bin to b.bin through bindfs: two files with one identity, from two tmpfs mounts, one inside the other
 bindfs-same-state | bindfs-same-id, the two of one size and written in one tick, so that they show one state too
+bindfs-locked    | bindfs-same-state, another program holding a write lock on the last byte b.bin can have
 reflink-xfs      | in.bin copied to a new, a longer and a shorter out.bin on XFS on a loop device
 reflink-btrfs    | reflink-xfs, on Btrfs
 shrunk-xfs       | in.bin copied to a new out.bin on XFS on a loop device, another program cutting in.bin to $middle bytes $meanwhile_after s into the run
@@ -178,6 +179,7 @@ In place through a loop device's cache  | loop-cached      | -               | -
 Copied twice through bindfs             | bindfs-twice     | -               | -                              | -                    | 0   | R+Done
 Two files with one identity             | bindfs-same-id   | -               | -                              | -                    | 0   | R+Done
 Two files with one identity and state   | bindfs-same-state | -              | -                              | -                    | 1   | R+Cannot tell whether view/a.bin and view/inner/b.bin are one file or two: they show one identity; nothing was written.
+The same, with another program's lock   | bindfs-locked    | -               | -                              | -                    | 1   | R+Cannot tell whether view/a.bin and view/inner/b.bin are one file or two: they show one identity; nothing was written.
 Reflinks on XFS                         | reflink-xfs      | -               | -                              | -                    | 0   | R+Done
 Reflinks on Btrfs                       | reflink-btrfs    | -               | -                              | -                    | 0   | R+Done
 Power lost after Done, ext4             | crash-ext4       | -               | -                              | -                    | 0   | R+Done
@@ -362,6 +364,12 @@ attach() {
     device=$(losetup -f --show "$@" 2>/dev/null) && devices=("$device" "${devices[@]}")
 }
 
+# Another program's lock where the lock probe looks, for the bindfs shell:
+# a write lock on the last byte a file can have (struct flock as 64-bit
+# Linux lays it out), then the file "locked", held for a minute.
+export lock_last_byte='open(my $f, "+<", $ARGV[0]) or exit 1; fcntl($f, F_SETLK,
+    pack("s s x4 q q i x4", F_WRLCK, SEEK_SET, "9223372036854775807", 1, 0)) or exit 1; open(my $l, ">", "locked"); sleep 60'
+
 skip() { echo "skipped $name: $*"; skipped=$((skipped + 1)); }
 
 passed=0 failed=0 skipped=0
@@ -370,7 +378,7 @@ fail() { echo "FAIL $name: $*"; failed=$((failed + 1)); }
 while IFS='|' read -r name mode call which fault want last; do
     [ -z "$only" ] || [ "$mode" = "$only" ] || continue
     before_failed=$failed
-    rm -f trace stdout stderr listing blocks
+    rm -f trace stdout stderr listing blocks locked
     rm -rf full lower upper ovlwork merged real view
     unmount_image
     fresh_files
@@ -465,7 +473,7 @@ while IFS='|' read -r name mode call which fault want last; do
                 # shell itself, back to back, until both land in one tick
                 # of the clock. A time once looked at makes the next change
                 # exact, so each try changes both once first.
-                if [ "$1" = bindfs-same-state ]; then
+                if [ "$1" != bindfs-same-id ]; then
                     x=$(printf "%04096d" 0 | tr 0 x) y=$(printf "%04096d" 0 | tr 0 y)
                     for _ in $(seq 20); do
                         : >$a; : >$b; printf %s "$x" >$a; printf %s "$y" >$b
@@ -481,7 +489,13 @@ while IFS='|' read -r name mode call which fault want last; do
             bindfs real view || exit 99
             : >listing
             [ "$1" != bindfs-twice ] || "$2" in.bin view/out.bin $at $value >/dev/null
+            if [ "$1" = bindfs-locked ]; then
+                perl -MFcntl -e "$lock_last_byte" view/inner/b.bin &
+                until [ -e locked ] || ! kill -0 $! 2>/dev/null; do sleep 0.05; done
+            fi
             "$2" "${args[@]}" $at $value >stdout 2>stderr || status=$?
+            [ "$1" != bindfs-locked ] || kill $! || true
+            wait
             if [ "$1" != bindfs-twice ]; then cmp -s $b $expect || echo "the output is not the copy, or not what it was" >>listing
             else cmp -s view/out.bin expected.bin || echo "out.bin is not the copy" >>listing
                 echo "$(stat -c %b view/out.bin) $(stat -c %b in.bin)" >blocks
@@ -491,6 +505,10 @@ while IFS='|' read -r name mode call which fault want last; do
         status=$?
         if [ ! -e listing ]; then
             skip "cannot mount bindfs in a namespace of our own here (needs bindfs and FUSE)"
+            continue
+        fi
+        if [ "$mode" = bindfs-locked ] && [ ! -e locked ]; then
+            skip "cannot lock the last byte of a file here (needs perl, and a 64-bit struct flock)"
             continue
         fi
         [ -s listing ] && fail "$(cat listing)"
