@@ -367,6 +367,7 @@ attach() {
 # Another program's lock where the lock probe looks, for the bindfs shell:
 # a write lock on the last byte a file can have (struct flock as 64-bit
 # Linux lays it out), then the file "locked", held for a minute.
+# shellcheck disable=SC2016  # perl's own variables
 export lock_last_byte='open(my $f, "+<", $ARGV[0]) or exit 1; fcntl($f, F_SETLK,
     pack("s s x4 q q i x4", F_WRLCK, SEEK_SET, "9223372036854775807", 1, 0)) or exit 1; open(my $l, ">", "locked"); sleep 60'
 
@@ -615,6 +616,7 @@ while IFS='|' read -r name mode call which fault want last; do
             # cached, then changes the byte after the patch through the file:
             # that block, stale now, written back whole would undo it.
             args=("$device" "$device" $at $value)
+            # shellcheck disable=SC2217  # it only holds the device open
             sleep 60 <"$device" &
             dd if="$device" of=/dev/null bs=4096 count=1 status=none
             for file in in.bin before.bin; do
