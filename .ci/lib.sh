@@ -6,9 +6,11 @@ export DEBIAN_FRONTEND=noninteractive
 apt=(apt-get -o DPkg::Lock::Timeout=600)
 
 # The compiler, CMake, Ninja and GoogleTest, with its sources for the cross
-# builds; strace for the fault table, and what its rows mount.
+# builds; strace for the fault table, what its rows mount, and attr for the
+# extended attribute an existing output keeps.
 toolchain=(g++ cmake ninja-build=ninja libgtest-dev=/usr/include/gtest/gtest.h
-    googletest=/usr/src/googletest/CMakeLists.txt strace bindfs xfsprogs=mkfs.xfs btrfs-progs=mkfs.btrfs)
+    googletest=/usr/src/googletest/CMakeLists.txt strace bindfs xfsprogs=mkfs.xfs btrfs-progs=mkfs.btrfs
+    attr=setfattr)
 
 # installed PACKAGE: whether dpkg has it installed, not just its settings
 # left from a removal.

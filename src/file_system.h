@@ -105,9 +105,9 @@ inline std::optional<Window> window_of(int fd, const struct stat& status,
 // caller can refuse it; a file under a lease once its holder lets go.
 File open_for_reading(const char* path, std::error_code& error);
 
-// Opens an existing file to be written, emptying nothing: a regular file to
-// be read back too where it may be; a FIFO only to be written, so that it
-// sees its reader go. ENOENT where there is none.
+// Opens an existing file to be written, emptying nothing: a regular file or
+// a device to be read back too where it may be; a FIFO only to be written,
+// so that it sees its reader go. ENOENT where there is none.
 File open_for_writing(const char* path, std::error_code& error);
 
 // Sends what was written to a file or device to its disk, its length too,

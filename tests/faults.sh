@@ -29,6 +29,7 @@ loop_offset=4096
 small_fs=512k                 # the full file system
 limit_kib=256                 # the file size limit, in KiB
 meanwhile_after=0.75          # s into a run, when another program acts: the run is held 2 s
+cut_to=500                    # in.bin as another program cuts it, short of the patch
 report="Hexintval = $((16#$value)) . Adress = $at . "
 # The inner shells of the mount namespaces see them too.
 export at value small_fs
@@ -48,14 +49,19 @@ named            | new, with no unnamed files (O_TMPFILE refused), so that out.b
 norename         | named, with no exclusive rename (renameat2 refused: EINVAL), so that out.bin is named by link, then unlink
 nolink           | norename, with no hard links either (link refused: EPERM), so that out.bin is named by rename once lstat finds no file there
 nomem            | buf, with no memory to be had once the fault is injected
-old              | in.bin copied over old.bin, longer and written in full
+old              | in.bin copied over old.bin, longer, written in full, another user's and with an extended attribute: old.bin replaced whole
+oldkept          | old, where its replacement cannot be given what old.bin has, so that old.bin is overwritten where it lies
+oldlinked        | old, with a second hard link, old-link.bin, so that old.bin is overwritten where it lies
+oldsymlink       | old, through link.bin, a symlink to old.bin
 inplace          | in.bin patched in place
 grown            | inplace, another program appending 8 bytes to in.bin $meanwhile_after s into the run
+cut              | inplace, another program cutting in.bin to $cut_to bytes $meanwhile_after s into the run
 full             | new, out.bin on a $small_fs tmpfs in a mount namespace of its own
 ulimit           | new, under ulimit -f $limit_kib (KiB)
 kill             | buf, killed (SIGKILL) once the first buffer-load is written
 killlink         | kill, through link.bin, a dangling symlink to out.bin
 killnamed        | kill, with no unnamed files
+killold          | kill, over old.bin as old has it
 overlay          | an overlay's upper name of in.bin in, its merged name out
 overlay-back     | overlay, the other way round
 loop             | in.bin's loop device in, in.bin (cut to whole sectors) out
@@ -69,9 +75,11 @@ loop-apart-partition | loop-apart, the output a partition from $middle bytes int
 loop-stdout      | new, standard output in.bin's loop device
 loop-stdout-out  | loop-stdout, with in.bin the output and original.bin the input
 loop-unreached   | loop-stacked, the second device set up on a node of the first that is then removed
+loop-cached      | loop, the device both in and out, held open by another program with its first block cached, then byte $((at + 1)) changed through in.bin
 bindfs-twice     | in.bin copied twice to out.bin through bindfs, which can neither report nor punch holes
 bindfs-same-id   | a.bin to b.bin through bindfs: two files with one identity, from two tmpfs mounts, one inside the other
 bindfs-same-state | bindfs-same-id, the two of one size and written in one tick, so that they show one state too
+bindfs-locked    | bindfs-same-state, another program holding a write lock on the last byte b.bin can have
 reflink-xfs      | in.bin copied to a new, a longer and a shorter out.bin on XFS on a loop device
 reflink-btrfs    | reflink-xfs, on Btrfs
 shrunk-xfs       | in.bin copied to a new out.bin on XFS on a loop device, another program cutting in.bin to $middle bytes $meanwhile_after s into the run
@@ -125,16 +133,25 @@ Buffered write writes nothing           | buf              | write           | $
 Buffered write interrupted              | buf              | write           | $chunk\)                       | error=EINTR          | 0   | R+Done
 Existing output cannot be opened        | old              | openat          | "old\.bin", O_RDWR             | error=EACCES:when=@+ | 1   | R+Failed to open/create old.bin.
 Copy over an existing output fails      | old              | copy_file_range | .                              | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
-No holes can be punched in it           | old              | fallocate       | .                              | error=EOPNOTSUPP     | 0   | R+Done
-Punching a hole fails                   | old              | fallocate       | .                              | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
-Existing output cannot be cut           | old              | ftruncate       | $length                        | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
-Its writeback cannot be started         | old              | sync_file_range | .                              | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
-Existing output's close fails           | old              | close           | pwrite64 >> ^close             | error=EIO            | 1   | R+Failed to close old.bin: Input/output error.
+Replacement made by name                | old              | openat          | O_TMPFILE                      | error=EOPNOTSUPP     | 0   | R+Done
+Replacement's data cannot be written out| old              | sync_file_range | .                              | error=EIO            | 1   | R+Failed to replace old.bin: Input/output error.
+Replacement cannot be named             | old              | linkat          | \.bytemend                     | error=EIO            | 1   | R+Failed to replace old.bin: Input/output error.
+Replacement's close fails               | old              | close           | linkat >> ^close               | error=EIO            | 1   | R+Failed to replace old.bin: Input/output error.
+Replacement cannot be renamed           | old              | rename          | old\.bin                       | error=EIO            | 1   | R+Failed to replace old.bin: Input/output error.
+Its owner cannot be given               | oldkept          | fchown          | .                              | error=EPERM          | 0   | R+Done
+Its attribute cannot be given           | oldkept          | fsetxattr       | user\.bytemend                 | error=EPERM          | 0   | R+Done
+No holes can be punched in it           | oldlinked        | fallocate       | .                              | error=EOPNOTSUPP     | 0   | R+Done
+Punching a hole fails                   | oldlinked        | fallocate       | .                              | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
+Existing output cannot be cut           | oldlinked        | ftruncate       | $length                        | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
+It cannot be made durable               | oldlinked        | fdatasync       | .                              | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
+Existing output's close fails           | oldlinked        | close           | pwrite64 >> ^close             | error=EIO            | 1   | R+Failed to close old.bin: Input/output error.
+Replaced through a symlink, by name     | oldsymlink       | openat          | O_TMPFILE                      | error=EOPNOTSUPP     | 0   | R+Done
 In place: cannot open for writing       | inplace          | openat          | "in\.bin", O_RDWR              | error=EACCES:when=@+ | 1   | R+Failed to open/create in.bin.
 In place: byte cannot be written        | inplace          | pwrite64        | "A", 1, $at                    | error=EIO            | 1   | R+Failed to write in.bin: Input/output error.
 In place: write interrupted             | inplace          | pwrite64        | "A", 1, $at                    | error=EINTR          | 0   | R+Done
 In place: close fails                   | inplace          | close           | pwrite64 >> ^close             | error=EIO            | 1   | R+Failed to close in.bin: Input/output error.
 In place while another program appends  | grown            | openat          | "in\.bin", O_RDWR              | delay_enter=2000000  | 0   | R+Done
+In place while another program cuts it  | cut              | openat          | "in\.bin", O_RDWR              | delay_enter=2000000  | 1   | R+Location $at is outside in.bin, which is now $cut_to bytes long.
 Input shrinks before sharing, XFS       | shrunk-xfs       | openat          | O_TMPFILE                      | delay_enter=2000000  | 1   | R+Failed to read file.
 Input shrinks before sharing, Btrfs     | shrunk-btrfs     | openat          | O_TMPFILE                      | delay_enter=2000000  | 1   | R+Failed to read file.
 Input shrinks before sharing over old   | shrunk-old-xfs   | openat          | "mnt/old\.bin", O_RDWR         | delay_enter=2000000  | 1   | R+Failed to read file.
@@ -144,6 +161,7 @@ Real file size limit                    | ulimit           | -               | -
 Killed in the middle of a copy          | kill             | -               | -                              | -                    | 137 |
 Killed, through a dangling symlink      | killlink         | -               | -                              | -                    | 137 |
 Killed, with no unnamed files           | killnamed        | -               | -                              | -                    | 137 |
+Killed over an existing output          | killold          | -               | -                              | -                    | 137 |
 Overlay: upper in, merged out           | overlay          | -               | -                              | -                    | 0   | R+Done
 Overlay: merged in, upper out           | overlay-back     | -               | -                              | -                    | 0   | R+Done
 Loop device in, its file out            | loop             | -               | -                              | -                    | 0   | R+Done
@@ -157,9 +175,11 @@ Loop and a partition that do not overlap| loop-apart-partition | -           | -
 Standard output the input's loop device | loop-stdout      | -               | -                              | -                    | 1   | E+Cannot read in.bin: it is standard output, where the report goes.
 Standard output the output's loop device| loop-stdout-out  | -               | -                              | -                    | 1   | E+Cannot write in.bin: it is standard output, where the report goes.
 Loop device on a vanished loop node     | loop-unreached   | -               | -                              | -                    | 1   | R+Cannot tell whether DEV and in.bin are one file or two: a loop device stands on a device that cannot be opened; nothing was written.
+In place through a loop device's cache  | loop-cached      | -               | -                              | -                    | 0   | R+Done
 Copied twice through bindfs             | bindfs-twice     | -               | -                              | -                    | 0   | R+Done
 Two files with one identity             | bindfs-same-id   | -               | -                              | -                    | 0   | R+Done
 Two files with one identity and state   | bindfs-same-state | -              | -                              | -                    | 1   | R+Cannot tell whether view/a.bin and view/inner/b.bin are one file or two: they show one identity; nothing was written.
+The same, with another program's lock   | bindfs-locked    | -               | -                              | -                    | 1   | R+Cannot tell whether view/a.bin and view/inner/b.bin are one file or two: they show one identity; nothing was written.
 Reflinks on XFS                         | reflink-xfs      | -               | -                              | -                    | 0   | R+Done
 Reflinks on Btrfs                       | reflink-btrfs    | -               | -                              | -                    | 0   | R+Done
 Power lost after Done, ext4             | crash-ext4       | -               | -                              | -                    | 0   | R+Done
@@ -260,10 +280,11 @@ head -c $old_length /dev/urandom >old-original.bin
 # under other names. 32-bit ones seek with _llseek (as ppc64el does too),
 # measure with statx, and have fcntl64, ftruncate64 and mmap2; ARM and
 # PowerPC start writeback with sync_file_range2; ARM64 and RISC-V have
-# only linkat. A row faults the call by the first of its names that the
-# trial run's trace shows.
+# only linkat, and rename by renameat or renameat2. A row faults the call
+# by the first of its names that the trial run's trace shows.
 declare -A other_names=([lseek]=_llseek [newfstatat]="statx fstatat64" [fcntl]=fcntl64
-    [ftruncate]=ftruncate64 [mmap]=mmap2 [sync_file_range]=sync_file_range2 [link]=linkat)
+    [ftruncate]=ftruncate64 [mmap]=mmap2 [sync_file_range]=sync_file_range2 [link]=linkat
+    [rename]="renameat renameat2")
 
 # nth_call trace name which: the place among the calls of that name of the
 # first one that "which" picks, as strace's when= counts them.
@@ -283,13 +304,24 @@ kib_unshared() {
         END { print blocks * block / 1024 }'
 }
 
+# What a replaced file must keep of the old one: owner, group,
+# permissions, extended attributes.
+extras() { stat -c '%u:%g %a' "$1"; getfattr -d "$1" 2>/dev/null; }
+
 # The files as each run must find them: the input whole, no output, and
-# old.bin there before when the row overwrites it.
+# old.bin there before when the row overwrites it, as it was then.
 fresh_files() {
-    rm -f in.bin out.bin old.bin link.bin before.bin .bytemend-*
+    rm -f in.bin out.bin old.bin old-link.bin link.bin before.bin .bytemend-*
     cp original.bin in.bin
     case $mode in
-    old) cp old-original.bin old.bin ;;
+    old* | killold)
+        cp old-original.bin old.bin
+        chown 1:1 old.bin
+        setfattr -n user.bytemend -v kept old.bin 2>/dev/null
+        [ "$mode" != oldlinked ] || ln old.bin old-link.bin
+        [ "$mode" != oldsymlink ] || ln -s old.bin link.bin
+        old_inode=$(stat -c %i old.bin) old_extras=$(extras old.bin)
+        ;;
     killlink) ln -s out.bin link.bin ;;
     loop-unaligned) ;;
     # A loop device holds whole sectors of its file; for loop-apart-partition,
@@ -332,6 +364,13 @@ attach() {
     device=$(losetup -f --show "$@" 2>/dev/null) && devices=("$device" "${devices[@]}")
 }
 
+# Another program's lock where the lock probe looks, for the bindfs shell:
+# a write lock on the last byte a file can have (struct flock as 64-bit
+# Linux lays it out), then the file "locked", held for a minute.
+# shellcheck disable=SC2016  # perl's own variables
+export lock_last_byte='open(my $f, "+<", $ARGV[0]) or exit 1; fcntl($f, F_SETLK,
+    pack("s s x4 q q i x4", F_WRLCK, SEEK_SET, "9223372036854775807", 1, 0)) or exit 1; open(my $l, ">", "locked"); sleep 60'
+
 skip() { echo "skipped $name: $*"; skipped=$((skipped + 1)); }
 
 passed=0 failed=0 skipped=0
@@ -340,15 +379,16 @@ fail() { echo "FAIL $name: $*"; failed=$((failed + 1)); }
 while IFS='|' read -r name mode call which fault want last; do
     [ -z "$only" ] || [ "$mode" = "$only" ] || continue
     before_failed=$failed
-    rm -f trace stdout stderr listing blocks
+    rm -f trace stdout stderr listing blocks locked
     rm -rf full lower upper ovlwork merged real view
     unmount_image
     fresh_files
     input=in.bin output=out.bin strace_setup=() meanwhile=""
     case $mode in
-    old) output=old.bin ;;
+    old | oldkept | oldlinked | killold) output=old.bin ;;
     inplace) output=in.bin ;;
     grown) output=in.bin meanwhile="printf appended >>in.bin" ;;
+    cut) output=in.bin meanwhile="truncate -s $cut_to in.bin" ;;
     shrunk-* | nocow)
         fs=btrfs input=mnt/in.bin output=mnt/old.bin
         [[ $mode == shrunk-* ]] && fs=${mode##*-} output=mnt/out.bin meanwhile="truncate -s $middle mnt/in.bin"
@@ -378,7 +418,7 @@ while IFS='|' read -r name mode call which fault want last; do
             -e "inject=brk:retval=0:when=$(($(grep -c '^brk(' trace) + 1))+")
         ;;
     full) output=full/out.bin; mkdir full ;;
-    killlink) output=link.bin ;;
+    killlink | oldsymlink) output=link.bin ;;
     overlay) input=upper/in.bin output=merged/in.bin ;;
     overlay-back) input=merged/in.bin output=upper/in.bin ;;
     pipe) output=/dev/stdout ;;
@@ -434,7 +474,7 @@ while IFS='|' read -r name mode call which fault want last; do
                 # shell itself, back to back, until both land in one tick
                 # of the clock. A time once looked at makes the next change
                 # exact, so each try changes both once first.
-                if [ "$1" = bindfs-same-state ]; then
+                if [ "$1" != bindfs-same-id ]; then
                     x=$(printf "%04096d" 0 | tr 0 x) y=$(printf "%04096d" 0 | tr 0 y)
                     for _ in $(seq 20); do
                         : >$a; : >$b; printf %s "$x" >$a; printf %s "$y" >$b
@@ -450,7 +490,13 @@ while IFS='|' read -r name mode call which fault want last; do
             bindfs real view || exit 99
             : >listing
             [ "$1" != bindfs-twice ] || "$2" in.bin view/out.bin $at $value >/dev/null
+            if [ "$1" = bindfs-locked ]; then
+                perl -MFcntl -e "$lock_last_byte" view/inner/b.bin &
+                until [ -e locked ] || ! kill -0 $! 2>/dev/null; do sleep 0.05; done
+            fi
             "$2" "${args[@]}" $at $value >stdout 2>stderr || status=$?
+            [ "$1" != bindfs-locked ] || kill $! || true
+            wait
             if [ "$1" != bindfs-twice ]; then cmp -s $b $expect || echo "the output is not the copy, or not what it was" >>listing
             else cmp -s view/out.bin expected.bin || echo "out.bin is not the copy" >>listing
                 echo "$(stat -c %b view/out.bin) $(stat -c %b in.bin)" >blocks
@@ -460,6 +506,10 @@ while IFS='|' read -r name mode call which fault want last; do
         status=$?
         if [ ! -e listing ]; then
             skip "cannot mount bindfs in a namespace of our own here (needs bindfs and FUSE)"
+            continue
+        fi
+        if [ "$mode" = bindfs-locked ] && [ ! -e locked ]; then
+            skip "cannot lock the last byte of a file here (needs perl, and a 64-bit struct flock)"
             continue
         fi
         [ -s listing ] && fail "$(cat listing)"
@@ -561,6 +611,18 @@ while IFS='|' read -r name mode call which fault want last; do
         args=("$device" in.bin $at $value)
         [[ $mode == *-back ]] && args=(in.bin "$device" $at $value)
         [[ $mode == loop-apart* ]] && args=("${devices[1]}" "$device" $at $value)
+        if [ "$mode" = loop-cached ]; then
+            # Another program holds the device open with its first block
+            # cached, then changes the byte after the patch through the file:
+            # that block, stale now, written back whole would undo it.
+            args=("$device" "$device" $at $value)
+            # shellcheck disable=SC2217  # it only holds the device open
+            sleep 60 <"$device" &
+            dd if="$device" of=/dev/null bs=4096 count=1 status=none
+            for file in in.bin before.bin; do
+                printf B | dd of=$file bs=1 seek=$((at + 1)) conv=notrunc status=none
+            done
+        fi
         if [[ $mode == loop-stdout* ]]; then
             # The report would go into in.bin, through the device.
             : >stdout
@@ -570,6 +632,8 @@ while IFS='|' read -r name mode call which fault want last; do
             "$exe" "${args[@]}" >stdout 2>stderr
         fi
         status=$?
+        # The holder's close, the device's last, writes back what it cached.
+        [ "$mode" != loop-cached ] || { kill $! && wait $!; }
         losetup -d "${devices[@]}"
         last=${last//DEV/$device}
         ;;
@@ -577,7 +641,7 @@ while IFS='|' read -r name mode call which fault want last; do
         "$exe" "${args[@]}" 2>stderr | cat >stdout
         status=${PIPESTATUS[0]}
         ;;
-    kill | killlink | killnamed)
+    kill*)
         # Slow each buffer write down so that the kill lands in the copy.
         strace -o trace "${strace_setup[@]}" -e inject=copy_file_range:error=EXDEV -e inject=write:delay_enter=300000 \
             "$exe" "${args[@]}" >stdout 2>stderr &
@@ -637,6 +701,7 @@ while IFS='|' read -r name mode call which fault want last; do
     [ "$(cat stderr)" = "$expected_err" ] || fail "wrote to standard error: $(head -c 200 stderr)"
 
     # What the user is left with.
+    dir=$(dirname "$output")
     case $mode in
     inplace | overlay*)
         if [ "$want" = 0 ]; then
@@ -646,8 +711,10 @@ while IFS='|' read -r name mode call which fault want last; do
         fi
         ;;
     grown) cmp -s in.bin <(cat expected.bin; printf appended) || fail "in.bin is not patched, with what was appended kept" ;;
+    cut) cmp -s in.bin <(head -c $cut_to original.bin) || fail "in.bin is not as the other program cut it" ;;
     shrunk-*) ;;  # cut by the other program
     loop) cmp -s in.bin <(head -c $sectors expected.bin) || fail "in.bin is not patched, or changed beyond its byte" ;;
+    loop-cached) patch_byte before.bin && cmp -s in.bin before.bin || fail "in.bin is not patched, with the other program's change kept" ;;
     loop-apart*)
         head -c $middle before.bin >half.bin && patch_byte half.bin
         cmp -s in.bin <(head -c $middle before.bin; cat half.bin) || fail "in.bin's second half is not its first, patched"
@@ -656,29 +723,38 @@ while IFS='|' read -r name mode call which fault want last; do
     *) cmp -s "$input" original.bin || fail "the input changed" ;;
     esac
     case $mode in
-    old)
+    old* | killold)
+        # Replaced whole, or where that would lose something overwritten
+        # where it lies; untouched by a failed run that never overwrote it.
         if [ "$want" = 0 ]; then
             cmp -s old.bin expected.bin || fail "old.bin is not the patched copy"
         elif [ ! -e old.bin ]; then
             fail "old.bin, there before, was removed"
-        elif [[ $last == *open/create* ]] && ! cmp -s old.bin old-original.bin; then
-            fail "old.bin changed though it was never opened for the copy"
+        elif [ "$mode" != oldlinked ] || [[ $last == *open/create* ]]; then
+            cmp -s old.bin old-original.bin || fail "old.bin changed, though the run failed"
         fi
+        if [ "$want" = 0 ] && [[ $mode == old || $mode == oldsymlink ]]; then
+            [ "$(stat -c %i old.bin)" != "$old_inode" ] || fail "old.bin was overwritten where it lies, not replaced"
+        elif [ "$(stat -c %i old.bin)" != "$old_inode" ]; then
+            fail "old.bin is another file than before"
+        fi
+        [ "$(extras old.bin)" = "$old_extras" ] || fail "old.bin lost its owner, permissions or attribute"
+        [ "$mode" != oldlinked ] || [ old-link.bin -ef old.bin ] || fail "old-link.bin and old.bin are two files now"
+        [ "$mode" != oldsymlink ] || [ "$(readlink link.bin)" = old.bin ] || fail "link.bin is no longer a symlink to old.bin"
         ;;
     nocow) cmp -s mnt/old.bin old-original.bin || fail "old.bin changed though the copy failed ($(stat -c %s mnt/old.bin) bytes)" ;;
     new | buf | named | norename | nolink | nomem | ulimit | kill* | loop-stdout | shrunk-*)
-        dir=$(dirname "$output")
         if [ "$want" = 0 ]; then
             cmp -s "$dir"/out.bin expected.bin || fail "out.bin is not the patched copy"
         elif [ -e "$dir"/out.bin ]; then
             fail "an unfinished out.bin was left behind"
         fi
-        # A failed run removes its temporary file; only a kill may leave it.
-        if [[ $mode != kill* ]] && compgen -G "$dir/.bytemend-*" >/dev/null; then
-            fail "left its temporary file $(echo "$dir"/.bytemend-*)"
-        fi
         ;;
     esac
+    # A run removes its temporary file, failed or not; only a kill may leave it.
+    if [[ $mode != kill* ]] && compgen -G "$dir/.bytemend-*" >/dev/null; then
+        fail "left its temporary file $(echo "$dir"/.bytemend-*)"
+    fi
     [ $failed -eq $before_failed ] && passed=$((passed + 1))
 done <<<"$cases"
 unmount_image
