@@ -53,6 +53,8 @@ old              | in.bin copied over old.bin, longer, written in full, another 
 oldkept          | old, where its replacement cannot be given what old.bin has, so that old.bin is overwritten where it lies
 oldlinked        | old, with a second hard link, old-link.bin, so that old.bin is overwritten where it lies
 oldsymlink       | old, through link.bin, a symlink to old.bin
+oldswapped       | old, another program renaming a file of its own over old.bin $meanwhile_after s into the run
+oldmounted       | old, with mounted.bin bind-mounted over it in a mount namespace of its own, as container runtimes mount files, so that it is overwritten where it lies
 inplace          | in.bin patched in place
 grown            | inplace, another program appending 8 bytes to in.bin $meanwhile_after s into the run
 cut              | inplace, another program cutting in.bin to $cut_to bytes $meanwhile_after s into the run
@@ -146,6 +148,7 @@ Existing output cannot be cut           | oldlinked        | ftruncate       | $
 It cannot be made durable               | oldlinked        | fdatasync       | .                              | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
 Existing output's close fails           | oldlinked        | close           | pwrite64 >> ^close             | error=EIO            | 1   | R+Failed to close old.bin: Input/output error.
 Replaced through a symlink, by name     | oldsymlink       | openat          | O_TMPFILE                      | error=EOPNOTSUPP     | 0   | R+Done
+Existing output replaced meanwhile      | oldswapped       | copy_file_range | .                              | delay_enter=2000000  | 1   | R+Failed to replace old.bin: File exists.
 In place: cannot open for writing       | inplace          | openat          | "in\.bin", O_RDWR              | error=EACCES:when=@+ | 1   | R+Failed to open/create in.bin.
 In place: byte cannot be written        | inplace          | pwrite64        | "A", 1, $at                    | error=EIO            | 1   | R+Failed to write in.bin: Input/output error.
 In place: write interrupted             | inplace          | pwrite64        | "A", 1, $at                    | error=EINTR          | 0   | R+Done
@@ -162,6 +165,7 @@ Killed in the middle of a copy          | kill             | -               | -
 Killed, through a dangling symlink      | killlink         | -               | -                              | -                    | 137 |
 Killed, with no unnamed files           | killnamed        | -               | -                              | -                    | 137 |
 Killed over an existing output          | killold          | -               | -                              | -                    | 137 |
+A file mounted over the output          | oldmounted       | -               | -                              | -                    | 0   | R+Done
 Overlay: upper in, merged out           | overlay          | -               | -                              | -                    | 0   | R+Done
 Overlay: merged in, upper out           | overlay-back     | -               | -                              | -                    | 0   | R+Done
 Loop device in, its file out            | loop             | -               | -                              | -                    | 0   | R+Done
@@ -311,7 +315,7 @@ extras() { stat -c '%u:%g %a' "$1"; getfattr -d "$1" 2>/dev/null; }
 # The files as each run must find them: the input whole, no output, and
 # old.bin there before when the row overwrites it, as it was then.
 fresh_files() {
-    rm -f in.bin out.bin old.bin old-link.bin link.bin before.bin .bytemend-*
+    rm -f in.bin out.bin old.bin old-link.bin link.bin before.bin mounted.bin theirs.bin .bytemend-*
     cp original.bin in.bin
     case $mode in
     old* | killold)
@@ -385,7 +389,8 @@ while IFS='|' read -r name mode call which fault want last; do
     fresh_files
     input=in.bin output=out.bin strace_setup=() meanwhile=""
     case $mode in
-    old | oldkept | oldlinked | killold) output=old.bin ;;
+    old | oldkept | oldlinked | oldmounted | killold) output=old.bin ;;
+    oldswapped) output=old.bin meanwhile="printf theirs >theirs.bin && mv theirs.bin old.bin" ;;
     inplace) output=in.bin ;;
     grown) output=in.bin meanwhile="printf appended >>in.bin" ;;
     cut) output=in.bin meanwhile="truncate -s $cut_to in.bin" ;;
@@ -637,6 +642,15 @@ while IFS='|' read -r name mode call which fault want last; do
         losetup -d "${devices[@]}"
         last=${last//DEV/$device}
         ;;
+    oldmounted)
+        cp old-original.bin mounted.bin
+        unshare -m bash -c 'mount --bind mounted.bin old.bin || exit 99; "$@"' _ "$exe" "${args[@]}" >stdout 2>stderr
+        status=$?
+        if [ $status -eq 99 ]; then
+            skip "cannot bind-mount a file in a mount namespace of our own here"
+            continue
+        fi
+        ;;
     pipe)
         "$exe" "${args[@]}" 2>stderr | cat >stdout
         status=${PIPESTATUS[0]}
@@ -723,6 +737,11 @@ while IFS='|' read -r name mode call which fault want last; do
     *) cmp -s "$input" original.bin || fail "the input changed" ;;
     esac
     case $mode in
+    oldswapped) [ "$(cat old.bin)" = theirs ] || fail "the other program's old.bin was not left alone" ;;
+    oldmounted)
+        cmp -s mounted.bin expected.bin || fail "the file mounted over old.bin is not the patched copy"
+        cmp -s old.bin old-original.bin || fail "old.bin, beneath the mount, changed"
+        ;;
     old* | killold)
         # Replaced whole, or where that would lose something overwritten
         # where it lies; untouched by a failed run that never overwrote it.
