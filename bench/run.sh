@@ -1,24 +1,34 @@
 #!/usr/bin/env bash
 # Times bytemend against the tool a user would otherwise reach for, on data it
 # makes in a temporary folder, and prints one Markdown table. Medians come
-# from hyperfine's timings; peak memory from GNU time. With --quick, smaller files.
+# from hyperfine's timings; peak memory from GNU time. With --quick, smaller
+# files; with --only TEXT, only the rows whose name holds TEXT, to time one
+# again.
 #
-#   bench/run.sh [--quick]
+#   bench/run.sh [--quick] [--only TEXT]
 #
 # BENCH_DIR picks the parent of the temporary folder (default: /var/tmp, which
 # is on disk where /tmp may be in memory).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-quick=false
-case "${1-}" in
---quick) quick=true ;;
-"") ;;
-*)
-    echo "usage: bench/run.sh [--quick]" >&2
+usage() {
+    echo "usage: bench/run.sh [--quick] [--only TEXT]" >&2
     exit 2
-    ;;
-esac
+}
+quick=false only=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --quick) quick=true ;;
+    --only)
+        [ $# -gt 1 ] || usage
+        only=$2
+        shift
+        ;;
+    *) usage ;;
+    esac
+    shift
+done
 
 if $quick; then
     big_mib=64 sparse_gib=1 xfs_mib=64 runs=8 small_runs=100
@@ -44,7 +54,7 @@ install_missing() {  # install_missing command package ...
         { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${wanted[@]}" >/dev/null; }
 }
 
-install_missing g++ g++ cmake cmake ninja ninja-build hyperfine hyperfine /usr/bin/time time
+install_missing g++ g++ cmake cmake ninja ninja-build hyperfine hyperfine /usr/bin/time time rsync rsync
 # Only for the XFS row, which is skipped without it.
 install_missing mkfs.xfs xfsprogs || true
 
@@ -90,14 +100,19 @@ peak_memory() {  # peak_memory command...: peak resident set of one run
         awk '/Maximum resident set size/ { printf "%.1f MiB", $NF / 1024 }'
 }
 
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
 # compare scenario runs warmup prepare ours baseline [notes]
 #
 # The runs are made in rounds that take turns at going first, so that a slow
 # spell of the machine (writeback, memory reclaim in a virtual machine) falls
-# on both commands alike rather than on whichever ran then.
+# on both commands alike rather than on whichever ran then. Leaves the
+# baseline's median in baseline_median, empty for a row not run.
 compare() {
     local scenario=$1 count=$2 warmup=$3 prepare=$4 ours=$5 baseline=$6 notes=${7-}
     local json="$work/times.json" rounds=4 round
+    baseline_median=""
+    [[ $scenario == *"$only"* ]] || return 0
     echo "bench: $scenario" >&2
     : >"$work/ours.times"
     : >"$work/baseline.times"
@@ -118,7 +133,8 @@ compare() {
     b=$(median "$work/baseline.times")
     eval "$prepare"
     # shellcheck disable=SC2086  # the commands are plain words, as hyperfine -N takes them
-    rows+=("| $scenario | $(human_time "$a") | $(human_time "$b") | $(awk -v a="$a" -v b="$b" 'BEGIN { printf "%.2f", a / b }') | $(peak_memory $ours) | $notes |")
+    rows+=("| $scenario | $(human_time "$a") | $(human_time "$b") | $(ratio "$a" "$b") | $(peak_memory $ours) | $notes |")
+    baseline_median=$b
 }
 
 size_label() {  # size_label mib
@@ -157,12 +173,31 @@ fresh="sh -c 'rm -f $out $work/cp.bin; sync'"
 compare "4 KiB copy, vs cp" "$small_runs" 20 "$fresh" \
     "$bytemend $work/small.bin $out 100 5a" "cp $work/small.bin $work/cp.bin"
 
+# Each run replaces the output the last one left; cp truncates it and writes
+# it again. The sync before each run leaves no writeback of the last one.
+cp "$work/small.bin" "$out" && cp "$work/small.bin" "$work/cp.bin"
+compare "4 KiB copy over an existing 4 KiB output, vs cp" "$small_runs" 20 "sync" \
+    "$bytemend $work/small.bin $out 100 5a" "cp $work/small.bin $work/cp.bin"
+
 compare "$(size_label $big_mib) copy, vs cp" "$runs" 1 "$fresh" \
     "$bytemend $work/big.bin $out $mid 5a" "cp $work/big.bin $work/cp.bin"
 
-# Each run overwrites the output the last one left; cp truncates it first.
-compare "$(size_label $big_mib) copy over an existing $(size_label $big_mib) output, vs cp" "$runs" 1 "sync" \
+big_over="$(size_label $big_mib) copy over an existing $(size_label $big_mib) output"
+cp "$work/big.bin" "$out" && cp "$work/big.bin" "$work/cp.bin" && cp "$work/big.bin" "$work/rsync.bin"
+compare "$big_over, vs cp" "$runs" 1 "sync" \
     "$bytemend $work/big.bin $out $mid 5a" "cp $work/big.bin $work/cp.bin"
+cp_over=$baseline_median
+
+# rsync too writes a new file beside the old one and renames it over it, as
+# bytemend does, though it waits for none of it to reach the disk. A local
+# copy sends the whole file, without the delta algorithm: --whole-file only
+# says so. --ignore-times copies even an output that looks up to date, as an
+# output made within the same second as its input does.
+compare "$big_over, vs rsync" "$runs" 1 "sync" \
+    "$bytemend $work/big.bin $out $mid 5a" "rsync --whole-file --ignore-times $work/big.bin $work/rsync.bin"
+if [ -n "$cp_over" ] && [ -n "$baseline_median" ]; then
+    rows[-1]="${rows[-1]% |}rsync takes $(ratio "$baseline_median" "$cp_over") times cp's time (the row above) |"
+fi
 
 compare "$(size_label $big_mib) in place, vs dd conv=notrunc" "$small_runs" 20 "true" \
     "$bytemend $work/big.bin $work/big.bin $mid 5a" \
@@ -176,7 +211,9 @@ compare "$sparse_gib GiB sparse copy, vs cp --sparse=auto" "$runs" 1 "$fresh" \
     "$bytemend $work/sparse.bin $out $((sparse_len / 3)) 5a" \
     "cp --sparse=auto $work/sparse.bin $work/cp.bin" "$sparse_notes"
 
-# The reflink row needs a file system that shares blocks: XFS on a loop device.
+# The reflink rows need a file system that shares blocks: XFS on a loop device.
+xfs_copy="$(size_label $xfs_mib) copy on XFS, vs cp --reflink=auto"
+xfs_over="$(size_label $xfs_mib) copy over an existing $(size_label $xfs_mib) output on XFS, vs cp --reflink=auto"
 xfs_skip=""
 if [ "$(id -u)" -ne 0 ]; then
     xfs_skip="needs root to mount a loop device"
@@ -190,8 +227,12 @@ else
     fi
 fi
 if [ -n "$xfs_skip" ]; then
-    echo "bench: skipping the XFS reflink row: $xfs_skip" >&2
-    rows+=("| $(size_label $xfs_mib) copy on XFS, vs cp --reflink=auto | skipped | skipped | | | $xfs_skip |")
+    echo "bench: skipping the XFS reflink rows: $xfs_skip" >&2
+    for scenario in "$xfs_copy" "$xfs_over"; do
+        if [[ $scenario == *"$only"* ]]; then
+            rows+=("| $scenario | skipped | skipped | | | $xfs_skip |")
+        fi
+    done
 else
     head -c "$((xfs_mib << 20))" /dev/urandom >"$mnt/big.bin"
     sync
@@ -200,7 +241,17 @@ else
     cp --reflink=auto "$mnt/big.bin" "$mnt/cp.bin"
     sync
     xfs_notes="extra space: bytemend $(kib_unshared "$mnt/out.bin") KiB, cp $(kib_unshared "$mnt/cp.bin") KiB"
-    compare "$(size_label $xfs_mib) copy on XFS, vs cp --reflink=auto" "$small_runs" 5 "sh -c 'rm -f $mnt/out.bin $mnt/cp.bin; sync'" \
+    compare "$xfs_copy" "$small_runs" 5 "sh -c 'rm -f $mnt/out.bin $mnt/cp.bin; sync'" \
+        "$bytemend $mnt/big.bin $mnt/out.bin $xfs_mid 5a" "cp --reflink=auto $mnt/big.bin $mnt/cp.bin" \
+        "$xfs_notes"
+
+    # Over the outputs just made: bytemend's replaces its own, cp's is
+    # truncated, its shared blocks let go, and shared again.
+    "$bytemend" "$mnt/big.bin" "$mnt/out.bin" "$xfs_mid" 5a >/dev/null
+    cp --reflink=auto "$mnt/big.bin" "$mnt/cp.bin"
+    sync
+    xfs_notes="extra space: bytemend $(kib_unshared "$mnt/out.bin") KiB, cp $(kib_unshared "$mnt/cp.bin") KiB"
+    compare "$xfs_over" "$small_runs" 5 "sync" \
         "$bytemend $mnt/big.bin $mnt/out.bin $xfs_mid 5a" "cp --reflink=auto $mnt/big.bin $mnt/cp.bin" \
         "$xfs_notes"
 fi
@@ -208,7 +259,7 @@ fi
 # --- report --------------------------------------------------------------------
 
 echo
-echo "Machine: $(nproc) cores, $(uname -sr), $(df -T "$work" | awk 'NR == 2 { print $2 }') under $(dirname "$work"); page cache warm; $(cp --version | sed -n 1p); timed with $(hyperfine --version)."
+echo "Machine: $(nproc) cores, $(uname -sr), $(df -T "$work" | awk 'NR == 2 { print $2 }') under $(dirname "$work"); page cache warm; $(cp --version | sed -n 1p); rsync $(rsync --version | awk 'NR == 1 { print $3 }'); timed with $(hyperfine --version)."
 echo
 echo "| Scenario | bytemend | baseline | ratio | bytemend peak memory | notes |"
 echo "|---|---|---|---|---|---|"
