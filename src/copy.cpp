@@ -51,6 +51,18 @@ struct Patch {
     unsigned char byte;
 };
 
+// A write to the output that failed. A replacement that finds no room
+// after all (a quota, or room the file system keeps for itself, which
+// free_space does not count) is not said yet: the old file may still be
+// overwritten where it lies instead.
+bool write_failed(const Output& output, const std::error_code& error) {
+    if (output.kind == Output::Kind::replaced && out_of_room(error)) {
+        output.no_room = error;
+        return false;
+    }
+    return say_failed("write", output.path, error);
+}
+
 bool read_failed() {
     say("Failed to read file.\n");
     return false;
@@ -71,7 +83,7 @@ bool write_all(const Output& output, const unsigned char* data, size_t size, std
             error = errno_error();
         }
         if (written <= 0) {
-            return say_failed("write", output.path, written == 0 ? std::make_error_code(std::errc::io_error) : error);
+            return write_failed(output, written == 0 ? std::make_error_code(std::errc::io_error) : error);
         }
         done += static_cast<size_t>(written);
     }
@@ -141,11 +153,11 @@ bool copy_extent(Copy& copy, Extent extent, bool& in_kernel) {
                                     : FastPath::unsupported;
     if (path != FastPath::unsupported) {
         return path == FastPath::done ||
-               (path == FastPath::short_input ? read_failed() : say_failed("write", copy.output.path, error));
+               (path == FastPath::short_input ? read_failed() : write_failed(copy.output, error));
     }
     in_kernel = false;
     if (::lseek(copy.output.fd(), extent.start, SEEK_SET) < 0) {
-        return say_failed("write", copy.output.path, errno_error());
+        return write_failed(copy.output, errno_error());
     }
     return copy_through_buffer(copy, extent, nullptr);
 }
@@ -168,7 +180,7 @@ bool clear(Copy& copy, std::int64_t start, std::int64_t end, bool last) {
     std::error_code error;
     const FastPath punched = punch_hole(output.fd(), start, punch_end - start, error);
     if (punched != FastPath::unsupported) {
-        return punched == FastPath::done || say_failed("write", output.path, error);
+        return punched == FastPath::done || write_failed(output, error);
     }
     // Zeros only over the output's data, and there only where it does not
     // read as zeros, which keeps even holes a file system cannot report
@@ -236,14 +248,14 @@ bool share_blocks(const Input& input, const Output& output) {
 bool set_length(const Input& input, const Output& output, bool shared) {
     struct stat now {};
     if (::fstat(output.fd(), &now) != 0) {
-        return say_failed("write", output.path, errno_error());
+        return write_failed(output, errno_error());
     }
     if (now.st_size < input.length) {
         const unsigned char zero = 0;
         return !shared ? write_all(output, &zero, 1, input.length - 1) : read_failed();
     }
     return now.st_size == input.length || ::ftruncate(output.fd(), input.length) == 0 ||
-           say_failed("write", output.path, errno_error());
+           write_failed(output, errno_error());
 }
 
 }  // namespace
@@ -251,7 +263,7 @@ bool set_length(const Input& input, const Output& output, bool shared) {
 bool patch_in_place(const Output& output, std::int64_t location, unsigned char byte) {
     struct stat now {};
     if (::fstat(output.fd(), &now) != 0) {
-        return say_failed("write", output.path, errno_error());
+        return write_failed(output, errno_error());
     }
     // Another program may have cut the file meanwhile: a byte written past
     // its end would grow it back, with a hole.
@@ -262,7 +274,7 @@ bool patch_in_place(const Output& output, std::int64_t location, unsigned char b
     }
     if (S_ISBLK(now.st_mode)) {
         const std::error_code error = write_device_byte(output.fd(), location, byte);
-        return !error || say_failed("write", output.path, error);
+        return !error || write_failed(output, error);
     }
     return write_all(output, &byte, 1, location);
 }
@@ -287,7 +299,15 @@ bool copy_patched(const Input& input, const Output& output, std::int64_t locatio
     // a crash would leave the unpatched input under the output's name. One
     // block, whatever the size: nothing else of a shared copy is waiting.
     const std::error_code error = shared ? write_out(output.fd(), location, 1) : std::error_code();
-    return !error || say_failed("write", output.path, error);
+    return !error || write_failed(output, error);
+}
+
+bool write_output(const Input& input, Output& output, std::int64_t location, unsigned char byte) {
+    if (output.kind == Output::Kind::same_as_input) {
+        return patch_in_place(output, location, byte);
+    }
+    return copy_patched(input, output, location, byte) ||
+           (output.no_room && overwrite_instead(output, input) && copy_patched(input, output, location, byte));
 }
 
 bool copy_through_buffer(const Input& input, const Output& output, std::int64_t location, unsigned char byte) {

@@ -20,6 +20,11 @@ bool patch_in_place(const Output& output, std::int64_t location, unsigned char b
 bool copy_patched(const Input& input, const Output& output, std::int64_t location,
                   unsigned char byte);
 
+// Writes the output, as open_output found it: the byte alone where it is
+// the input, else the copy; a replacement that finds no room after all
+// overwrites the old file instead, where that needs no more room.
+bool write_output(const Input& input, Output& output, std::int64_t location, unsigned char byte);
+
 // The copy through a buffer alone, every byte in order, the byte at location
 // replaced as it passes: for an output that is not a regular file.
 bool copy_through_buffer(const Input& input, const Output& output, std::int64_t location,

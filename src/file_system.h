@@ -105,10 +105,14 @@ inline std::optional<Window> window_of(int fd, const struct stat& status,
 // caller can refuse it; a file under a lease once its holder lets go.
 File open_for_reading(const char* path, std::error_code& error);
 
-// Opens an existing file to be written, emptying nothing: a regular file or
-// a device to be read back too where it may be; a FIFO only to be written,
-// so that it sees its reader go. ENOENT where there is none.
+// Opens an existing file to be written, emptying nothing: a regular file to
+// be read back too where it may be; a FIFO only to be written, so that it
+// sees its reader go. ENOENT where there is none.
 File open_for_writing(const char* path, std::error_code& error);
+
+// Whether a failed write means the file system has no more room for this
+// user: full, or past a quota.
+bool out_of_room(const std::error_code& error);
 
 // Sends what was written to a file or device to its disk, its length too,
 // and waits (fdatasync): a file overwritten where it lies would otherwise
@@ -120,10 +124,10 @@ std::error_code make_durable(int fd);
 // nothing where the system cannot tell.
 std::optional<std::int64_t> free_space(int fd);
 
-// Writes one byte of a block device around its page cache, which may hold
-// an older copy of the block than the file beneath a loop device that
-// another program changed: written back whole, that block would undo the
-// other program's change.
+// Writes one byte of a block device, its cached page dropped first: the
+// cache may hold an older copy of the block than the file beneath a loop
+// device that another program changed, and written back whole, that page
+// would undo the other program's change.
 std::error_code write_device_byte(int fd, std::int64_t offset, unsigned char byte);
 
 // Reads or writes at an offset, as pread and pwrite do, through signals:

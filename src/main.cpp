@@ -107,9 +107,7 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     const auto byte = static_cast<unsigned char>(*value);
-    const bool written = output->kind == Output::Kind::same_as_input
-                             ? patch_in_place(*output, *location, byte)
-                             : copy_patched(*input, *output, *location, byte);
+    const bool written = write_output(*input, *output, *location, byte);
     // A new output that is not complete goes with `output`.
     if (!written || !close_output(*output)) {
         return 1;

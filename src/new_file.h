@@ -22,9 +22,9 @@ class NewFile {
 public:
     NewFile() = default;
     NewFile(NewFile&& other) noexcept
-        : file_(std::move(other.file_)), path_(std::move(other.path_)),
-          temporary_(std::move(other.temporary_)), id_(other.id_), mode_(other.mode_),
-          marked_(other.marked_), state_(std::exchange(other.state_, State::none)) {}
+        : file_(std::move(other.file_)), folder_(std::move(other.folder_)), path_(std::move(other.path_)),
+          temporary_(std::move(other.temporary_)), id_(other.id_), replaces_(other.replaces_),
+          mode_(other.mode_), marked_(other.marked_), state_(std::exchange(other.state_, State::none)) {}
     NewFile& operator=(NewFile&&) = delete;
     NewFile(const NewFile&) = delete;
     NewFile& operator=(const NewFile&) = delete;
@@ -75,9 +75,11 @@ private:
     };
 
     File file_;
+    File folder_;            // POSIX: where it is made, kept and renamed
     std::string path_;       // where it is kept
     std::string temporary_;  // its name until then, if it has one
     std::optional<FileId> id_;  // to tell it from any other file at its names
+    std::optional<FileId> replaces_;  // the file it is to take the place of
     mode_t mode_ = 0;           // permissions that Windows can give only when kept
     bool marked_ = false;       // Windows: to be deleted as it closes
     State state_ = State::none;

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <utility>
 
 #include "fast_copy.h"
 #include "say.h"
@@ -38,6 +39,7 @@ enum class Road {
     shifted,      // a loop device on the other, not showing it byte for byte
     overlapping,  // two devices on stretches of one file that overlap
     unknown,      // one identity, and nothing to tell one file from two
+    locked,       // one identity, and another program's lock in the way
     unreached,    // a loop device on a device that cannot be followed
     replaced,     // two files, the input's name now the output's
 };
@@ -52,15 +54,15 @@ Road one_or_two(int in, int out) {
     if (probe == Probe::one) {
         return Road::same;
     }
+    // Another program's lock in the way of the probe leaves only a guess.
+    if (probe == Probe::taken) {
+        return Road::locked;
+    }
     const auto first_in = file_state(in);
     const auto first_out = file_state(out);
     const auto then_in = file_state(in);
     const auto then_out = file_state(out);
     if (!first_in || !first_out || !then_in || !then_out) {
-        return Road::unknown;
-    }
-    // Another program's lock in the way of the probe leaves only a guess.
-    if (probe == Probe::taken) {
         return Road::unknown;
     }
     if (*first_in == *first_out || *first_out == *then_in || *then_in == *then_out) {
@@ -111,10 +113,11 @@ bool make_replacement(Output& output, const Input& input) {
     if (!S_ISREG(output.status.st_mode)) {
         return false;
     }
-    // Room for a second copy as long as the input: a full disk would
-    // otherwise end the run after the copy, where overwriting works.
+    // No room for a second copy as long as the input: overwritten where it
+    // lies, where that needs no more room than the old file has; else the
+    // replacement is tried, and a failure leaves the old file whole.
     const auto room = free_space(output.existing.get());
-    if (room && *room < input.length) {
+    if (room && *room < input.length && output.status.st_size >= input.length) {
         return false;
     }
     struct stat status {};
@@ -164,11 +167,12 @@ std::optional<Output> open_output(const char* path, const Input& input) {
     if (road == Road::replaced) {
         say("Cannot copy %s to %s: %s was replaced meanwhile; nothing was written.\n", from.c_str(),
             to.c_str(), from.c_str());
-    } else if (road == Road::unknown || road == Road::unreached) {
+    } else if (road == Road::unknown || road == Road::unreached || road == Road::locked) {
         say("Cannot tell whether %s and %s are one file or two: %s; nothing was written.\n",
             from.c_str(), to.c_str(),
-            road == Road::unknown ? "they show one identity"
-                                  : "a loop device stands on a device that cannot be opened");
+            road == Road::unknown  ? "they show one identity"
+            : road == Road::locked ? "they show one identity, and another program holds a lock on it"
+                                   : "a loop device stands on a device that cannot be opened");
     } else {
         say("Cannot copy %s to %s: %s.\n", from.c_str(), to.c_str(),
             road == Road::shifted
@@ -176,6 +180,16 @@ std::optional<Output> open_output(const char* path, const Input& input) {
                 : "they show overlapping stretches of one file");
     }
     return std::nullopt;
+}
+
+bool overwrite_instead(Output& output, const Input& input) {
+    const std::error_code no_room = std::exchange(output.no_room, {});
+    output.made.discard();
+    if (::fstat(output.existing.get(), &output.status) != 0 || output.status.st_size < input.length) {
+        return say_failed("write", output.path, no_room);
+    }
+    output.kind = Output::Kind::existing;
+    return true;
 }
 
 bool close_output(Output& output) {
@@ -187,15 +201,13 @@ bool close_output(Output& output) {
         return !error || say_failed("close", output.path, error);
     }
     if (output.kind == Output::Kind::replaced) {
-        // Only the file this run opened is replaced, not one that another
-        // program put under the name meanwhile.
-        if (target_id(output.path) != output.id) {
-            return say_failed("replace", output.path, std::make_error_code(std::errc::file_exists));
-        }
-        // Closed first: Windows renames no file that is open without
-        // sharing its deletion.
+        // Given again what the old file had: writing the data took away
+        // its capabilities, and for a user without the right to keep them,
+        // its set-user-ID bits. Then the old one closed: Windows renames no
+        // file that is open without sharing its deletion.
+        std::error_code error = output.made.take_over(output.existing.get());
         output.existing = File();
-        const auto error = output.made.replace();
+        error = error ? error : output.made.replace();
         return !error || say_failed("replace", output.path, error);
     }
     // Overwritten where it lies: made durable now, or a power loss would

@@ -28,6 +28,9 @@ struct Output {
                     // Output unless kept
     struct stat status {};  // of the file written, as opened: its old size and type
     std::optional<FileId> id;  // of the file that was there, or the new one
+    // A replacement's copy that found no room, not yet said: the old file
+    // may be overwritten instead (overwrite_instead).
+    mutable std::error_code no_room;
 
     [[nodiscard]] int fd() const { return made.fd() >= 0 ? made.fd() : existing.get(); }
 };
@@ -45,6 +48,12 @@ struct Output {
 // it byte for byte, and standard output, are refused. A new file takes the
 // input's permissions.
 std::optional<Output> open_output(const char* path, const Input& input);
+
+// Gives up a replacement that found no room, to overwrite the old file
+// where it lies instead: only where that needs no more room (the old file
+// at least as long as the input); else says why the copy failed. False
+// then.
+bool overwrite_instead(Output& output, const Input& input);
 
 // Names a new output, now complete, or puts a replacement in the old file's
 // place, or makes an overwritten one durable; then closes it: a failed close

@@ -35,18 +35,21 @@ bool means_unsupported(int error) {
 
 }  // namespace
 
-File open_unnamed(const std::string& path, mode_t mode) {
-    const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, std::max<std::size_t>(slash, 1));
-    return File(::open(folder.c_str(), O_TMPFILE | O_RDWR, mode));
+File open_folder(const std::string& path) {
+    // O_PATH: a folder this user may search but not read opens too.
+    return File(::open(path.empty() ? "." : path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
 }
 
-std::error_code give_name(int fd, const char* path) {
+File open_unnamed(int folder, mode_t mode) {
+    return File(::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode));
+}
+
+std::error_code give_name(int fd, int folder, const char* name) {
     // Through /proc, as any user may; without /proc, directly, which needs
     // the right to read any file by its descriptor.
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0 ||
-        (errno == ENOENT && ::linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0)) {
+    if (::linkat(AT_FDCWD, self.c_str(), folder, name, AT_SYMLINK_FOLLOW) == 0 ||
+        (errno == ENOENT && ::linkat(fd, "", folder, name, AT_EMPTY_PATH) == 0)) {
         return {};
     }
     return errno_error();
@@ -95,25 +98,61 @@ bool listed(std::string_view names, std::string_view name) {
     return false;
 }
 
-// The flags that chattr sets and a user may mean to keep: NOCOW above all,
-// which Btrfs takes only while a file is empty.
+// The flags that chattr sets, NOCOW above all, which Btrfs takes only
+// while a file is empty; and XFS's project, which quotas count by.
 std::error_code carry_flags(int from, int to) {
-    constexpr int kept = FS_NOCOW_FL | FS_NODUMP_FL | FS_NOATIME_FL | FS_COMPR_FL | FS_NOCOMP_FL | FS_SYNC_FL;
+    constexpr int settable = (FS_FL_USER_MODIFIABLE | FS_NOCOW_FL | FS_NOCOMP_FL) & ~(FS_IMMUTABLE_FL | FS_APPEND_FL);
     int was = 0;
     int now = 0;
     // A file system without flags (ENOTTY, or EINVAL from FUSE) has none to lose.
+    const auto none = [] { return errno == ENOTTY || errno == ENOTSUP || errno == ENOSYS || errno == EINVAL; };
     if (::ioctl(from, FS_IOC_GETFLAGS, &was) != 0) {
-        return errno == ENOTTY || errno == ENOTSUP || errno == ENOSYS || errno == EINVAL ? std::error_code()
-                                                                                         : errno_error();
+        return none() ? std::error_code() : errno_error();
     }
-    if ((was & kept) == 0) {
-        return {};
-    }
-    if (::ioctl(to, FS_IOC_GETFLAGS, &now) != 0) {
+    if ((was & settable) != 0 && ::ioctl(to, FS_IOC_GETFLAGS, &now) != 0) {
         return errno_error();
     }
-    int wanted = (now & ~kept) | (was & kept);
-    return wanted == now || ::ioctl(to, FS_IOC_SETFLAGS, &wanted) == 0 ? std::error_code() : errno_error();
+    int wanted = (now & ~settable) | (was & settable);
+    if ((was & settable) != 0 && wanted != now && ::ioctl(to, FS_IOC_SETFLAGS, &wanted) != 0) {
+        return errno_error();
+    }
+    fsxattr project{};
+    fsxattr given{};
+    if (::ioctl(from, FS_IOC_FSGETXATTR, &project) != 0) {
+        return none() ? std::error_code() : errno_error();
+    }
+    if (::ioctl(to, FS_IOC_FSGETXATTR, &given) != 0) {
+        return errno_error();
+    }
+    if (given.fsx_projid == project.fsx_projid) {
+        return {};
+    }
+    given.fsx_projid = project.fsx_projid;
+    return ::ioctl(to, FS_IOC_FSSETXATTR, &given) == 0 ? std::error_code() : errno_error();
+}
+
+// What keeps a file from being replaced: a mount over its name (as
+// container runtimes mount /etc/resolv.conf), which no rename replaces; a
+// loop device or another program that holds it open (a virtual machine, a
+// mapping), which would go on with the old file, its name gone; a folder
+// that takes no rename. A write lease is refused while anyone else has the
+// file open, and given back at once.
+std::error_code in_the_way(int old, int folder) {
+    struct statx mount {};
+    if (::statx(old, "", AT_EMPTY_PATH, 0, &mount) == 0 && (mount.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0) {
+        return std::make_error_code(std::errc::device_or_resource_busy);
+    }
+    if (::fcntl(old, F_SETLEASE, F_WRLCK) == 0) {
+        ::fcntl(old, F_SETLEASE, F_UNLCK);
+    } else if (errno != EINVAL) {
+        return errno == EAGAIN ? std::make_error_code(std::errc::text_file_busy) : errno_error();
+    }
+    const File readable(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    int flags = 0;
+    return readable && ::ioctl(readable.get(), FS_IOC_GETFLAGS, &flags) == 0 &&
+                   (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0
+               ? std::make_error_code(std::errc::operation_not_permitted)
+               : std::error_code();
 }
 
 // The first line of a file in /sys; empty where there is none. Read with
@@ -193,12 +232,9 @@ std::error_code start_writeback(int fd) {
                : errno_error();
 }
 
-std::error_code carry_extras(int from, int to) {
-    // A file mounted over its name, as container runtimes mount
-    // /etc/resolv.conf, is no rename's to replace (EBUSY).
-    struct statx mount {};
-    if (::statx(from, "", AT_EMPTY_PATH, 0, &mount) == 0 && (mount.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0) {
-        return std::make_error_code(std::errc::device_or_resource_busy);
+std::error_code carry_extras(int from, int to, int folder) {
+    if (const auto error = in_the_way(from, folder)) {
+        return error;
     }
     if (const auto error = carry_flags(from, to)) {
         return error;
@@ -239,44 +275,23 @@ std::error_code write_before_renaming(int fd) {
 }
 
 std::error_code write_device_byte(int fd, std::int64_t offset, unsigned char byte) {
-    // The block is read and written directly, past the cache: the device's
-    // smallest block, from a buffer aligned for any device.
-    constexpr std::size_t alignment = 4096;
-    int sector = 0;
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || (flags & O_ACCMODE) != O_RDWR || ::ioctl(fd, BLKSSZGET, &sector) != 0 || sector <= 0 ||
-        ::fcntl(fd, F_SETFL, flags | O_DIRECT) != 0) {
-        // Where the block cannot be read so, the cached copy is dropped
-        // first, so that the write reads the block afresh: a clean page,
-        // which is all a reader leaves, can be dropped.
-        ::posix_fadvise(fd, offset, 1, POSIX_FADV_DONTNEED);
-        std::error_code error;
-        return write_at(fd, &byte, 1, offset, error) == 1 ? std::error_code()
-               : error                                   ? error
-                                                         : std::make_error_code(std::errc::io_error);
+    // The cached page is dropped first, so that the write reads the block
+    // afresh. A clean page, all that a reader leaves, is dropped; a page
+    // that another program wrote and the device has not yet taken stays,
+    // and takes the byte beside that program's change.
+    // Only whole pages are dropped.
+    const std::int64_t page = ::sysconf(_SC_PAGESIZE);
+    if (const int failed = ::posix_fadvise(fd, offset / page * page, page, POSIX_FADV_DONTNEED)) {
+        return {failed, std::generic_category()};
     }
-    const auto size = static_cast<std::size_t>(sector);
-    const std::int64_t start = offset / sector * sector;
-    const std::unique_ptr<unsigned char, decltype(&std::free)> block(
-        static_cast<unsigned char*>(std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment)),
-        &std::free);
     std::error_code error;
-    if (!block) {
-        error = std::make_error_code(std::errc::not_enough_memory);
-    } else if (read_at(fd, block.get(), size, start, error) == static_cast<ssize_t>(size)) {
-        block.get()[offset - start] = byte;
-        if (write_at(fd, block.get(), size, start, error) != static_cast<ssize_t>(size) && !error) {
-            error = std::make_error_code(std::errc::io_error);
-        }
-    } else if (!error) {
-        error = std::make_error_code(std::errc::io_error);
-    }
-    ::fcntl(fd, F_SETFL, flags);
-    return error;
+    return write_at(fd, &byte, 1, offset, error) == 1 ? std::error_code()
+           : error                                   ? error
+                                                     : std::make_error_code(std::errc::io_error);
 }
 
-std::error_code rename_exclusive(const char* from, const char* to) {
-    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) {
+std::error_code rename_exclusive(int folder, const char* from, const char* to, bool exchange) {
+    if (::renameat2(folder, from, folder, to, exchange ? RENAME_EXCHANGE : RENAME_NOREPLACE) == 0) {
         return {};
     }
     // ENOSYS before Linux 3.15; EINVAL from file systems without it.

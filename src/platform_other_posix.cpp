@@ -4,6 +4,7 @@
 // Built as the portable preset, which CI tests on Linux; no other system is
 // built or tested with it.
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "file_system.h"
@@ -11,21 +12,25 @@
 
 namespace bytemend {
 
-File open_unnamed(const std::string&, mode_t) {
+File open_folder(const std::string& path) {
+    return File(::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+File open_unnamed(int, mode_t) {
     return {};
 }
 
-std::error_code give_name(int, const char*) {
+std::error_code give_name(int, int, const char*) {
     return std::make_error_code(std::errc::operation_not_supported);
 }
 
-std::error_code rename_exclusive(const char*, const char*) {
+std::error_code rename_exclusive(int, const char*, const char*, bool) {
     return std::make_error_code(std::errc::invalid_argument);
 }
 
 // Extended attributes and flags have no POSIX calls: what a file has of
 // them cannot be known, so it is overwritten where it lies, losing none.
-std::error_code carry_extras(int, int) {
+std::error_code carry_extras(int, int, int) {
     return std::make_error_code(std::errc::operation_not_supported);
 }
 

@@ -76,11 +76,20 @@ std::error_code follow_links(std::string& name) {
     }
 }
 
-// The name for the new file's `attempt`-th try beside `path`, in its folder.
-std::string temporary_name(const std::string& path, unsigned attempt) {
+// Where `path` is, its folder with its last slash ("" for the current
+// one), and its own name.
+std::string folder_of(const std::string& path) {
     const std::size_t slash = path.rfind('/');
-    return path.substr(0, slash == std::string::npos ? 0 : slash + 1) + ".bytemend-" +
-           std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp";
+    return path.substr(0, slash == std::string::npos ? 0 : slash + 1);
+}
+
+std::string name_of(const std::string& path) {
+    return path.substr(folder_of(path).size());
+}
+
+// The name for the new file's `attempt`-th try, in its folder.
+std::string temporary_name(unsigned attempt) {
+    return ".bytemend-" + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp";
 }
 
 // Errors that mean "not on this file system": no hard links (FAT, many
@@ -89,15 +98,22 @@ bool cannot_link(int error) {
     return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EXDEV;
 }
 
-// Renames `from` to `to`, never in place of a file at `to` (EEXIST).
-std::error_code rename_without_replacing(const char* from, const char* to) {
-    const std::error_code error = rename_exclusive(from, to);
+// The identity of what `name` in `folder` is now, a symlink itself rather
+// than its target.
+std::optional<FileId> id_in(int folder, const char* name) {
+    struct stat status {};
+    return id_of(::fstatat(folder, name, &status, AT_SYMLINK_NOFOLLOW), status);
+}
+
+// Renames `from` to `to` in `folder`, never in place of a file at `to` (EEXIST).
+std::error_code rename_without_replacing(int folder, const char* from, const char* to) {
+    const std::error_code error = rename_exclusive(folder, from, to);
     if (error != std::errc::invalid_argument) {
         return error;
     }
     // Without an exclusive rename: a second name, then the first one gone.
-    if (::link(from, to) == 0) {
-        ::unlink(from);
+    if (::linkat(folder, from, folder, to, 0) == 0) {
+        ::unlinkat(folder, from, 0);
         return {};
     }
     if (!cannot_link(errno)) {
@@ -107,13 +123,13 @@ std::error_code rename_without_replacing(const char* from, const char* to) {
     // (ENOENT; any other answer may hide a file), leaving an instant in
     // which a file that takes the name would be replaced.
     struct stat taken {};
-    if (::lstat(to, &taken) == 0) {
+    if (::fstatat(folder, to, &taken, AT_SYMLINK_NOFOLLOW) == 0) {
         return std::make_error_code(std::errc::file_exists);
     }
     if (errno != ENOENT) {
         return errno_error();
     }
-    return ::rename(from, to) == 0 ? std::error_code() : errno_error();
+    return ::renameat(folder, from, folder, to) == 0 ? std::error_code() : errno_error();
 }
 
 }  // namespace
@@ -220,12 +236,10 @@ File open_for_reading(const char* path, std::error_code& error) {
 
 File open_for_writing(const char* path, std::error_code& error) {
     // A regular file is read back, so that zeros need not be written over
-    // zeros, and a device so that a byte's block can be read around its
-    // cache; a FIFO opened to be read too would never see its reader go.
+    // zeros; a FIFO opened to be read too would never see its reader go.
     struct stat before {};
-    const bool readable = ::stat(path, &before) == 0 && (S_ISREG(before.st_mode) || S_ISBLK(before.st_mode));
-    File file(readable ? ::open(path, O_RDWR) : -1);
-    if (!file && (errno == EACCES || errno == ENOENT || !readable)) {
+    File file(::stat(path, &before) == 0 && S_ISREG(before.st_mode) ? ::open(path, O_RDWR) : -1);
+    if (!file && (errno == EACCES || errno == ENOENT || !S_ISREG(before.st_mode))) {
         file = File(::open(path, O_WRONLY));
     }
     error = file ? std::error_code() : errno_error();
@@ -237,11 +251,15 @@ std::error_code NewFile::create(const char* path, mode_t mode) {
     if (const auto error = follow_links(path_)) {
         return error;
     }
-    file_ = open_unnamed(path_, mode);
+    folder_ = open_folder(folder_of(path_));
+    if (!folder_) {
+        return errno_error();
+    }
+    file_ = open_unnamed(folder_.get(), mode);
     state_ = State::unnamed;
     for (unsigned attempt = 0; !file_ && attempt < 100; ++attempt) {
-        temporary_ = temporary_name(path_, attempt);
-        file_ = File(::open(temporary_.c_str(), O_RDWR | O_CREAT | O_EXCL, mode));
+        temporary_ = folder_of(path_) + temporary_name(attempt);
+        file_ = File(::openat(folder_.get(), name_of(temporary_).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode));
         state_ = State::temporary;
         if (!file_ && errno != EEXIST) {
             state_ = State::none;
@@ -257,16 +275,18 @@ std::error_code NewFile::create(const char* path, mode_t mode) {
     // Without its identity it could not be told apart from another file
     // later; made by this run an instant ago, it is still this run's own.
     if (file_ && state_ == State::temporary) {
-        ::unlink(temporary_.c_str());
+        ::unlinkat(folder_.get(), name_of(temporary_).c_str(), 0);
     }
     state_ = State::none;
     return error;
 }
 
 std::error_code NewFile::keep() {
-    const std::error_code error = state_ == State::unnamed
-                                      ? give_name(file_.get(), path_.c_str())
-                                      : rename_without_replacing(temporary_.c_str(), path_.c_str());
+    const std::string name = name_of(path_);
+    const std::error_code error =
+        state_ == State::unnamed
+            ? give_name(file_.get(), folder_.get(), name.c_str())
+            : rename_without_replacing(folder_.get(), name_of(temporary_).c_str(), name.c_str());
     if (!error) {
         state_ = State::kept;
     }
@@ -278,6 +298,12 @@ std::error_code NewFile::take_over(int old) {
     struct stat now {};
     if (::fstat(old, &was) != 0 || ::fstat(file_.get(), &now) != 0) {
         return errno_error();
+    }
+    // Only the file at the name in the folder this file is made in: its
+    // name may lead elsewhere by now.
+    replaces_ = id_of(0, was);
+    if (id_in(folder_.get(), name_of(path_).c_str()) != replaces_) {
+        return std::make_error_code(std::errc::file_exists);
     }
     // Another name would go on naming the old file, not the new one; a file
     // system mounted over the folder's would take no rename between the two.
@@ -300,7 +326,7 @@ std::error_code NewFile::take_over(int old) {
     if ((now.st_mode & 07777) != (was.st_mode & 07777)) {
         return std::make_error_code(std::errc::operation_not_permitted);
     }
-    return carry_extras(old, file_.get());
+    return carry_extras(old, file_.get(), folder_.get());
 }
 
 std::error_code NewFile::ready_to_replace() {
@@ -308,8 +334,8 @@ std::error_code NewFile::ready_to_replace() {
     // A rename takes names, and a link never replaces: an unnamed file gets
     // a temporary name first.
     for (unsigned attempt = 0; !error && state_ == State::unnamed; ++attempt) {
-        temporary_ = temporary_name(path_, attempt);
-        error = give_name(file_.get(), temporary_.c_str());
+        temporary_ = folder_of(path_) + temporary_name(attempt);
+        error = give_name(file_.get(), folder_.get(), name_of(temporary_).c_str());
         if (!error) {
             state_ = State::temporary;
         } else if (error == std::errc::file_exists && attempt < 100) {
@@ -319,8 +345,32 @@ std::error_code NewFile::ready_to_replace() {
     return error;
 }
 
+// The two names swapped in one step, and the file swapped out checked to
+// be the old one: one that another program saved there meanwhile is put
+// back. Where names cannot be swapped, checked just before a rename.
 std::error_code NewFile::take_the_place() {
-    return ::rename(temporary_.c_str(), path_.c_str()) == 0 ? std::error_code() : errno_error();
+    const int folder = folder_.get();
+    const std::string name = name_of(path_);
+    const std::string temporary = name_of(temporary_);
+    if (id_in(folder, name.c_str()) != replaces_) {
+        return std::make_error_code(std::errc::file_exists);
+    }
+    const std::error_code error = rename_exclusive(folder, temporary.c_str(), name.c_str(), true);
+    if (error == std::errc::invalid_argument) {
+        return ::renameat(folder, temporary.c_str(), folder, name.c_str()) == 0 ? std::error_code() : errno_error();
+    }
+    if (error) {
+        return error;
+    }
+    if (id_in(folder, temporary.c_str()) != replaces_) {
+        rename_exclusive(folder, temporary.c_str(), name.c_str(), true);
+        return std::make_error_code(std::errc::file_exists);
+    }
+    return ::unlinkat(folder, temporary.c_str(), 0) == 0 ? std::error_code() : errno_error();
+}
+
+bool out_of_room(const std::error_code& error) {
+    return error == std::errc::no_space_on_device || error == std::error_code(EDQUOT, std::generic_category());
 }
 
 std::error_code make_durable(int fd) {

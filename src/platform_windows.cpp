@@ -576,6 +576,7 @@ std::error_code NewFile::take_over(int old) {
     if (GetFileInformationByHandle(handle_of(old), &info) == 0) {
         return windows_error();
     }
+    replaces_ = handle_id(handle_of(old));
     return info.nNumberOfLinks > 1 ? windows_error(ERROR_TOO_MANY_LINKS) : std::error_code();
 }
 
@@ -595,6 +596,10 @@ std::error_code NewFile::ready_to_replace() {
 }
 
 std::error_code NewFile::take_the_place() {
+    // Only the file this run opened, not one another program saved there.
+    if (path_id(path_.c_str()) != replaces_) {
+        return windows_error(ERROR_FILE_EXISTS);
+    }
     std::error_code error;
     const std::wstring replaced = wide_path(path_.c_str(), error, true);
     const std::wstring replacement = error ? std::wstring() : wide_path(temporary_.c_str(), error, true);
@@ -602,6 +607,17 @@ std::error_code NewFile::take_the_place() {
         error = windows_error();
     }
     return error;
+}
+
+// The C runtime's writes say ENOSPC; Windows' own calls say which room ran
+// out: the disk, or a quota (ERROR_DISK_QUOTA_EXCEEDED, which MinGW's
+// headers lack).
+bool out_of_room(const std::error_code& error) {
+    constexpr DWORD quota_exceeded = 1295;
+    const bool windows = error.category() == windows_error().category();
+    const auto code = static_cast<DWORD>(error.value());
+    return windows ? code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL || code == quota_exceeded
+                   : error == std::errc::no_space_on_device;
 }
 
 // A pipe's flush would wait for its reader: only a file on a disk is sent.

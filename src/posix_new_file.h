@@ -13,22 +13,32 @@
 
 namespace bytemend {
 
-// Opens a new file with no name yet, to be read and written, in the folder
-// where `path` would be: a run that dies leaves nothing. Closed where the
-// system or the file system cannot.
-File open_unnamed(const std::string& path, mode_t mode);
+// The folder `path` names, opened once for the file's whole life, so that
+// every later step happens in it even if its name is then made to lead
+// elsewhere (another program renaming it and leaving a symlink).
+File open_folder(const std::string& path);
 
-// Gives the file from open_unnamed its name; fails if the name is taken.
-std::error_code give_name(int fd, const char* path);
+// Opens a new file with no name yet, to be read and written, in `folder`:
+// a run that dies leaves nothing. Closed where the system or the file
+// system cannot.
+File open_unnamed(int folder, mode_t mode);
 
-// Renames `from` to `to` unless `to` exists (EEXIST); EINVAL where the
-// system or the file system cannot rename that way.
-std::error_code rename_exclusive(const char* from, const char* to);
+// Gives the file from open_unnamed the name `name` in `folder`; fails if
+// the name is taken.
+std::error_code give_name(int fd, int folder, const char* name);
 
-// Gives `to` the extended attributes and file flags of `from`, and only
-// those: the error where one cannot be given or cannot be known, or where
-// `from` is a file mounted over its name, which no rename replaces.
-std::error_code carry_extras(int from, int to);
+// Renames `from` to `to` in `folder`, unless `to` exists (EEXIST); EINVAL
+// where the system or the file system cannot rename that way. With
+// `exchange`, swaps the two names instead, in one step.
+std::error_code rename_exclusive(int folder, const char* from, const char* to, bool exchange = false);
+
+// What else a replacement of `old` in `folder` must keep of it, beyond
+// what POSIX names: extended attributes and file flags, given to
+// `replacement`. The error where one cannot be given or known, or where a
+// replacement would cut off what reaches `old` (a loop device or another
+// program that holds it open, a mount over its name), or the folder takes
+// no rename (append-only).
+std::error_code carry_extras(int old, int replacement, int folder);
 
 // Writes the file's data to its disk and waits, where the file system
 // would not write it by itself before a rename over another file: a power

@@ -49,11 +49,14 @@ named            | new, with no unnamed files (O_TMPFILE refused), so that out.b
 norename         | named, with no exclusive rename (renameat2 refused: EINVAL), so that out.bin is named by link, then unlink
 nolink           | norename, with no hard links either (link refused: EPERM), so that out.bin is named by rename once lstat finds no file there
 nomem            | buf, with no memory to be had once the fault is injected
-old              | in.bin copied over old.bin, longer, written in full, another user's and with an extended attribute: old.bin replaced whole
-oldkept          | old, where its replacement cannot be given what old.bin has, so that old.bin is overwritten where it lies
+old              | in.bin copied over old.bin, longer, written in full, another user's and with an extended attribute and a capability: old.bin replaced whole
+oldkept          | old, where its replacement cannot be given what old.bin has, or finds no room, so that old.bin is overwritten where it lies
 oldlinked        | old, with a second hard link, old-link.bin, so that old.bin is overwritten where it lies
 oldsymlink       | old, through link.bin, a symlink to old.bin
 oldswapped       | old, another program renaming a file of its own over old.bin $meanwhile_after s into the run
+oldmoved         | old, in folder d, which another program renames $meanwhile_after s into the run, leaving a symlink to folder other, with an old.bin of its own, in its place
+oldlooped        | old, with a loop device set up on old.bin, which would go on with the old file, so that it is overwritten where it lies
+oldappend        | old, in an append-only folder (chattr +a), which takes no rename over it, so that it is overwritten where it lies
 oldmounted       | old, with mounted.bin bind-mounted over it in a mount namespace of its own, as container runtimes mount files, so that it is overwritten where it lies
 inplace          | in.bin patched in place
 grown            | inplace, another program appending 8 bytes to in.bin $meanwhile_after s into the run
@@ -142,13 +145,15 @@ Replacement's close fails               | old              | close           | l
 Replacement cannot be renamed           | old              | rename          | old\.bin                       | error=EIO            | 1   | R+Failed to replace old.bin: Input/output error.
 Its owner cannot be given               | oldkept          | fchown          | .                              | error=EPERM          | 0   | R+Done
 Its attribute cannot be given           | oldkept          | fsetxattr       | user\.bytemend                 | error=EPERM          | 0   | R+Done
+Its replacement finds no room           | oldkept          | copy_file_range | .                              | error=EDQUOT         | 0   | R+Done
 No holes can be punched in it           | oldlinked        | fallocate       | .                              | error=EOPNOTSUPP     | 0   | R+Done
 Punching a hole fails                   | oldlinked        | fallocate       | .                              | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
 Existing output cannot be cut           | oldlinked        | ftruncate       | $length                        | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
 It cannot be made durable               | oldlinked        | fdatasync       | .                              | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
 Existing output's close fails           | oldlinked        | close           | pwrite64 >> ^close             | error=EIO            | 1   | R+Failed to close old.bin: Input/output error.
 Replaced through a symlink, by name     | oldsymlink       | openat          | O_TMPFILE                      | error=EOPNOTSUPP     | 0   | R+Done
-Existing output replaced meanwhile      | oldswapped       | copy_file_range | .                              | delay_enter=2000000  | 1   | R+Failed to replace old.bin: File exists.
+Existing output replaced meanwhile      | oldswapped       | sync_file_range | .                              | delay_enter=2000000  | 1   | R+Failed to replace old.bin: File exists.
+Its folder moved meanwhile              | oldmoved         | sync_file_range | .                              | delay_enter=2000000  | 0   | R+Done
 In place: cannot open for writing       | inplace          | openat          | "in\.bin", O_RDWR              | error=EACCES:when=@+ | 1   | R+Failed to open/create in.bin.
 In place: byte cannot be written        | inplace          | pwrite64        | "A", 1, $at                    | error=EIO            | 1   | R+Failed to write in.bin: Input/output error.
 In place: write interrupted             | inplace          | pwrite64        | "A", 1, $at                    | error=EINTR          | 0   | R+Done
@@ -166,6 +171,8 @@ Killed, through a dangling symlink      | killlink         | -               | -
 Killed, with no unnamed files           | killnamed        | -               | -                              | -                    | 137 |
 Killed over an existing output          | killold          | -               | -                              | -                    | 137 |
 A file mounted over the output          | oldmounted       | -               | -                              | -                    | 0   | R+Done
+A loop device on the output             | oldlooped        | -               | -                              | -                    | 0   | R+Done
+An append-only folder                   | oldappend        | -               | -                              | -                    | 0   | R+Done
 Overlay: upper in, merged out           | overlay          | -               | -                              | -                    | 0   | R+Done
 Overlay: merged in, upper out           | overlay-back     | -               | -                              | -                    | 0   | R+Done
 Loop device in, its file out            | loop             | -               | -                              | -                    | 0   | R+Done
@@ -183,7 +190,7 @@ In place through a loop device's cache  | loop-cached      | -               | -
 Copied twice through bindfs             | bindfs-twice     | -               | -                              | -                    | 0   | R+Done
 Two files with one identity             | bindfs-same-id   | -               | -                              | -                    | 0   | R+Done
 Two files with one identity and state   | bindfs-same-state | -              | -                              | -                    | 1   | R+Cannot tell whether view/a.bin and view/inner/b.bin are one file or two: they show one identity; nothing was written.
-The same, with another program's lock   | bindfs-locked    | -               | -                              | -                    | 1   | R+Cannot tell whether view/a.bin and view/inner/b.bin are one file or two: they show one identity; nothing was written.
+The same, with another program's lock   | bindfs-locked    | -               | -                              | -                    | 1   | R+Cannot tell whether view/a.bin and view/inner/b.bin are one file or two: they show one identity, and another program holds a lock on it; nothing was written.
 Reflinks on XFS                         | reflink-xfs      | -               | -                              | -                    | 0   | R+Done
 Reflinks on Btrfs                       | reflink-btrfs    | -               | -                              | -                    | 0   | R+Done
 Power lost after Done, ext4             | crash-ext4       | -               | -                              | -                    | 0   | R+Done
@@ -265,7 +272,7 @@ strace -o /dev/null true 2>/dev/null || { echo "skipped: tracing (ptrace) is not
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 
 work=$(mktemp -d)
-trap 'unmount_image; rm -rf "$work"' EXIT
+trap 'unmount_image; chattr -a "$work/a" 2>/dev/null; rm -rf "$work"' EXIT
 cd "$work" || exit 1
 
 # The input, with its hole, its byte not yet 'A'; the copy it should become;
@@ -310,18 +317,33 @@ kib_unshared() {
 
 # What a replaced file must keep of the old one: owner, group,
 # permissions, extended attributes.
-extras() { stat -c '%u:%g %a' "$1"; getfattr -d "$1" 2>/dev/null; }
+extras() { stat -c '%u:%g %a' "$1"; getfattr -d -m - "$1" 2>/dev/null; }
 
 # The files as each run must find them: the input whole, no output, and
 # old.bin there before when the row overwrites it, as it was then.
 fresh_files() {
     rm -f in.bin out.bin old.bin old-link.bin link.bin before.bin mounted.bin theirs.bin .bytemend-*
     cp original.bin in.bin
+    [ ! -d a ] || chattr -a a
+    rm -rf d d.moved other a
     case $mode in
+    oldmoved)
+        mkdir d other
+        cp old-original.bin d/old.bin
+        printf theirs >other/old.bin
+        ;;
+    oldappend)
+        mkdir a
+        cp old-original.bin a/old.bin
+        chattr +a a 2>/dev/null
+        ;;
     old* | killold)
         cp old-original.bin old.bin
         chown 1:1 old.bin
         setfattr -n user.bytemend -v kept old.bin 2>/dev/null
+        # A capability (cap_net_raw+ep), which a write takes away: only a
+        # replacement can keep it.
+        [ "$mode" != old ] || setfattr -n security.capability -v 0sAQAAAgAgAAAAAAAAAAAAAAAAAAA= old.bin 2>/dev/null
         [ "$mode" != oldlinked ] || ln old.bin old-link.bin
         [ "$mode" != oldsymlink ] || ln -s old.bin link.bin
         old_inode=$(stat -c %i old.bin) old_extras=$(extras old.bin)
@@ -389,7 +411,9 @@ while IFS='|' read -r name mode call which fault want last; do
     fresh_files
     input=in.bin output=out.bin strace_setup=() meanwhile=""
     case $mode in
-    old | oldkept | oldlinked | oldmounted | killold) output=old.bin ;;
+    old | oldkept | oldlinked | oldmounted | oldlooped | killold) output=old.bin ;;
+    oldmoved) output=d/old.bin meanwhile="mv d d.moved && ln -s other d" ;;
+    oldappend) output=a/old.bin ;;
     oldswapped) output=old.bin meanwhile="printf theirs >theirs.bin && mv theirs.bin old.bin" ;;
     inplace) output=in.bin ;;
     grown) output=in.bin meanwhile="printf appended >>in.bin" ;;
@@ -642,6 +666,24 @@ while IFS='|' read -r name mode call which fault want last; do
         losetup -d "${devices[@]}"
         last=${last//DEV/$device}
         ;;
+    oldappend)
+        if ! lsattr -d a 2>/dev/null | grep -q '^[^ ]*a'; then
+            skip "this file system has no append-only folders"
+            continue
+        fi
+        "$exe" "${args[@]}" >stdout 2>stderr
+        status=$?
+        ;;
+    oldlooped)
+        if ! attach old.bin; then
+            skip "cannot set up a loop device here (needs root and losetup)"
+            continue
+        fi
+        "$exe" "${args[@]}" >stdout 2>stderr
+        status=$?
+        cmp -s -n $length "$device" expected.bin || fail "the loop device does not show the patched copy"
+        losetup -d "$device"
+        ;;
     oldmounted)
         cp old-original.bin mounted.bin
         unshare -m bash -c 'mount --bind mounted.bin old.bin || exit 99; "$@"' _ "$exe" "${args[@]}" >stdout 2>stderr
@@ -738,6 +780,14 @@ while IFS='|' read -r name mode call which fault want last; do
     esac
     case $mode in
     oldswapped) [ "$(cat old.bin)" = theirs ] || fail "the other program's old.bin was not left alone" ;;
+    oldmoved)
+        [ "$(cat other/old.bin)" = theirs ] || fail "the old.bin of the folder the symlink leads to was not left alone"
+        cmp -s d.moved/old.bin expected.bin || fail "old.bin, in its folder moved, is not the patched copy"
+        ;;
+    oldappend)
+        cmp -s a/old.bin expected.bin || fail "a/old.bin is not the patched copy"
+        compgen -G "a/.bytemend-*" >/dev/null && fail "left its temporary file in the append-only folder"
+        ;;
     oldmounted)
         cmp -s mounted.bin expected.bin || fail "the file mounted over old.bin is not the patched copy"
         cmp -s old.bin old-original.bin || fail "old.bin, beneath the mount, changed"
