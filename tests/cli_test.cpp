@@ -431,6 +431,7 @@ void make_fifo(const char* path) {
 }
 #endif
 
+std::uint64_t old_number;  // of the out.bin that was there
 const std::string far_on_windows = "Windows sees no holes: the copy would write all 5 GiB";
 const std::string needs_links = "needs hard links or symlinks, which are not tested on Windows";
 const std::string no_stdout_on_windows =
@@ -517,9 +518,23 @@ INSTANTIATE_TEST_SUITE_P(
              .out = report(65, 1) + "Done\n", .output_after = copied},
         Case{.name = "CopyCarriageReturnOverLineFeed", .args = {"in.bin", "out.bin", "2", "10D"},
              .out = report(269, 2) + "Done\n", .output_after = with_byte(sample, 2, '\r')},
+        // Replaced whole, as a new file, where nothing is in the way.
         Case{.name = "CopyOverLongerOutput", .args = {"in.bin", "out.bin", "1", "41"},
              .out = report(65, 1) + "Done\n", .output_after = copied,
-             .setup = [] { write_file("out.bin", "a much longer old output"); }},
+             .setup = [] {
+                 write_file("out.bin", "a much longer old output");
+                 old_number = file_number("out.bin");
+             },
+             .check = [] { EXPECT_EQ(file_number("out.bin") != old_number, BYTEMEND_REPLACES_OUTPUTS != 0); }},
+        // Overwritten where it lies where a replacement would lose what the
+        // old file is: another name for it.
+        Case{.name = "CopyOverHardLinkedOutput", .args = {"in.bin", "out.bin", "1", "41"},
+             .out = report(65, 1) + "Done\n", .output_after = copied,
+             .setup = [] {
+                 write_file("out.bin", "a much longer old output");
+                 std::filesystem::create_hard_link("out.bin", "other.bin");
+             },
+             .check = [] { EXPECT_EQ(read_file("other.bin"), copied); }},
         Case{.name = "InPlaceSamePath", .args = {"in.bin", "in.bin", "0", "5a"},
              .out = report(90, 0) + "Done\n", .input_after = patched},
         Case{.name = "InPlaceOtherSpelling", .args = {"in.bin", "../work/in.bin", "0", "5a"},
