@@ -594,14 +594,27 @@ std::error_code NewFile::ready_to_replace() {
     return {};
 }
 
+// The old file is moved to a backup name of this run's first: without one,
+// a failed ReplaceFileW may leave it gone, or under a name of Windows'
+// choosing (Wine leaves an empty rf*.tmp behind). Put back where it was
+// moved and the new file could not follow; removed once replaced.
 std::error_code NewFile::take_the_place() {
     std::error_code error;
     const std::wstring replaced = wide_path(path_.c_str(), error, true);
     const std::wstring replacement = error ? std::wstring() : wide_path(temporary_.c_str(), error, true);
-    if (!error && ReplaceFileW(replaced.c_str(), replacement.c_str(), nullptr, 0, nullptr, nullptr) == 0) {
-        error = windows_error();
+    if (error) {
+        return error;
     }
-    return error;
+    const std::wstring backup = replacement.substr(0, replacement.size() - 3) + L"old";
+    if (ReplaceFileW(replaced.c_str(), replacement.c_str(), backup.c_str(), 0, nullptr, nullptr) == 0) {
+        error = windows_error();
+        if (error.value() == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+            MoveFileExW(backup.c_str(), replaced.c_str(), 0);
+        }
+        return error;
+    }
+    DeleteFileW(backup.c_str());
+    return {};
 }
 
 // A pipe's flush would wait for its reader: only a file on a disk is sent.
