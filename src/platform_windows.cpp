@@ -139,6 +139,30 @@ std::optional<FileId> id_at(const char* path, DWORD flags) {
     return look ? handle_id(look.get()) : std::nullopt;
 }
 
+// The full path that Windows finds for an open file, through any links,
+// behind \\?\; empty where it cannot be had.
+std::wstring final_path(HANDLE handle) {
+    const DWORD room = GetFinalPathNameByHandleW(handle, nullptr, 0, FILE_NAME_NORMALIZED);
+    std::wstring path(room, L'\0');
+    const DWORD size = room == 0 ? 0 : GetFinalPathNameByHandleW(handle, path.data(), room, FILE_NAME_NORMALIZED);
+    path.resize(size < room ? size : 0);
+    return path;
+}
+
+// Whether two full paths name one place in the same words, as Windows
+// compares names, behind \\?\ or not.
+bool same_path(std::wstring_view a, std::wstring_view b) {
+    const auto plain = [](std::wstring_view path) {
+        return path.starts_with(L"\\\\?\\UNC\\") ? L"\\" + std::wstring(path.substr(7))
+               : path.starts_with(L"\\\\?\\")     ? std::wstring(path.substr(4))
+                                                  : std::wstring(path);
+    };
+    const std::wstring first = plain(a);
+    const std::wstring second = plain(b);
+    return CompareStringOrdinal(first.c_str(), static_cast<int>(first.size()), second.c_str(),
+                                static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;
+}
+
 // A file is deleted when its last handle closes, or when the process dies,
 // while this mark is set.
 std::error_code mark_for_deletion(HANDLE handle, bool mark) {
@@ -570,13 +594,30 @@ std::error_code NewFile::keep() {
 
 // ReplaceFileW keeps what the user has of the old file (attributes, its
 // security, streams), but not a second hard link, which would go on naming
-// the old one.
+// the old one. It puts the new file in place of a symlink on the way, not
+// of the file that it names (Wine moves that file to the backup, which is
+// then removed). It refuses a read-only file, which Wine lets root open:
+// found out here, before the copy, rather than after it.
 std::error_code NewFile::take_over(int old) {
+    const HANDLE handle = handle_of(old);
     BY_HANDLE_FILE_INFORMATION info{};
-    if (GetFileInformationByHandle(handle_of(old), &info) == 0) {
+    if (GetFileInformationByHandle(handle, &info) == 0) {
         return windows_error();
     }
-    return info.nNumberOfLinks > 1 ? windows_error(ERROR_TOO_MANY_LINKS) : std::error_code();
+    if (info.nNumberOfLinks > 1) {
+        return windows_error(ERROR_TOO_MANY_LINKS);
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        return windows_error(ERROR_ACCESS_DENIED);
+    }
+    std::error_code error;
+    const std::wstring name = wide_path(path_.c_str(), error, true);
+    if (error) {
+        return error;
+    }
+    // A link on the way, or only another spelling of the path (a short
+    // name, a mapped drive): overwritten where it lies instead.
+    return same_path(final_path(handle), name) ? std::error_code() : windows_error(ERROR_CANT_RESOLVE_FILENAME);
 }
 
 // Written to the disk and unmarked; then, closed, for ReplaceFileW opens
@@ -627,14 +668,11 @@ std::error_code make_durable(int fd) {
 }
 
 std::optional<std::int64_t> free_space(int fd) {
-    const HANDLE handle = handle_of(fd);
-    const DWORD room = GetFinalPathNameByHandleW(handle, nullptr, 0, FILE_NAME_NORMALIZED);
-    std::wstring folder(room, L'\0');
-    const DWORD size = room == 0 ? 0 : GetFinalPathNameByHandleW(handle, folder.data(), room, FILE_NAME_NORMALIZED);
-    if (size == 0 || size >= room) {
+    std::wstring folder = final_path(handle_of(fd));
+    if (folder.empty()) {
         return std::nullopt;
     }
-    folder.resize(folder.find_last_of(L'\\', size) + 1);
+    folder.resize(folder.find_last_of(L'\\') + 1);
     ULARGE_INTEGER available{};
     if (GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr) == 0) {
         return std::nullopt;

@@ -72,6 +72,37 @@ std::uint64_t file_number(const std::string& path) {
     CloseHandle(handle);
     return (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
 }
+
+// Under Wine, a Linux program from drive Z:, for what Windows programs
+// cannot make there: a symlink. Wine's process for it ends before it
+// does: its work is waited for, a second at most.
+void run_linux(const wchar_t* program, const std::string& args, const std::function<bool()>& done) {
+    std::wstring line = std::wstring(program) + L" " + u8(args).wstring();
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child{};
+    if (CreateProcessW((std::wstring(L"Z:\\bin\\") + program).c_str(), line.data(), nullptr, nullptr, FALSE, 0,
+                       nullptr, nullptr, &startup, &child) == 0) {
+        return;
+    }
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    for (int waited = 0; waited < 100 && !done(); ++waited) {
+        Sleep(10);
+    }
+}
+const std::string needs_linux_ln = GetFileAttributesW(L"Z:\\bin\\ln") != INVALID_FILE_ATTRIBUTES
+                                       ? ""
+                                       : "needs a symlink, which only Wine, running Linux's ln, makes here";
+void make_symlink(const std::string& target, const std::string& link) {
+    run_linux(L"ln", "-s " + target + " " + link, [&] { return std::filesystem::exists(u8(link)); });
+}
+// Wine would remove the file it names, and then be left with a dangling
+// symlink, which it cannot remove.
+void remove_symlink(const std::string& link) {
+    run_linux(L"rm", link, [&] { return !std::filesystem::exists(u8(link)); });
+}
+
 using FileLimit = long long;
 constexpr FileLimit no_limit = -1;
 
@@ -151,6 +182,13 @@ std::uint64_t file_number(const std::string& path) {
     struct stat status {};
     stat(path.c_str(), &status);
     return status.st_ino;
+}
+const std::string needs_linux_ln;
+void make_symlink(const std::string& target, const std::string& link) {
+    std::filesystem::create_symlink(target, link);
+}
+void remove_symlink(const std::string& link) {
+    std::filesystem::remove(link);
 }
 using FileLimit = rlim_t;
 constexpr FileLimit no_limit = RLIM_INFINITY;
@@ -527,7 +565,8 @@ INSTANTIATE_TEST_SUITE_P(
              },
              .check = [] { EXPECT_EQ(file_number("out.bin") != old_number, BYTEMEND_REPLACES_OUTPUTS != 0); }},
         // Overwritten where it lies where a replacement would lose what the
-        // old file is: another name for it.
+        // old file is: another name for it, the file a symlink names (which
+        // Wine's replacement takes away).
         Case{.name = "CopyOverHardLinkedOutput", .args = {"in.bin", "out.bin", "1", "41"},
              .out = report(65, 1) + "Done\n", .output_after = copied,
              .setup = [] {
@@ -535,6 +574,17 @@ INSTANTIATE_TEST_SUITE_P(
                  std::filesystem::create_hard_link("out.bin", "other.bin");
              },
              .check = [] { EXPECT_EQ(read_file("other.bin"), copied); }},
+        Case{.name = "CopyThroughSymlinkOverOutput", .args = {"in.bin", "link.bin", "1", "41"},
+             .out = report(65, 1) + "Done\n", .output_after = copied,
+             .setup = [] {
+                 write_file("out.bin", "a much longer old output");
+                 make_symlink("out.bin", "link.bin");
+             },
+             .windows_skip = needs_linux_ln,
+             .check = [] {
+                 EXPECT_EQ(file_number("link.bin"), file_number("out.bin"));
+                 remove_symlink("link.bin");
+             }},
         Case{.name = "InPlaceSamePath", .args = {"in.bin", "in.bin", "0", "5a"},
              .out = report(90, 0) + "Done\n", .input_after = patched},
         Case{.name = "InPlaceOtherSpelling", .args = {"in.bin", "../work/in.bin", "0", "5a"},
