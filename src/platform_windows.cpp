@@ -6,6 +6,8 @@
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <aclapi.h>
 
 #include <cstdio>
 #include <cstring>
@@ -161,6 +163,22 @@ bool same_path(std::wstring_view a, std::wstring_view b) {
     const std::wstring second = plain(b);
     return CompareStringOrdinal(first.c_str(), static_cast<int>(first.size()), second.c_str(),
                                 static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Whether two open files have one owner, or none; false where either cannot
+// be told.
+bool same_owner(HANDLE a, HANDLE b) {
+    PSID owners[2] = {};
+    PSECURITY_DESCRIPTOR held[2] = {};
+    const bool known = GetSecurityInfo(a, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owners[0], nullptr, nullptr,
+                                       nullptr, &held[0]) == ERROR_SUCCESS &&
+                       GetSecurityInfo(b, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owners[1], nullptr, nullptr,
+                                       nullptr, &held[1]) == ERROR_SUCCESS;
+    const bool same = known && (owners[0] == nullptr || owners[1] == nullptr ? owners[0] == owners[1]
+                                                                            : EqualSid(owners[0], owners[1]) != 0);
+    LocalFree(held[0]);
+    LocalFree(held[1]);
+    return same;
 }
 
 // A file is deleted when its last handle closes, or when the process dies,
@@ -594,10 +612,11 @@ std::error_code NewFile::keep() {
 
 // ReplaceFileW keeps what the user has of the old file (attributes, its
 // security, streams), but not a second hard link, which would go on naming
-// the old one. It puts the new file in place of a symlink on the way, not
-// of the file that it names (Wine moves that file to the backup, which is
-// then removed). It refuses a read-only file, which Wine lets root open:
-// found out here, before the copy, rather than after it.
+// the old one, nor its owner: a new file is its maker's. It puts the new
+// file in place of a symlink on the way, not of the file that it names
+// (Wine moves that file to the backup, which is then removed). It refuses
+// a read-only file, which Wine lets root open: found out here, before the
+// copy, rather than after it.
 std::error_code NewFile::take_over(int old) {
     const HANDLE handle = handle_of(old);
     BY_HANDLE_FILE_INFORMATION info{};
@@ -617,7 +636,10 @@ std::error_code NewFile::take_over(int old) {
     }
     // A link on the way, or only another spelling of the path (a short
     // name, a mapped drive): overwritten where it lies instead.
-    return same_path(final_path(handle), name) ? std::error_code() : windows_error(ERROR_CANT_RESOLVE_FILENAME);
+    if (!same_path(final_path(handle), name)) {
+        return windows_error(ERROR_CANT_RESOLVE_FILENAME);
+    }
+    return same_owner(handle, handle_of(file_.get())) ? std::error_code() : windows_error(ERROR_INVALID_OWNER);
 }
 
 // Written to the disk and unmarked; then, closed, for ReplaceFileW opens

@@ -16,8 +16,10 @@
 #include <vector>
 
 #if defined(_WIN32)
+#include <aclapi.h>
 #include <io.h>
 #include <process.h>
+#include <sddl.h>
 #include <windows.h>
 
 #include "wtf8.h"
@@ -73,9 +75,24 @@ std::uint64_t file_number(const std::string& path) {
     return (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
 }
 
+std::string owner(const std::string& path) {
+    PSID sid = nullptr;
+    PSECURITY_DESCRIPTOR held = nullptr;
+    wchar_t* text = nullptr;
+    std::string name;
+    if (GetNamedSecurityInfoW(u8(path).wstring().c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &sid,
+                              nullptr, nullptr, nullptr, &held) == ERROR_SUCCESS &&
+        ConvertSidToStringSidW(sid, &text) != 0) {
+        name = bytemend::wtf8_from_wide(text);
+        LocalFree(text);
+    }
+    LocalFree(held);
+    return name;
+}
+
 // Under Wine, a Linux program from drive Z:, for what Windows programs
-// cannot make there: a symlink. Wine's process for it ends before it
-// does: its work is waited for, a second at most.
+// cannot make there: a symlink, a file of another owner. Wine's process
+// for it ends before it does: its work is waited for, a second at most.
 void run_linux(const wchar_t* program, const std::string& args, const std::function<bool()>& done) {
     std::wstring line = std::wstring(program) + L" " + u8(args).wstring();
     STARTUPINFOW startup{};
@@ -101,6 +118,12 @@ void make_symlink(const std::string& target, const std::string& link) {
 // symlink, which it cannot remove.
 void remove_symlink(const std::string& link) {
     run_linux(L"rm", link, [&] { return !std::filesystem::exists(u8(link)); });
+}
+
+// As root under Wine only: elsewhere the file stays this user's.
+void give_away(const std::string& path) {
+    const std::string mine = owner(path);
+    run_linux(L"chown", "65534 " + path, [&] { return owner(path) != mine; });
 }
 
 using FileLimit = long long;
@@ -189,6 +212,17 @@ void make_symlink(const std::string& target, const std::string& link) {
 }
 void remove_symlink(const std::string& link) {
     std::filesystem::remove(link);
+}
+
+// As root only: elsewhere the file stays this user's.
+void give_away(const std::string& path) {
+    [[maybe_unused]] const int refused = chown(path.c_str(), 65534, static_cast<gid_t>(-1));
+}
+
+std::string owner(const std::string& path) {
+    struct stat status {};
+    stat(path.c_str(), &status);
+    return std::to_string(status.st_uid);
 }
 using FileLimit = rlim_t;
 constexpr FileLimit no_limit = RLIM_INFINITY;
@@ -470,6 +504,7 @@ void make_fifo(const char* path) {
 #endif
 
 std::uint64_t old_number;  // of the out.bin that was there
+std::string given_owner;   // of out.bin, once given away where this user can
 const std::string far_on_windows = "Windows sees no holes: the copy would write all 5 GiB";
 const std::string needs_links = "needs hard links or symlinks, which are not tested on Windows";
 const std::string no_stdout_on_windows =
@@ -566,7 +601,8 @@ INSTANTIATE_TEST_SUITE_P(
              .check = [] { EXPECT_EQ(file_number("out.bin") != old_number, BYTEMEND_REPLACES_OUTPUTS != 0); }},
         // Overwritten where it lies where a replacement would lose what the
         // old file is: another name for it, the file a symlink names (which
-        // Wine's replacement takes away).
+        // Wine's replacement takes away), its owner (Windows gives a new file
+        // its maker's).
         Case{.name = "CopyOverHardLinkedOutput", .args = {"in.bin", "out.bin", "1", "41"},
              .out = report(65, 1) + "Done\n", .output_after = copied,
              .setup = [] {
@@ -585,6 +621,14 @@ INSTANTIATE_TEST_SUITE_P(
                  EXPECT_EQ(file_number("link.bin"), file_number("out.bin"));
                  remove_symlink("link.bin");
              }},
+        Case{.name = "CopyOverOutputOfAnotherOwner", .args = {"in.bin", "out.bin", "1", "41"},
+             .out = report(65, 1) + "Done\n", .output_after = copied,
+             .setup = [] {
+                 write_file("out.bin", "a much longer old output");
+                 give_away("out.bin");
+                 given_owner = owner("out.bin");
+             },
+             .check = [] { EXPECT_EQ(owner("out.bin"), given_owner); }},
         Case{.name = "InPlaceSamePath", .args = {"in.bin", "in.bin", "0", "5a"},
              .out = report(90, 0) + "Done\n", .input_after = patched},
         Case{.name = "InPlaceOtherSpelling", .args = {"in.bin", "../work/in.bin", "0", "5a"},
