@@ -124,13 +124,14 @@ HANDLE handle_of(int fd) {
     return reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
 }
 
-// A file or folder opened only to be asked about, with no access and every
-// sharing mode, so that it opens whatever else has it open; the link itself
-// with FILE_FLAG_OPEN_REPARSE_POINT. Empty where it cannot be opened.
+// A file or folder opened only to be asked about, with no access (or only
+// `access`) and every sharing mode, so that it opens whatever else has it
+// open (and shares that access); the link itself with
+// FILE_FLAG_OPEN_REPARSE_POINT. Empty where it cannot be opened.
 using Look = std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)>;
-Look look_at(const std::wstring& path, DWORD flags) {
+Look look_at(const std::wstring& path, DWORD flags, DWORD access = 0) {
     const HANDLE handle = path.empty() ? INVALID_HANDLE_VALUE
-                                       : CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       : CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
     return {handle == INVALID_HANDLE_VALUE ? nullptr : handle, &CloseHandle};
 }
@@ -491,14 +492,34 @@ File open_for_reading(const char* path, std::error_code& error) {
 }
 
 // Read back too where it may be (not where access, or another program's
-// sharing, allows only writing); Windows has no FIFO that would mind.
+// sharing, allows only writing); Windows has no FIFO that would mind. Its
+// deletion is shared too, unlike _wopen's, so that NewFile::take_over can
+// find out whether another program's open would stop a replacement.
 File open_for_writing(const char* path, std::error_code& error) {
-    File file = open_wide(path, _O_RDWR, error);
-    if (file || error == std::errc::no_such_file_or_directory) {
+    const std::wstring wide = wide_path(path, error);
+    if (wide.empty()) {
+        return {};
+    }
+    for (const DWORD access : {DWORD{GENERIC_READ | GENERIC_WRITE}, DWORD{GENERIC_WRITE}}) {
+        const HANDLE handle = CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            error = windows_error();
+            if (error == std::errc::no_such_file_or_directory) {
+                return {};
+            }
+            continue;
+        }
+        error.clear();
+        File file(::_open_osfhandle(reinterpret_cast<intptr_t>(handle),
+                                    ((access & GENERIC_READ) != 0 ? _O_RDWR : _O_WRONLY) | _O_BINARY));
+        if (!file) {
+            error = errno_error();
+            CloseHandle(handle);
+        }
         return file;
     }
-    error.clear();
-    return open_wide(path, _O_WRONLY, error);
+    return {};
 }
 
 // One thread, so moving the position first is safe; nothing else reads it.
@@ -615,8 +636,9 @@ std::error_code NewFile::keep() {
 // the old one, nor its owner: a new file is its maker's. It puts the new
 // file in place of a symlink on the way, not of the file that it names
 // (Wine moves that file to the backup, which is then removed). It refuses
-// a read-only file, which Wine lets root open: found out here, before the
-// copy, rather than after it.
+// a read-only file, which Wine lets root open, and one that another
+// program has open without sharing its deletion, as most programs open
+// files: found out here, before the copy, rather than after it.
 std::error_code NewFile::take_over(int old) {
     const HANDLE handle = handle_of(old);
     BY_HANDLE_FILE_INFORMATION info{};
@@ -639,7 +661,10 @@ std::error_code NewFile::take_over(int old) {
     if (!same_path(final_path(handle), name)) {
         return windows_error(ERROR_CANT_RESOLVE_FILENAME);
     }
-    return same_owner(handle, handle_of(file_.get())) ? std::error_code() : windows_error(ERROR_INVALID_OWNER);
+    if (!same_owner(handle, handle_of(file_.get()))) {
+        return windows_error(ERROR_INVALID_OWNER);
+    }
+    return look_at(name, 0, DELETE) ? std::error_code() : windows_error();
 }
 
 // Written to the disk and unmarked; then, closed, for ReplaceFileW opens

@@ -505,6 +505,7 @@ void make_fifo(const char* path) {
 
 std::uint64_t old_number;  // of the out.bin that was there
 std::string given_owner;   // of out.bin, once given away where this user can
+std::ifstream held_open;   // out.bin, as another program would hold it
 const std::string far_on_windows = "Windows sees no holes: the copy would write all 5 GiB";
 const std::string needs_links = "needs hard links or symlinks, which are not tested on Windows";
 const std::string no_stdout_on_windows =
@@ -602,7 +603,9 @@ INSTANTIATE_TEST_SUITE_P(
         // Overwritten where it lies where a replacement would lose what the
         // old file is: another name for it, the file a symlink names (which
         // Wine's replacement takes away), its owner (Windows gives a new file
-        // its maker's).
+        // its maker's). Or where Windows would refuse to replace it in the
+        // end: a program that has it open, sharing all but its deletion, as
+        // most do.
         Case{.name = "CopyOverHardLinkedOutput", .args = {"in.bin", "out.bin", "1", "41"},
              .out = report(65, 1) + "Done\n", .output_after = copied,
              .setup = [] {
@@ -629,6 +632,13 @@ INSTANTIATE_TEST_SUITE_P(
                  given_owner = owner("out.bin");
              },
              .check = [] { EXPECT_EQ(owner("out.bin"), given_owner); }},
+        Case{.name = "CopyOverOutputOpenElsewhere", .args = {"in.bin", "out.bin", "1", "41"},
+             .out = report(65, 1) + "Done\n", .output_after = copied,
+             .setup = [] {
+                 write_file("out.bin", "a much longer old output");
+                 held_open.open(u8("out.bin"));
+             },
+             .check = [] { held_open.close(); }},
         Case{.name = "InPlaceSamePath", .args = {"in.bin", "in.bin", "0", "5a"},
              .out = report(90, 0) + "Done\n", .input_after = patched},
         Case{.name = "InPlaceOtherSpelling", .args = {"in.bin", "../work/in.bin", "0", "5a"},
