@@ -6,6 +6,8 @@
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <aclapi.h>
 
 #include <cstdio>
 #include <cstring>
@@ -122,13 +124,14 @@ HANDLE handle_of(int fd) {
     return reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
 }
 
-// A file or folder opened only to be asked about, with no access and every
-// sharing mode, so that it opens whatever else has it open; the link itself
-// with FILE_FLAG_OPEN_REPARSE_POINT. Empty where it cannot be opened.
+// A file or folder opened only to be asked about, with no access (or only
+// `access`) and every sharing mode, so that it opens whatever else has it
+// open (and shares that access); the link itself with
+// FILE_FLAG_OPEN_REPARSE_POINT. Empty where it cannot be opened.
 using Look = std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)>;
-Look look_at(const std::wstring& path, DWORD flags) {
+Look look_at(const std::wstring& path, DWORD flags, DWORD access = 0) {
     const HANDLE handle = path.empty() ? INVALID_HANDLE_VALUE
-                                       : CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       : CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
     return {handle == INVALID_HANDLE_VALUE ? nullptr : handle, &CloseHandle};
 }
@@ -137,6 +140,46 @@ std::optional<FileId> id_at(const char* path, DWORD flags) {
     std::error_code ignored;
     const Look look = look_at(wide_path(path, ignored), flags);
     return look ? handle_id(look.get()) : std::nullopt;
+}
+
+// The full path that Windows finds for an open file, through any links,
+// behind \\?\; empty where it cannot be had.
+std::wstring final_path(HANDLE handle) {
+    const DWORD room = GetFinalPathNameByHandleW(handle, nullptr, 0, FILE_NAME_NORMALIZED);
+    std::wstring path(room, L'\0');
+    const DWORD size = room == 0 ? 0 : GetFinalPathNameByHandleW(handle, path.data(), room, FILE_NAME_NORMALIZED);
+    path.resize(size < room ? size : 0);
+    return path;
+}
+
+// Whether two full paths name one place in the same words, as Windows
+// compares names, behind \\?\ or not.
+bool same_path(std::wstring_view a, std::wstring_view b) {
+    const auto plain = [](std::wstring_view path) {
+        return path.starts_with(L"\\\\?\\UNC\\") ? L"\\" + std::wstring(path.substr(7))
+               : path.starts_with(L"\\\\?\\")     ? std::wstring(path.substr(4))
+                                                  : std::wstring(path);
+    };
+    const std::wstring first = plain(a);
+    const std::wstring second = plain(b);
+    return CompareStringOrdinal(first.c_str(), static_cast<int>(first.size()), second.c_str(),
+                                static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Whether two open files have one owner, or none; false where either cannot
+// be told.
+bool same_owner(HANDLE a, HANDLE b) {
+    PSID owners[2] = {};
+    PSECURITY_DESCRIPTOR held[2] = {};
+    const bool known = GetSecurityInfo(a, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owners[0], nullptr, nullptr,
+                                       nullptr, &held[0]) == ERROR_SUCCESS &&
+                       GetSecurityInfo(b, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owners[1], nullptr, nullptr,
+                                       nullptr, &held[1]) == ERROR_SUCCESS;
+    const bool same = known && (owners[0] == nullptr || owners[1] == nullptr ? owners[0] == owners[1]
+                                                                            : EqualSid(owners[0], owners[1]) != 0);
+    LocalFree(held[0]);
+    LocalFree(held[1]);
+    return same;
 }
 
 // A file is deleted when its last handle closes, or when the process dies,
@@ -449,14 +492,34 @@ File open_for_reading(const char* path, std::error_code& error) {
 }
 
 // Read back too where it may be (not where access, or another program's
-// sharing, allows only writing); Windows has no FIFO that would mind.
+// sharing, allows only writing); Windows has no FIFO that would mind. Its
+// deletion is shared too, unlike _wopen's, so that NewFile::take_over can
+// find out whether another program's open would stop a replacement.
 File open_for_writing(const char* path, std::error_code& error) {
-    File file = open_wide(path, _O_RDWR, error);
-    if (file || error == std::errc::no_such_file_or_directory) {
+    const std::wstring wide = wide_path(path, error);
+    if (wide.empty()) {
+        return {};
+    }
+    for (const DWORD access : {DWORD{GENERIC_READ | GENERIC_WRITE}, DWORD{GENERIC_WRITE}}) {
+        const HANDLE handle = CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            error = windows_error();
+            if (error == std::errc::no_such_file_or_directory) {
+                return {};
+            }
+            continue;
+        }
+        error.clear();
+        File file(::_open_osfhandle(reinterpret_cast<intptr_t>(handle),
+                                    ((access & GENERIC_READ) != 0 ? _O_RDWR : _O_WRONLY) | _O_BINARY));
+        if (!file) {
+            error = errno_error();
+            CloseHandle(handle);
+        }
         return file;
     }
-    error.clear();
-    return open_wide(path, _O_WRONLY, error);
+    return {};
 }
 
 // One thread, so moving the position first is safe; nothing else reads it.
@@ -570,14 +633,39 @@ std::error_code NewFile::keep() {
 
 // ReplaceFileW keeps what the user has of the old file (attributes, its
 // security, streams), but not a second hard link, which would go on naming
-// the old one.
+// the old one, nor its owner: a new file is its maker's. It puts the new
+// file in place of a symlink on the way, not of the file that it names
+// (Wine moves that file to the backup, which is then removed). It refuses
+// a read-only file, which Wine lets root open, and one that another
+// program has open without sharing its deletion, as most programs open
+// files: found out here, before the copy, rather than after it.
 std::error_code NewFile::take_over(int old) {
+    const HANDLE handle = handle_of(old);
     BY_HANDLE_FILE_INFORMATION info{};
-    if (GetFileInformationByHandle(handle_of(old), &info) == 0) {
+    if (GetFileInformationByHandle(handle, &info) == 0) {
         return windows_error();
     }
-    replaces_ = handle_id(handle_of(old));
-    return info.nNumberOfLinks > 1 ? windows_error(ERROR_TOO_MANY_LINKS) : std::error_code();
+    replaces_ = handle_id(handle);
+    if (info.nNumberOfLinks > 1) {
+        return windows_error(ERROR_TOO_MANY_LINKS);
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        return windows_error(ERROR_ACCESS_DENIED);
+    }
+    std::error_code error;
+    const std::wstring name = wide_path(path_.c_str(), error, true);
+    if (error) {
+        return error;
+    }
+    // A link on the way, or only another spelling of the path (a short
+    // name, a mapped drive): overwritten where it lies instead.
+    if (!same_path(final_path(handle), name)) {
+        return windows_error(ERROR_CANT_RESOLVE_FILENAME);
+    }
+    if (!same_owner(handle, handle_of(file_.get()))) {
+        return windows_error(ERROR_INVALID_OWNER);
+    }
+    return look_at(name, 0, DELETE) ? std::error_code() : windows_error();
 }
 
 // Written to the disk and unmarked; then, closed, for ReplaceFileW opens
@@ -595,6 +683,10 @@ std::error_code NewFile::ready_to_replace() {
     return {};
 }
 
+// The old file is moved to a backup name of this run's first: without one,
+// a failed ReplaceFileW may leave it gone, or under a name of Windows'
+// choosing (Wine leaves an empty rf*.tmp behind). Put back where it was
+// moved and the new file could not follow; removed once replaced.
 std::error_code NewFile::take_the_place() {
     // Only the file this run opened, not one another program saved there.
     if (path_id(path_.c_str()) != replaces_) {
@@ -603,10 +695,19 @@ std::error_code NewFile::take_the_place() {
     std::error_code error;
     const std::wstring replaced = wide_path(path_.c_str(), error, true);
     const std::wstring replacement = error ? std::wstring() : wide_path(temporary_.c_str(), error, true);
-    if (!error && ReplaceFileW(replaced.c_str(), replacement.c_str(), nullptr, 0, nullptr, nullptr) == 0) {
-        error = windows_error();
+    if (error) {
+        return error;
     }
-    return error;
+    const std::wstring backup = replacement.substr(0, replacement.size() - 3) + L"old";
+    if (ReplaceFileW(replaced.c_str(), replacement.c_str(), backup.c_str(), 0, nullptr, nullptr) == 0) {
+        error = windows_error();
+        if (error.value() == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+            MoveFileExW(backup.c_str(), replaced.c_str(), 0);
+        }
+        return error;
+    }
+    DeleteFileW(backup.c_str());
+    return {};
 }
 
 // The C runtime's writes say ENOSPC; Windows' own calls say which room ran
@@ -630,14 +731,11 @@ std::error_code make_durable(int fd) {
 }
 
 std::optional<std::int64_t> free_space(int fd) {
-    const HANDLE handle = handle_of(fd);
-    const DWORD room = GetFinalPathNameByHandleW(handle, nullptr, 0, FILE_NAME_NORMALIZED);
-    std::wstring folder(room, L'\0');
-    const DWORD size = room == 0 ? 0 : GetFinalPathNameByHandleW(handle, folder.data(), room, FILE_NAME_NORMALIZED);
-    if (size == 0 || size >= room) {
+    std::wstring folder = final_path(handle_of(fd));
+    if (folder.empty()) {
         return std::nullopt;
     }
-    folder.resize(folder.find_last_of(L'\\', size) + 1);
+    folder.resize(folder.find_last_of(L'\\') + 1);
     ULARGE_INTEGER available{};
     if (GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr) == 0) {
         return std::nullopt;

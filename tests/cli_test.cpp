@@ -16,8 +16,10 @@
 #include <vector>
 
 #if defined(_WIN32)
+#include <aclapi.h>
 #include <io.h>
 #include <process.h>
+#include <sddl.h>
 #include <windows.h>
 
 #include "wtf8.h"
@@ -72,6 +74,58 @@ std::uint64_t file_number(const std::string& path) {
     CloseHandle(handle);
     return (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
 }
+
+std::string owner(const std::string& path) {
+    PSID sid = nullptr;
+    PSECURITY_DESCRIPTOR held = nullptr;
+    wchar_t* text = nullptr;
+    std::string name;
+    if (GetNamedSecurityInfoW(u8(path).wstring().c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &sid,
+                              nullptr, nullptr, nullptr, &held) == ERROR_SUCCESS &&
+        ConvertSidToStringSidW(sid, &text) != 0) {
+        name = bytemend::wtf8_from_wide(text);
+        LocalFree(text);
+    }
+    LocalFree(held);
+    return name;
+}
+
+// Under Wine, a Linux program from drive Z:, for what Windows programs
+// cannot make there: a symlink, a file of another owner. Wine's process
+// for it ends before it does: its work is waited for, a second at most.
+void run_linux(const wchar_t* program, const std::string& args, const std::function<bool()>& done) {
+    std::wstring line = std::wstring(program) + L" " + u8(args).wstring();
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child{};
+    if (CreateProcessW((std::wstring(L"Z:\\bin\\") + program).c_str(), line.data(), nullptr, nullptr, FALSE, 0,
+                       nullptr, nullptr, &startup, &child) == 0) {
+        return;
+    }
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    for (int waited = 0; waited < 100 && !done(); ++waited) {
+        Sleep(10);
+    }
+}
+const std::string needs_linux_ln = GetFileAttributesW(L"Z:\\bin\\ln") != INVALID_FILE_ATTRIBUTES
+                                       ? ""
+                                       : "needs a symlink, which only Wine, running Linux's ln, makes here";
+void make_symlink(const std::string& target, const std::string& link) {
+    run_linux(L"ln", "-s " + target + " " + link, [&] { return std::filesystem::exists(u8(link)); });
+}
+// Wine would remove the file it names, and then be left with a dangling
+// symlink, which it cannot remove.
+void remove_symlink(const std::string& link) {
+    run_linux(L"rm", link, [&] { return !std::filesystem::exists(u8(link)); });
+}
+
+// As root under Wine only: elsewhere the file stays this user's.
+void give_away(const std::string& path) {
+    const std::string mine = owner(path);
+    run_linux(L"chown", "65534 " + path, [&] { return owner(path) != mine; });
+}
+
 using FileLimit = long long;
 constexpr FileLimit no_limit = -1;
 
@@ -151,6 +205,24 @@ std::uint64_t file_number(const std::string& path) {
     struct stat status {};
     stat(path.c_str(), &status);
     return status.st_ino;
+}
+const std::string needs_linux_ln;
+void make_symlink(const std::string& target, const std::string& link) {
+    std::filesystem::create_symlink(target, link);
+}
+void remove_symlink(const std::string& link) {
+    std::filesystem::remove(link);
+}
+
+// As root only: elsewhere the file stays this user's.
+void give_away(const std::string& path) {
+    [[maybe_unused]] const int refused = chown(path.c_str(), 65534, static_cast<gid_t>(-1));
+}
+
+std::string owner(const std::string& path) {
+    struct stat status {};
+    stat(path.c_str(), &status);
+    return std::to_string(status.st_uid);
 }
 using FileLimit = rlim_t;
 constexpr FileLimit no_limit = RLIM_INFINITY;
@@ -431,6 +503,9 @@ void make_fifo(const char* path) {
 }
 #endif
 
+std::uint64_t old_number;  // of the out.bin that was there
+std::string given_owner;   // of out.bin, once given away where this user can
+std::ifstream held_open;   // out.bin, as another program would hold it
 const std::string far_on_windows = "Windows sees no holes: the copy would write all 5 GiB";
 const std::string needs_links = "needs hard links or symlinks, which are not tested on Windows";
 const std::string no_stdout_on_windows =
@@ -517,9 +592,53 @@ INSTANTIATE_TEST_SUITE_P(
              .out = report(65, 1) + "Done\n", .output_after = copied},
         Case{.name = "CopyCarriageReturnOverLineFeed", .args = {"in.bin", "out.bin", "2", "10D"},
              .out = report(269, 2) + "Done\n", .output_after = with_byte(sample, 2, '\r')},
+        // Replaced whole, as a new file, where nothing is in the way.
         Case{.name = "CopyOverLongerOutput", .args = {"in.bin", "out.bin", "1", "41"},
              .out = report(65, 1) + "Done\n", .output_after = copied,
-             .setup = [] { write_file("out.bin", "a much longer old output"); }},
+             .setup = [] {
+                 write_file("out.bin", "a much longer old output");
+                 old_number = file_number("out.bin");
+             },
+             .check = [] { EXPECT_EQ(file_number("out.bin") != old_number, BYTEMEND_REPLACES_OUTPUTS != 0); }},
+        // Overwritten where it lies where a replacement would lose what the
+        // old file is: another name for it, the file a symlink names (which
+        // Wine's replacement takes away), its owner (Windows gives a new file
+        // its maker's). Or where Windows would refuse to replace it in the
+        // end: a program that has it open, sharing all but its deletion, as
+        // most do.
+        Case{.name = "CopyOverHardLinkedOutput", .args = {"in.bin", "out.bin", "1", "41"},
+             .out = report(65, 1) + "Done\n", .output_after = copied,
+             .setup = [] {
+                 write_file("out.bin", "a much longer old output");
+                 std::filesystem::create_hard_link("out.bin", "other.bin");
+             },
+             .check = [] { EXPECT_EQ(read_file("other.bin"), copied); }},
+        Case{.name = "CopyThroughSymlinkOverOutput", .args = {"in.bin", "link.bin", "1", "41"},
+             .out = report(65, 1) + "Done\n", .output_after = copied,
+             .setup = [] {
+                 write_file("out.bin", "a much longer old output");
+                 make_symlink("out.bin", "link.bin");
+             },
+             .windows_skip = needs_linux_ln,
+             .check = [] {
+                 EXPECT_EQ(file_number("link.bin"), file_number("out.bin"));
+                 remove_symlink("link.bin");
+             }},
+        Case{.name = "CopyOverOutputOfAnotherOwner", .args = {"in.bin", "out.bin", "1", "41"},
+             .out = report(65, 1) + "Done\n", .output_after = copied,
+             .setup = [] {
+                 write_file("out.bin", "a much longer old output");
+                 give_away("out.bin");
+                 given_owner = owner("out.bin");
+             },
+             .check = [] { EXPECT_EQ(owner("out.bin"), given_owner); }},
+        Case{.name = "CopyOverOutputOpenElsewhere", .args = {"in.bin", "out.bin", "1", "41"},
+             .out = report(65, 1) + "Done\n", .output_after = copied,
+             .setup = [] {
+                 write_file("out.bin", "a much longer old output");
+                 held_open.open(u8("out.bin"));
+             },
+             .check = [] { held_open.close(); }},
         Case{.name = "InPlaceSamePath", .args = {"in.bin", "in.bin", "0", "5a"},
              .out = report(90, 0) + "Done\n", .input_after = patched},
         Case{.name = "InPlaceOtherSpelling", .args = {"in.bin", "../work/in.bin", "0", "5a"},
