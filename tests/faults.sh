@@ -29,6 +29,7 @@ loop_offset=4096
 small_fs=512k                 # the full file system
 limit_kib=256                 # the file size limit, in KiB
 meanwhile_after=0.75          # s into a run, when another program acts: the run is held 2 s
+crash_sets=15                 # the sets of files run in turn, a power loss during each
 report="Hexintval = $((16#$value)) . Adress = $at . "
 # The inner shells of the mount namespaces see them too.
 export at value small_fs
@@ -81,6 +82,9 @@ nocow            | old, on Btrfs on a loop device, old.bin made NOCOW (chattr +C
 crash-ext4       | on ext4 on a loop device, out.bin made from in.bin, out-tail.bin from tail.bin (in.bin and 1 MiB of hole), old.bin and short.bin (old.bin's first $middle bytes) overwritten, self.bin patched in place; then the power lost and the image mounted again, twice, on files of their own (old-1.bin, old-2.bin): with the journal written (shutdown -f), then without (shutdown)
 crash-xfs        | crash-ext4, on XFS, where the copies share blocks
 crash-btrfs      | crash-ext4's runs on Btrfs, old.bin and short.bin NOCOW, the power lost once: the image cloned at that instant (cp --reflink, on an XFS on a loop device) while still mounted, and the clone mounted
+crash-any-ext4   | crash-ext4's runs on $crash_sets sets of files in turn, the image cloned (as in crash-btrfs) at a random instant during or soon after each set's runs, another program committing the journal at random instants (an fsync of a file of its own); each clone mounted and all the files checked
+crash-any-xfs    | crash-any-ext4, on XFS
+crash-any-btrfs  | crash-any-ext4, on Btrfs committing each second (commit=1), old.bin and short.bin NOCOW
 pipe             | /dev/stdout out, standard output a pipe
 EOF
 )
@@ -166,6 +170,9 @@ Reflinks on Btrfs                       | reflink-btrfs    | -               | -
 Power lost after Done, ext4             | crash-ext4       | -               | -                              | -                    | 0   | R+Done
 Power lost after Done, XFS              | crash-xfs        | -               | -                              | -                    | 0   | R+Done
 Power lost after Done, Btrfs            | crash-btrfs      | -               | -                              | -                    | 0   | R+Done
+Power lost at random instants, ext4     | crash-any-ext4   | -               | -                              | -                    | 0   | R+Done
+Power lost at random instants, XFS      | crash-any-xfs    | -               | -                              | -                    | 0   | R+Done
+Power lost at random instants, Btrfs    | crash-any-btrfs  | -               | -                              | -                    | 0   | R+Done
 Standard output a pipe                  | pipe             | -               | -                              | -                    | 1   | E+Cannot write /dev/stdout: it is standard output, where the report goes.
 EOF
 )
@@ -315,7 +322,7 @@ fresh_files() {
 
 # mount_image fs [options]: a new file system of that type, on a loop
 # device, on mnt, its image at $image.
-image=fs.img
+image=fs.img crash_jobs=""
 mount_image() {
     truncate -s 512M "$image"
     mkdir -p mnt
@@ -343,6 +350,10 @@ mount_host() {
 }
 
 unmount_image() {
+    # The crash rows' runs and other program, still at work there.
+    local job
+    for job in $crash_jobs; do kill "$job" 2>/dev/null && wait "$job"; done
+    crash_jobs=""
     if mountpoint -q mnt; then umount mnt; fi
     if mountpoint -q host; then umount host; fi
     rm -f fs.img host.img
@@ -574,18 +585,23 @@ while IFS='|' read -r name mode call which fault want last; do
         done
         ;;
     crash-*)
-        # A power loss right after Done, and the image mounted again: made
+        # A power loss, and the image mounted again: right after Done, made
         # by shutting the file system down as one leaves it (ext4, XFS), or
-        # by cloning its image (Btrfs, which cannot be shut down).
-        fs=${mode#crash-} losses=("shutdown -f" shutdown)
-        [ "$fs" = btrfs ] && losses=(clone)
-        if [ "${losses[0]}" = "shutdown -f" ] && ! command -v xfs_io >/dev/null; then
+        # by cloning its image, which also takes one at random instants.
+        fs=${mode##*-} losses=() sets=$crash_sets
+        case $mode in
+        crash-ext4 | crash-xfs) losses=("shutdown -f" shutdown) sets=2 ;;
+        crash-btrfs) losses=(clone) sets=1 ;;
+        esac
+        if [ "${losses[0]-}" = "shutdown -f" ] && ! command -v xfs_io >/dev/null; then
             skip "needs xfs_io, to shut a file system down"
             continue
         fi
-        if [ "${losses[0]}" = clone ]; then mount_host || continue; fi
-        mount_image "$fs" || continue
-        crash_files ${#losses[@]}
+        if [ "${losses[0]-}" != "shutdown -f" ]; then mount_host || continue; fi
+        # Btrfs commits each 30 s; here each second, so that its states
+        # include commits.
+        mount_image "$fs" "$([ "$mode" = crash-any-btrfs ] && echo commit=1)" || continue
+        crash_files $sets
         # Each power loss after Done on files of its own, then all checked.
         for set in $(seq ${#losses[@]}); do
             crash_runs "$set"
@@ -603,6 +619,43 @@ while IFS='|' read -r name mode call which fault want last; do
             fi
             problems=$(crash_check "$set") || fail "after the power loss ($how):$problems"
         done
+        if [ ${#losses[@]} -eq 0 ]; then
+            # Another program, committing the journal now and then (ext4 and
+            # XFS commit all they hold for one fsync).
+            rm -f stop
+            for _ in $(seq 60); do
+                [ -e stop ] && break
+                sleep "0.$(printf %03d $((RANDOM % 1000)))"
+                echo more >>mnt/other.txt && sync mnt/other.txt
+            done &
+            crash_jobs=$!
+            # A power loss at a random instant of each set's runs, or soon after.
+            for set in $(seq $sets); do
+                crash_runs "$set" &
+                runs=$!
+                crash_jobs+=" $runs"
+                sleep "0.$(printf %03d $((RANDOM % 200)))"
+                cp --reflink=always "$image" "host/state-$set.img" || fail "cannot clone the image"
+                wait $runs
+                crash_jobs=${crash_jobs% *}
+            done
+            : >stop
+            wait "$crash_jobs"
+            crash_jobs=""
+            umount mnt
+            wrong=0 first=""
+            for set in $(seq $sets); do
+                if ! error=$(mount -o loop "host/state-$set.img" mnt 2>&1); then
+                    problems=" it cannot be mounted: $error"
+                elif problems=$(crash_check $sets); then
+                    problems=""
+                fi
+                [ -z "$problems" ] || { wrong=$((wrong + 1)) first=${first:-"the first, at set $set:$problems"}; }
+                if mountpoint -q mnt; then umount mnt; fi
+                rm "host/state-$set.img"
+            done
+            [ $wrong -eq 0 ] || fail "$wrong of $sets power losses left files wrong, $first"
+        fi
         [ -s listing ] && fail "$(cat listing)"
         status=$(cat status)
         ;;
