@@ -30,6 +30,7 @@ small_fs=512k                 # the full file system
 limit_kib=256                 # the file size limit, in KiB
 meanwhile_after=0.75          # s into a run, when another program acts: the run is held 2 s
 cut_to=500                    # in.bin as another program cuts it, short of the patch
+crash_sets=15                 # the sets of files run in turn, a power loss during each
 report="Hexintval = $((16#$value)) . Adress = $at . "
 # The inner shells of the mount namespaces see them too.
 export at value small_fs
@@ -91,8 +92,12 @@ shrunk-xfs       | in.bin copied to a new out.bin on XFS on a loop device, anoth
 shrunk-btrfs     | shrunk-xfs, on Btrfs
 shrunk-old-xfs   | shrunk-xfs, copied over old.bin, longer and written in full
 nocow            | old, on Btrfs on a loop device, old.bin made NOCOW (chattr +C) before its data, so that it can share no block
-crash-ext4       | on ext4 on a loop device, out-tail.bin made from tail.bin (in.bin and 1 MiB of hole), out.bin from in.bin, old.bin and short.bin overwritten, then the power lost (shutdown -f: the journal written, the data not) and the image mounted again
+crash-ext4       | on ext4 on a loop device, out.bin made from in.bin, out-tail.bin from tail.bin (in.bin and 1 MiB of hole), old.bin and short.bin (old.bin's first $middle bytes) overwritten, self.bin patched in place; then the power lost and the image mounted again, twice, on files of their own (old-1.bin, old-2.bin): with the journal written (shutdown -f), then without (shutdown)
 crash-xfs        | crash-ext4, on XFS, where the copies share blocks
+crash-btrfs      | crash-ext4's runs on Btrfs, old.bin and short.bin NOCOW, the power lost once: the image cloned at that instant (cp --reflink, on an XFS on a loop device) while still mounted, and the clone mounted
+crash-any-ext4   | crash-ext4's runs on $crash_sets sets of files in turn, the image cloned (as in crash-btrfs) at a random instant during or soon after each set's runs, another program committing the journal at random instants (an fsync of a file of its own); each clone mounted and all the files checked
+crash-any-xfs    | crash-any-ext4, on XFS
+crash-any-btrfs  | crash-any-ext4, on Btrfs committing each second (commit=1), old.bin and short.bin NOCOW
 pipe             | /dev/stdout out, standard output a pipe
 EOF
 )
@@ -195,6 +200,10 @@ Reflinks on XFS                         | reflink-xfs      | -               | -
 Reflinks on Btrfs                       | reflink-btrfs    | -               | -                              | -                    | 0   | R+Done
 Power lost after Done, ext4             | crash-ext4       | -               | -                              | -                    | 0   | R+Done
 Power lost after Done, XFS              | crash-xfs        | -               | -                              | -                    | 0   | R+Done
+Power lost after Done, Btrfs            | crash-btrfs      | -               | -                              | -                    | 0   | R+Done
+Power lost at random instants, ext4     | crash-any-ext4   | -               | -                              | -                    | 0   | R+Done
+Power lost at random instants, XFS      | crash-any-xfs    | -               | -                              | -                    | 0   | R+Done
+Power lost at random instants, Btrfs    | crash-any-btrfs  | -               | -                              | -                    | 0   | R+Done
 Standard output a pipe                  | pipe             | -               | -                              | -                    | 1   | E+Cannot write /dev/stdout: it is standard output, where the report goes.
 EOF
 )
@@ -369,19 +378,105 @@ fresh_files() {
     esac
 }
 
-# mount_image fs: a new file system of that type, on a loop device, on mnt.
+# mount_image fs [options]: a new file system of that type, on a loop
+# device, on mnt, its image at $image.
+image=fs.img crash_jobs=""
 mount_image() {
-    truncate -s 512M fs.img
+    truncate -s 512M "$image"
     mkdir -p mnt
-    { "mkfs.$1" -q fs.img && mount -o loop fs.img mnt; } >/dev/null 2>&1 && return
-    rm -f fs.img
+    { "mkfs.$1" -q "$image" && mount -o "loop${2:+,$2}" "$image" mnt; } >/dev/null 2>&1 && return
+    rm -f "$image"
     skip "cannot mount $1 on a loop device here (needs root and mkfs.$1)"
     return 1
 }
 
+# mount_host: an XFS on a loop device, on host, for the image to lie on: a
+# clone of it there (cp --reflink), taken while it is mounted, is its disk
+# as a power loss at that instant would leave it.
+mount_host() {
+    truncate -s 2G host.img
+    mkdir -p host
+    if { mkfs.xfs -q host.img && mount -o loop host.img host && echo probe >host/probe &&
+        cp --reflink=always host/probe host/clone; } >/dev/null 2>&1; then
+        image=host/fs.img
+        return
+    fi
+    if mountpoint -q host; then umount host; fi
+    rm -f host.img
+    skip "cannot clone files on an XFS on a loop device here (needs root, mkfs.xfs and reflinks)"
+    return 1
+}
+
 unmount_image() {
+    # The crash rows' runs and other program, still at work there.
+    local job
+    for job in $crash_jobs; do kill "$job" 2>/dev/null && wait "$job"; done
+    crash_jobs=""
     if mountpoint -q mnt; then umount mnt; fi
-    rm -f fs.img
+    if mountpoint -q host; then umount host; fi
+    rm -f fs.img host.img
+    image=fs.img
+}
+
+# crash_files sets: the crash rows' inputs on mnt, in.bin and tail.bin (in.bin
+# and 1 MiB of hole), and that many sets of the files to be overwritten and
+# patched in place, all on the disk; beside them, what each should become.
+crash_files() {
+    local set
+    cp original.bin mnt/in.bin
+    cp original.bin tail-original.bin
+    truncate -s +1M tail-original.bin
+    cp tail-original.bin mnt/tail.bin
+    cp expected.bin tail-expected.bin
+    truncate -s +1M tail-expected.bin
+    head -c $middle old-original.bin >short-original.bin
+    for set in $(seq "$1"); do
+        : >"mnt/old-$set.bin"
+        : >"mnt/short-$set.bin"
+        # NOCOW while still empty, as Btrfs asks.
+        [ "$fs" != btrfs ] || chattr +C "mnt/old-$set.bin" "mnt/short-$set.bin"
+        cat old-original.bin >>"mnt/old-$set.bin"
+        cat short-original.bin >>"mnt/short-$set.bin"
+        cp original.bin "mnt/self-$set.bin"
+    done
+    sync
+}
+
+# crash_runs set: that set's runs, to new outputs, over the old ones, and in
+# place; the first's status and lines kept for the checks after the table,
+# any other's failure in listing.
+crash_runs() {
+    local pair
+    "$exe" mnt/tail.bin "mnt/out-tail-$1.bin" $at $value >stdout 2>stderr
+    echo $? >status
+    for pair in in:out-$1 in:old-$1 in:short-$1 self-$1:self-$1; do
+        "$exe" "mnt/${pair%:*}.bin" "mnt/${pair#*:}.bin" $at $value >/dev/null 2>&1 ||
+            echo "could not write ${pair#*:}.bin" >>listing
+    done
+}
+
+# crash_check sets: the files on mnt as a power loss left them; what is
+# wrong printed, and false. The inputs unchanged; a new output missing, or
+# its copy or a start of it, never its length of anything else; an existing
+# one its old file or the new copy, whole; a patch in place the old byte or
+# the new one, the rest unchanged.
+crash_check() {
+    local set file copy size wrong=""
+    cmp -s mnt/in.bin original.bin && cmp -s mnt/tail.bin tail-original.bin || wrong+=" an input changed;"
+    for set in $(seq "$1"); do
+        for file in out-$set:expected out-tail-$set:tail-expected; do
+            copy=${file#*:}.bin file=${file%:*}.bin
+            size=$(stat -c %s "mnt/$file" 2>/dev/null) || continue
+            [ "$size" -le "$(stat -c %s "$copy")" ] && cmp -s -n "$size" "mnt/$file" "$copy" ||
+                wrong+=" $file is not the copy or a start of it ($size bytes);"
+        done
+        for file in old-$set:old-original short-$set:short-original self-$set:original; do
+            copy=${file#*:}.bin file=${file%:*}.bin
+            cmp -s "mnt/$file" "$copy" || cmp -s "mnt/$file" expected.bin ||
+                wrong+=" $file is neither what it was nor the copy ($(stat -c '%s bytes' "mnt/$file" 2>/dev/null || echo missing));"
+        done
+    done
+    [ -z "$wrong" ] || { echo "${wrong%;}"; return 1; }
 }
 
 # attach losetup's arguments: one more loop device, put first in devices,
@@ -569,46 +664,79 @@ while IFS='|' read -r name mode call which fault want last; do
         done
         ;;
     crash-*)
-        # A power loss right after Done: the file system shut down as one
-        # leaves it, the journal written and the data not, then mounted again.
-        if ! command -v xfs_io >/dev/null; then
+        # A power loss, and the image mounted again: right after Done, made
+        # by shutting the file system down as one leaves it (ext4, XFS), or
+        # by cloning its image, which also takes one at random instants.
+        fs=${mode##*-} losses=() sets=$crash_sets
+        case $mode in
+        crash-ext4 | crash-xfs) losses=("shutdown -f" shutdown) sets=2 ;;
+        crash-btrfs) losses=(clone) sets=1 ;;
+        esac
+        if [ "${losses[0]-}" = "shutdown -f" ] && ! command -v xfs_io >/dev/null; then
             skip "needs xfs_io, to shut a file system down"
             continue
         fi
-        mount_image "${mode#crash-}" || continue
-        cp in.bin mnt/in.bin
-        # Ending in a hole, so that its copy is lengthened last.
-        cp in.bin mnt/tail.bin
-        truncate -s +1M mnt/tail.bin
-        cp old-original.bin mnt/old.bin
-        head -c $middle old-original.bin >mnt/short.bin
-        sync
-        "$exe" mnt/tail.bin mnt/out-tail.bin $at $value >stdout 2>stderr
-        status=$?
-        for file in out old short; do
-            "$exe" mnt/in.bin mnt/$file.bin $at $value >/dev/null || fail "could not write $file.bin"
+        if [ "${losses[0]-}" != "shutdown -f" ]; then mount_host || continue; fi
+        # Btrfs commits each 30 s; here each second, so that its states
+        # include commits.
+        mount_image "$fs" "$([ "$mode" = crash-any-btrfs ] && echo commit=1)" || continue
+        crash_files $sets
+        # Each power loss after Done on files of its own, then all checked.
+        for set in $(seq ${#losses[@]}); do
+            crash_runs "$set"
+            how=${losses[set - 1]} states=$image
+            if [ "$how" = clone ]; then
+                cp --reflink=always "$image" host/state.img || fail "cannot clone the image"
+                states=host/state.img
+            elif ! error=$(xfs_io -x -c "$how" mnt 2>&1); then
+                skip "cannot shut $fs down here: $error"
+                continue 2
+            fi
+            if ! error=$({ umount mnt && mount -o loop "$states" mnt; } 2>&1); then
+                fail "cannot mount the image again after the power loss ($how): $error"
+                continue 2
+            fi
+            problems=$(crash_check "$set") || fail "after the power loss ($how):$problems"
         done
-        if ! error=$(xfs_io -x -c "shutdown -f" mnt 2>&1); then
-            skip "cannot shut ${mode#crash-} down here: $error"
-            continue
+        if [ ${#losses[@]} -eq 0 ]; then
+            # Another program, committing the journal now and then (ext4 and
+            # XFS commit all they hold for one fsync).
+            rm -f stop
+            for _ in $(seq 60); do
+                [ -e stop ] && break
+                sleep "0.$(printf %03d $((RANDOM % 1000)))"
+                echo more >>mnt/other.txt && sync mnt/other.txt
+            done &
+            crash_jobs=$!
+            # A power loss at a random instant of each set's runs, or soon after.
+            for set in $(seq $sets); do
+                crash_runs "$set" &
+                runs=$!
+                crash_jobs+=" $runs"
+                sleep "0.$(printf %03d $((RANDOM % 200)))"
+                cp --reflink=always "$image" "host/state-$set.img" || fail "cannot clone the image"
+                wait $runs
+                crash_jobs=${crash_jobs% *}
+            done
+            : >stop
+            wait "$crash_jobs"
+            crash_jobs=""
+            umount mnt
+            wrong=0 first=""
+            for set in $(seq $sets); do
+                if ! error=$(mount -o loop "host/state-$set.img" mnt 2>&1); then
+                    problems=" it cannot be mounted: $error"
+                elif problems=$(crash_check $sets); then
+                    problems=""
+                fi
+                [ -z "$problems" ] || { wrong=$((wrong + 1)) first=${first:-"the first, at set $set:$problems"}; }
+                if mountpoint -q mnt; then umount mnt; fi
+                rm "host/state-$set.img"
+            done
+            [ $wrong -eq 0 ] || fail "$wrong of $sets power losses left files wrong, $first"
         fi
-        if ! error=$({ umount mnt && mount -o loop fs.img mnt; } 2>&1); then
-            fail "cannot mount the image again after the power loss: $error"
-            continue
-        fi
-        cp expected.bin tail-expected.bin
-        truncate -s +1M tail-expected.bin
-        # A new output may be missing, empty or short, but never its copy's
-        # length of something else; an overwritten one has the new data.
-        for file in out.bin:expected.bin out-tail.bin:tail-expected.bin; do
-            copy=${file#*:} file=${file%:*}
-            size=$(stat -c %s "mnt/$file" 2>/dev/null) || continue
-            [ "$size" -lt "$(stat -c %s "$copy")" ] || cmp -s "mnt/$file" "$copy" ||
-                fail "$file survived the power loss looking complete, but is not the copy"
-        done
-        for file in old short; do
-            cmp -s mnt/$file.bin expected.bin || fail "$file.bin does not hold the new data after the power loss"
-        done
+        [ -s listing ] && fail "$(cat listing)"
+        status=$(cat status)
         ;;
     loop*)
         cp in.bin before.bin
