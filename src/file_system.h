@@ -61,6 +61,12 @@ std::optional<FileState> file_state(int fd);
 enum class Probe { one, two, unknown, taken };
 Probe probe_one_file(int a, int b);
 
+// Whether two different files may show the identity of the file open in
+// `fd`: on FUSE (bindfs), and wherever it cannot be ruled out (Windows,
+// where Wine shows every drive as one volume and cloned disks share their
+// serial numbers).
+bool identity_may_lie(int fd);
+
 // The identity of what `path` names now, a symlink itself rather than its
 // target; nothing where it names nothing.
 std::optional<FileId> path_id(const char* path);
@@ -123,6 +129,12 @@ std::error_code make_durable(int fd);
 // The bytes that this process may still take on the file system of `fd`;
 // nothing where the system cannot tell.
 std::optional<std::int64_t> free_space(int fd);
+
+// Whether writing `length` bytes over the file in `fd` needs no more room
+// than it has: as long, and with no holes to fill. (A file that shares its
+// blocks, or one on a file system that writes every change anew, needs
+// room all the same.)
+bool overwrite_fits(int fd, std::int64_t length);
 
 // Writes one byte of a block device, its cached page dropped first: the
 // cache may hold an older copy of the block than the file beneath a loop

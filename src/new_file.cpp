@@ -21,13 +21,16 @@ std::error_code NewFile::close() {
     return error;
 }
 
-std::error_code NewFile::replace() {
-    std::error_code error = ready_to_replace();
+std::error_code NewFile::replace(File& old) {
+    std::error_code error = ready_to_replace(old.get());
     // Closed before it takes the name: data whose close failed cannot be
-    // trusted, and the old file must then still be there.
+    // trusted, and the old file must then still be there. Then the old one
+    // closed: Windows renames no file that is open without sharing its
+    // deletion.
     if (!error && !file_.close()) {
         error = errno_error();
     }
+    old = File();
     if (!error) {
         error = take_the_place();
     }

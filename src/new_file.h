@@ -47,11 +47,12 @@ public:
     // is then better overwritten where it lies.
     std::error_code take_over(int old);
 
-    // Puts it, complete, in the place of the file at its name, in one step:
-    // its data reaches the disk first, so that a power loss at any instant
-    // leaves the old file or this one there. Closed then, or discarded with
-    // the error, the old file untouched, where that fails.
-    std::error_code replace();
+    // Puts it, complete, in the place of the file at its name, `old`, in
+    // one step: its data reaches the disk first, so that a power loss at any
+    // instant leaves the old file or this one there; `old` is taken over
+    // again, then closed. Closed then, or discarded with the error, the old
+    // file untouched, where that fails.
+    std::error_code replace(File& old);
 
     // Closes it. A failed close means its data cannot be trusted: a kept
     // file is then removed again, if its name still stands for it.
@@ -62,9 +63,10 @@ public:
 
 private:
     // The two steps of replace() that differ between systems, around the
-    // close: the file made ready to take a name (its data on the disk, a
-    // name of its own), then renamed over the old one.
-    std::error_code ready_to_replace();
+    // close: the file made ready to take the place of `old` (its data on
+    // the disk, `old` taken over again, a name of its own), then renamed
+    // over it.
+    std::error_code ready_to_replace(int old);
     std::error_code take_the_place();
 
     enum class State {

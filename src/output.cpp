@@ -54,8 +54,9 @@ Road one_or_two(int in, int out) {
     if (probe == Probe::one) {
         return Road::same;
     }
-    // Another program's lock in the way of the probe leaves only a guess.
-    if (probe == Probe::taken) {
+    // Another program's lock in the way of the probe leaves only a guess,
+    // where an identity may stand for two files.
+    if (probe == Probe::taken && (identity_may_lie(in) || identity_may_lie(out))) {
         return Road::locked;
     }
     const auto first_in = file_state(in);
@@ -117,7 +118,7 @@ bool make_replacement(Output& output, const Input& input) {
     // lies, where that needs no more room than the old file has; else the
     // replacement is tried, and a failure leaves the old file whole.
     const auto room = free_space(output.existing.get());
-    if (room && *room < input.length && output.status.st_size >= input.length) {
+    if (room && *room < input.length && overwrite_fits(output.existing.get(), input.length)) {
         return false;
     }
     struct stat status {};
@@ -185,7 +186,7 @@ std::optional<Output> open_output(const char* path, const Input& input) {
 bool overwrite_instead(Output& output, const Input& input) {
     const std::error_code no_room = std::exchange(output.no_room, {});
     output.made.discard();
-    if (::fstat(output.existing.get(), &output.status) != 0 || output.status.st_size < input.length) {
+    if (!overwrite_fits(output.existing.get(), input.length) || ::fstat(output.existing.get(), &output.status) != 0) {
         return say_failed("write", output.path, no_room);
     }
     output.kind = Output::Kind::existing;
@@ -201,13 +202,13 @@ bool close_output(Output& output) {
         return !error || say_failed("close", output.path, error);
     }
     if (output.kind == Output::Kind::replaced) {
-        // Given again what the old file had: writing the data took away
-        // its capabilities, and for a user without the right to keep them,
-        // its set-user-ID bits. Then the old one closed: Windows renames no
-        // file that is open without sharing its deletion.
-        std::error_code error = output.made.take_over(output.existing.get());
-        output.existing = File();
-        error = error ? error : output.made.replace();
+        const auto error = output.made.replace(output.existing);
+        // A reader or a loop device that opened it meanwhile would be cut off.
+        if (error == std::errc::text_file_busy) {
+            say("Failed to replace %s: another program opened it meanwhile; it was left as it was.\n",
+                shown(output.path).c_str());
+            return false;
+        }
         return !error || say_failed("replace", output.path, error);
     }
     // Overwritten where it lies: made durable now, or a power loss would

@@ -52,9 +52,8 @@ struct Output {
 std::optional<Output> open_output(const char* path, const Input& input);
 
 // Gives up a replacement that found no room, to overwrite the old file
-// where it lies instead: only where that needs no more room (the old file
-// at least as long as the input); else says why the copy failed. False
-// then.
+// where it lies instead: only where that needs no more room; else says why
+// the copy failed. False then.
 bool overwrite_instead(Output& output, const Input& input);
 
 // Names a new output, now complete, or puts a replacement in the old file's

@@ -5,6 +5,7 @@
 #include <linux/fs.h>
 #include <linux/loop.h>
 #include <sys/ioctl.h>
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -56,6 +57,22 @@ std::error_code give_name(int fd, int folder, const char* name) {
 }
 
 namespace {
+
+// A file of /proc or /sys, whole; empty where there is none. Read with
+// read(), as iostreams would bring a fifth of a megabyte into the command.
+std::string read_text(const std::string& name) {
+    std::string text;
+    const File file(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
+    for (std::size_t size = 0; file; size = text.size()) {
+        text.resize(size + 65536);
+        const ssize_t got = ::read(file.get(), text.data() + size, 65536);
+        text.resize(size + static_cast<std::size_t>(got > 0 ? got : 0));
+        if (got <= 0) {
+            break;
+        }
+    }
+    return text;
+}
 
 // A list of extended attribute names, NUL after each, or a value: `call`
 // asked for its size, then for it, again while it grows meanwhile. Empty
@@ -131,37 +148,81 @@ std::error_code carry_flags(int from, int to) {
     return ::ioctl(to, FS_IOC_FSSETXATTR, &given) == 0 ? std::error_code() : errno_error();
 }
 
-// What keeps a file from being replaced: a mount over its name (as
-// container runtimes mount /etc/resolv.conf), which no rename replaces; a
-// loop device or another program that holds it open (a virtual machine, a
-// mapping), which would go on with the old file, its name gone; a folder
-// that takes no rename. A write lease is refused while anyone else has the
-// file open, and given back at once.
+// Whether the file in `old` is reached by a file bind-mounted elsewhere
+// (as container runtimes hand /etc/hosts to a container), which would go
+// on with the old file: a mount point of its file system that is itself.
+// Only this mount namespace's mounts can be seen.
+bool mounted_elsewhere(const struct stat& old) {
+    std::string table = read_text("/proc/self/mountinfo");
+    const std::string device = std::to_string(major(old.st_dev)) + ":" + std::to_string(minor(old.st_dev));
+    for (std::size_t at = 0; at < table.size(); at = table.find('\n', at) + 1) {
+        // ID PARENT MAJOR:MINOR ROOT MOUNT-POINT ..., spaces in names as \040.
+        std::string line = table.substr(at, table.find('\n', at) - at);
+        std::size_t field = 0;
+        for (int skipped = 0; skipped < 2 && field != std::string::npos; ++skipped) {
+            field = line.find(' ', field) + 1;
+        }
+        if (field == 0 || line.compare(field, device.size() + 1, device + " ") != 0) {
+            continue;
+        }
+        const std::size_t root_end = line.find(' ', field + device.size() + 1);
+        std::string point = line.substr(root_end + 1, line.find(' ', root_end + 1) - root_end - 1);
+        for (std::size_t escape = point.find('\\'); escape != std::string::npos && escape + 3 < point.size();
+             escape = point.find('\\', escape + 1)) {
+            point.replace(escape, 4, 1, static_cast<char>(std::strtol(point.substr(escape + 1, 3).c_str(), nullptr, 8)));
+        }
+        struct stat there {};
+        if (::stat(point.c_str(), &there) == 0 && S_ISREG(there.st_mode) && there.st_dev == old.st_dev &&
+            there.st_ino == old.st_ino) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// What keeps a file from being replaced: a file system where another road
+// to it may go unseen (FUSE, an overlay, a network), or where it is not
+// known what a rename keeps; a mount over its name, which no rename
+// replaces, or of it elsewhere; a loop device or another program that
+// holds it open (a virtual machine, a mapping), which would go on with the
+// old file, its name gone; a folder that takes no rename. A write lease is
+// refused while anyone else has the file open, and given back at once.
 std::error_code in_the_way(int old, int folder) {
+    constexpr unsigned long ext4 = 0xEF53;
+    constexpr unsigned long xfs = 0x58465342;
+    constexpr unsigned long btrfs = 0x9123683E;
+    constexpr unsigned long tmpfs = 0x01021994;
+    struct statfs system {};
+    struct stat status {};
+    if (::fstatfs(old, &system) != 0 || ::fstat(old, &status) != 0) {
+        return errno_error();
+    }
+    const auto type = static_cast<unsigned long>(system.f_type);
+    if (type != ext4 && type != xfs && type != btrfs && type != tmpfs) {
+        return std::make_error_code(std::errc::operation_not_supported);
+    }
     struct statx mount {};
     if (::statx(old, "", AT_EMPTY_PATH, 0, &mount) == 0 && (mount.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0) {
         return std::make_error_code(std::errc::device_or_resource_busy);
     }
-    if (::fcntl(old, F_SETLEASE, F_WRLCK) == 0) {
-        ::fcntl(old, F_SETLEASE, F_UNLCK);
-    } else if (errno != EINVAL) {
+    if (mounted_elsewhere(status)) {
+        return std::make_error_code(std::errc::device_or_resource_busy);
+    }
+    if (::fcntl(old, F_SETLEASE, F_WRLCK) != 0) {
         return errno == EAGAIN ? std::make_error_code(std::errc::text_file_busy) : errno_error();
     }
-    const File readable(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    int flags = 0;
-    return readable && ::ioctl(readable.get(), FS_IOC_GETFLAGS, &flags) == 0 &&
-                   (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0
+    ::fcntl(old, F_SETLEASE, F_UNLCK);
+    // Asked of the folder held by a path alone, which may be unreadable.
+    struct statx held {};
+    return ::statx(folder, "", AT_EMPTY_PATH, 0, &held) == 0 &&
+                   (held.stx_attributes & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) != 0
                ? std::make_error_code(std::errc::operation_not_permitted)
                : std::error_code();
 }
 
-// The first line of a file in /sys; empty where there is none. Read with
-// read(), as iostreams would bring a fifth of a megabyte into the command.
+// The first line of a file in /sys; empty where there is none.
 std::string first_line(const std::string& name) {
-    std::string text(4096, '\0');
-    const File file(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
-    const ssize_t size = file ? ::read(file.get(), text.data(), text.size()) : -1;
-    text.resize(size > 0 ? static_cast<std::size_t>(size) : 0);
+    const std::string text = read_text(name);
     return text.substr(0, text.find('\n'));
 }
 
@@ -230,6 +291,12 @@ std::error_code start_writeback(int fd) {
     return ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE) == 0 || (errno != EIO && errno != ENOSPC)
                ? std::error_code()
                : errno_error();
+}
+
+bool identity_may_lie(int fd) {
+    constexpr unsigned long fuse = 0x65735546;
+    struct statfs system {};
+    return ::fstatfs(fd, &system) != 0 || static_cast<unsigned long>(system.f_type) == fuse;
 }
 
 std::error_code carry_extras(int from, int to, int folder) {

@@ -143,6 +143,9 @@ bool start_process(int&, char**&) {
     }
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
+    // Sent while a lease is held, to see whether an output is open
+    // elsewhere, for another program's open: it would end the run.
+    std::signal(SIGIO, SIG_IGN);
     return true;
 }
 
@@ -329,8 +332,15 @@ std::error_code NewFile::take_over(int old) {
     return carry_extras(old, file_.get(), folder_.get());
 }
 
-std::error_code NewFile::ready_to_replace() {
+// Taken over again once the data is written, which took away its
+// capabilities (and for a user without the right to keep them, its
+// set-user-ID bits), and asked again, only now, whether anything holds the
+// old file that the replacement would cut off.
+std::error_code NewFile::ready_to_replace(int old) {
     std::error_code error = write_before_renaming(file_.get());
+    if (!error) {
+        error = take_over(old);
+    }
     // A rename takes names, and a link never replaces: an unnamed file gets
     // a temporary name first.
     for (unsigned attempt = 0; !error && state_ == State::unnamed; ++attempt) {
@@ -338,7 +348,7 @@ std::error_code NewFile::ready_to_replace() {
         error = give_name(file_.get(), folder_.get(), name_of(temporary_).c_str());
         if (!error) {
             state_ = State::temporary;
-        } else if (error == std::errc::file_exists && attempt < 100) {
+        } else if (error == std::errc::file_exists && attempt + 1 < 100) {
             error.clear();
         }
     }
@@ -395,6 +405,12 @@ std::optional<std::int64_t> free_space(int fd) {
         return std::nullopt;
     }
     return static_cast<std::int64_t>(room.f_bavail) * static_cast<std::int64_t>(room.f_frsize);
+}
+
+bool overwrite_fits(int fd, std::int64_t length) {
+    struct stat status {};
+    return ::fstat(fd, &status) == 0 && status.st_size >= length &&
+           static_cast<std::int64_t>(status.st_blocks) * 512 >= status.st_size;
 }
 
 ssize_t read_at(int fd, void* data, size_t size, std::int64_t offset, std::error_code& error) {

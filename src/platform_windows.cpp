@@ -671,10 +671,13 @@ std::error_code NewFile::take_over(int old) {
 // Written to the disk and unmarked; then, closed, for ReplaceFileW opens
 // it itself, put in the old file's place, which keeps the old file's
 // attributes and security. A failure leaves the old file as it was.
-std::error_code NewFile::ready_to_replace() {
+std::error_code NewFile::ready_to_replace(int old) {
     const HANDLE handle = handle_of(file_.get());
     if (FlushFileBuffers(handle) == 0) {
         return windows_error();
+    }
+    if (const auto error = take_over(old)) {
+        return error;
     }
     if (const auto error = marked_ ? mark_for_deletion(handle, false) : std::error_code()) {
         return error;
@@ -743,6 +746,12 @@ std::optional<std::int64_t> free_space(int fd) {
     return static_cast<std::int64_t>(available.QuadPart);
 }
 
+
+// Windows sees no holes here (next_data): only the length counts.
+bool overwrite_fits(int fd, std::int64_t length) {
+    LARGE_INTEGER size{};
+    return GetFileSizeEx(handle_of(fd), &size) != 0 && size.QuadPart >= length;
+}
 
 // Windows reports allocated ranges (FSCTL_QUERY_ALLOCATED_RANGES), but Wine,
 // where this is tested, does not: all of a file is data.

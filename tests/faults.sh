@@ -58,10 +58,13 @@ oldswapped       | old, another program renaming a file of its own over old.bin 
 oldmoved         | old, in folder d, which another program renames $meanwhile_after s into the run, leaving a symlink to folder other, with an old.bin of its own, in its place
 oldlooped        | old, with a loop device set up on old.bin, which would go on with the old file, so that it is overwritten where it lies
 oldappend        | old, in an append-only folder (chattr +a), which takes no rename over it, so that it is overwritten where it lies
+oldbound         | old, bind-mounted onto view.bin in a mount namespace of its own, so that it is overwritten where it lies
+oldopened        | old, another program opening old.bin $meanwhile_after s into the run, while the copy's data is written out
 oldmounted       | old, with mounted.bin bind-mounted over it in a mount namespace of its own, as container runtimes mount files, so that it is overwritten where it lies
 inplace          | in.bin patched in place
 grown            | inplace, another program appending 8 bytes to in.bin $meanwhile_after s into the run
 cut              | inplace, another program cutting in.bin to $cut_to bytes $meanwhile_after s into the run
+locked           | inplace, another program holding a lock on all of in.bin (lockf)
 full             | new, out.bin on a $small_fs tmpfs in a mount namespace of its own
 ulimit           | new, under ulimit -f $limit_kib (KiB)
 kill             | buf, killed (SIGKILL) once the first buffer-load is written
@@ -158,12 +161,14 @@ It cannot be made durable               | oldlinked        | fdatasync       | .
 Existing output's close fails           | oldlinked        | close           | pwrite64 >> ^close             | error=EIO            | 1   | R+Failed to close old.bin: Input/output error.
 Replaced through a symlink, by name     | oldsymlink       | openat          | O_TMPFILE                      | error=EOPNOTSUPP     | 0   | R+Done
 Existing output replaced meanwhile      | oldswapped       | sync_file_range | .                              | delay_enter=2000000  | 1   | R+Failed to replace old.bin: File exists.
+Opened by another program meanwhile     | oldopened        | sync_file_range | .                              | delay_enter=2000000  | 1   | R+Failed to replace old.bin: another program opened it meanwhile; it was left as it was.
 Its folder moved meanwhile              | oldmoved         | sync_file_range | .                              | delay_enter=2000000  | 0   | R+Done
 In place: cannot open for writing       | inplace          | openat          | "in\.bin", O_RDWR              | error=EACCES:when=@+ | 1   | R+Failed to open/create in.bin.
 In place: byte cannot be written        | inplace          | pwrite64        | "A", 1, $at                    | error=EIO            | 1   | R+Failed to write in.bin: Input/output error.
 In place: write interrupted             | inplace          | pwrite64        | "A", 1, $at                    | error=EINTR          | 0   | R+Done
 In place: close fails                   | inplace          | close           | pwrite64 >> ^close             | error=EIO            | 1   | R+Failed to close in.bin: Input/output error.
 In place while another program appends  | grown            | openat          | "in\.bin", O_RDWR              | delay_enter=2000000  | 0   | R+Done
+In place while another program locks it | locked           | -               | -                              | -                    | 0   | R+Done
 In place while another program cuts it  | cut              | openat          | "in\.bin", O_RDWR              | delay_enter=2000000  | 1   | R+Location $at is outside in.bin, which is now $cut_to bytes long.
 Input shrinks before sharing, XFS       | shrunk-xfs       | openat          | O_TMPFILE                      | delay_enter=2000000  | 1   | R+Failed to read file.
 Input shrinks before sharing, Btrfs     | shrunk-btrfs     | openat          | O_TMPFILE                      | delay_enter=2000000  | 1   | R+Failed to read file.
@@ -178,6 +183,7 @@ Killed over an existing output          | killold          | -               | -
 A file mounted over the output          | oldmounted       | -               | -                              | -                    | 0   | R+Done
 A loop device on the output             | oldlooped        | -               | -                              | -                    | 0   | R+Done
 An append-only folder                   | oldappend        | -               | -                              | -                    | 0   | R+Done
+A file bind-mounted elsewhere           | oldbound         | -               | -                              | -                    | 0   | R+Done
 Overlay: upper in, merged out           | overlay          | -               | -                              | -                    | 0   | R+Done
 Overlay: merged in, upper out           | overlay-back     | -               | -                              | -                    | 0   | R+Done
 Loop device in, its file out            | loop             | -               | -                              | -                    | 0   | R+Done
@@ -331,7 +337,7 @@ extras() { stat -c '%u:%g %a' "$1"; getfattr -d -m - "$1" 2>/dev/null; }
 # The files as each run must find them: the input whole, no output, and
 # old.bin there before when the row overwrites it, as it was then.
 fresh_files() {
-    rm -f in.bin out.bin old.bin old-link.bin link.bin before.bin mounted.bin theirs.bin .bytemend-*
+    rm -f in.bin out.bin old.bin old-link.bin link.bin before.bin mounted.bin theirs.bin view.bin locked .bytemend-*
     cp original.bin in.bin
     [ ! -d a ] || chattr -a a
     rm -rf d d.moved other a
@@ -485,12 +491,14 @@ attach() {
     device=$(losetup -f --show "$@" 2>/dev/null) && devices=("$device" "${devices[@]}")
 }
 
-# Another program's lock where the lock probe looks, for the bindfs shell:
-# a write lock on the last byte a file can have (struct flock as 64-bit
-# Linux lays it out), then the file "locked", held for a minute.
+# Another program's lock, for the bindfs shell too: perl -e "$lock_range"
+# FILE START LENGTH takes a write lock (struct flock as 64-bit Linux lays
+# it out; LENGTH 0 to the end) and makes the file "locked", held for a
+# minute. The lock probe looks at the last byte a file can have.
 # shellcheck disable=SC2016  # perl's own variables
-export lock_last_byte='open(my $f, "+<", $ARGV[0]) or exit 1; fcntl($f, F_SETLK,
-    pack("s s x4 q q i x4", F_WRLCK, SEEK_SET, "9223372036854775807", 1, 0)) or exit 1; open(my $l, ">", "locked"); sleep 60'
+export lock_range='open(my $f, "+<", $ARGV[0]) or exit 1; fcntl($f, F_SETLK,
+    pack("s s x4 q q i x4", F_WRLCK, SEEK_SET, $ARGV[1], $ARGV[2], 0)) or exit 1; open(my $l, ">", "locked"); sleep 60'
+last_byte=9223372036854775807
 
 skip() { echo "skipped $name: $*"; skipped=$((skipped + 1)); }
 
@@ -506,7 +514,9 @@ while IFS='|' read -r name mode call which fault want last; do
     fresh_files
     input=in.bin output=out.bin strace_setup=() meanwhile=""
     case $mode in
-    old | oldkept | oldlinked | oldmounted | oldlooped | killold) output=old.bin ;;
+    old | oldkept | oldlinked | oldmounted | oldlooped | oldbound | killold) output=old.bin ;;
+    oldopened) output=old.bin meanwhile="sleep 2 <old.bin" ;;
+    locked) output=in.bin ;;
     oldmoved) output=d/old.bin meanwhile="mv d d.moved && ln -s other d" ;;
     oldappend) output=a/old.bin ;;
     oldswapped) output=old.bin meanwhile="printf theirs >theirs.bin && mv theirs.bin old.bin" ;;
@@ -615,7 +625,7 @@ while IFS='|' read -r name mode call which fault want last; do
             : >listing
             [ "$1" != bindfs-twice ] || "$2" in.bin view/out.bin $at $value >/dev/null
             if [ "$1" = bindfs-locked ]; then
-                perl -MFcntl -e "$lock_last_byte" view/inner/b.bin &
+                perl -MFcntl -e "$lock_range" view/inner/b.bin '"$last_byte"' 1 &
                 until [ -e locked ] || ! kill -0 $! 2>/dev/null; do sleep 0.05; done
             fi
             "$2" "${args[@]}" $at $value >stdout 2>stderr || status=$?
@@ -794,6 +804,27 @@ while IFS='|' read -r name mode call which fault want last; do
         losetup -d "${devices[@]}"
         last=${last//DEV/$device}
         ;;
+    locked)
+        perl -MFcntl -e "$lock_range" in.bin 0 0 &
+        until [ -e locked ] || ! kill -0 $! 2>/dev/null; do sleep 0.05; done
+        "$exe" "${args[@]}" >stdout 2>stderr
+        status=$?
+        kill $! 2>/dev/null
+        wait
+        ;;
+    oldbound)
+        : >view.bin
+        # shellcheck disable=SC2016  # expanded by the inner shell
+        unshare -m bash -c 'mount --bind old.bin view.bin || exit 99; "$@"; status=$?
+            cmp -s view.bin expected.bin || echo "view.bin, old.bin mounted, is not the patched copy" >listing
+            exit $status' _ "$exe" "${args[@]}" >stdout 2>stderr
+        status=$?
+        if [ $status -eq 99 ]; then
+            skip "cannot bind-mount a file in a mount namespace of our own here"
+            continue
+        fi
+        [ -s listing ] && fail "$(cat listing)"
+        ;;
     oldappend)
         if ! lsattr -d a 2>/dev/null | grep -q '^[^ ]*a'; then
             skip "this file system has no append-only folders"
@@ -887,7 +918,7 @@ while IFS='|' read -r name mode call which fault want last; do
     # What the user is left with.
     dir=$(dirname "$output")
     case $mode in
-    inplace | overlay*)
+    inplace | locked | overlay*)
         if [ "$want" = 0 ]; then
             cmp -s in.bin expected.bin || fail "in.bin is not patched, or changed beyond its byte"
         else
