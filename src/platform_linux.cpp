@@ -42,6 +42,11 @@ File open_folder(const std::string& path) {
 }
 
 File open_unnamed(int folder, mode_t mode) {
+    // Without /proc, only a process that may read any file can name it
+    // (before Linux 6.10): it is made by name instead.
+    if (::access("/proc/self/fd", X_OK) != 0) {
+        return {};
+    }
     return File(::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode));
 }
 

@@ -376,7 +376,10 @@ std::error_code NewFile::take_the_place() {
         rename_exclusive(folder, temporary.c_str(), name.c_str(), true);
         return std::make_error_code(std::errc::file_exists);
     }
-    return ::unlinkat(folder, temporary.c_str(), 0) == 0 ? std::error_code() : errno_error();
+    // Replaced: the old file, should it stay, is only what a killed run may
+    // leave too.
+    ::unlinkat(folder, temporary.c_str(), 0);
+    return {};
 }
 
 bool out_of_room(const std::error_code& error) {
