@@ -30,7 +30,7 @@ std::error_code rename_exclusive(int, const char*, const char*, bool) {
 
 // Extended attributes and flags have no POSIX calls: what a file has of
 // them cannot be known, so it is overwritten where it lies, losing none.
-std::error_code carry_extras(int, int, int) {
+std::error_code carry_extras(int, int, int, bool) {
     return std::make_error_code(std::errc::operation_not_supported);
 }
 

@@ -304,6 +304,7 @@ std::error_code NewFile::take_over(int old) {
     }
     // Only the file at the name in the folder this file is made in: its
     // name may lead elsewhere by now.
+    const bool again = replaces_ == id_of(0, was);
     replaces_ = id_of(0, was);
     if (id_in(folder_.get(), name_of(path_).c_str()) != replaces_) {
         return std::make_error_code(std::errc::file_exists);
@@ -329,7 +330,7 @@ std::error_code NewFile::take_over(int old) {
     if ((now.st_mode & 07777) != (was.st_mode & 07777)) {
         return std::make_error_code(std::errc::operation_not_permitted);
     }
-    return carry_extras(old, file_.get(), folder_.get());
+    return carry_extras(old, file_.get(), folder_.get(), again);
 }
 
 // Taken over again once the data is written, which took away its

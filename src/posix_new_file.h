@@ -37,8 +37,9 @@ std::error_code rename_exclusive(int folder, const char* from, const char* to, b
 // `replacement`. The error where one cannot be given or known, or where a
 // replacement would cut off what reaches `old` (a loop device or another
 // program that holds it open, a mount over its name), or the folder takes
-// no rename (append-only).
-std::error_code carry_extras(int old, int replacement, int folder);
+// no rename (append-only). `again` where it was asked before, for the
+// same two files.
+std::error_code carry_extras(int old, int replacement, int folder, bool again);
 
 // Writes the file's data to its disk and waits, where the file system
 // would not write it by itself before a rename over another file: a power
