@@ -43,8 +43,9 @@ public:
     // Makes it, still empty, what the file `old` that it is to replace is to
     // its user: owner and group, permission bits, extended attributes (ACLs,
     // labels, capabilities) and flags (NOCOW). The error where a replacement
-    // would lose any of these, or anything else (a second hard link): `old`
-    // is then better overwritten where it lies.
+    // would lose any of these, or anything else (a second hard link, a
+    // program or loop device that holds `old`, which would go on with it):
+    // `old` is then better overwritten where it lies.
     std::error_code take_over(int old);
 
     // Puts it, complete, in the place of the file at its name, `old`, in

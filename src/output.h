@@ -41,11 +41,13 @@ struct Output {
 // whole: the copy is made beside it and takes its place in one step, with
 // its owner, permissions and extended attributes. Where that would lose
 // something (a second hard link, an owner or attribute this process cannot
-// give, no room or no right to make a file in its folder; on Windows, a
-// symlink on the way) or fail at the end (on Windows, a read-only file, or
-// another program's open that does not share its deletion), and for
-// devices, it is overwritten where it lies and never emptied, so that an
-// output that is the input by a road this run cannot see keeps its bytes.
+// give, a program, loop device or mount that holds the old file, no room
+// or no right to make a file in its folder; on Windows, a symlink on the
+// way) or fail at the end (on Windows, a read-only file, or another
+// program's open that does not share its deletion), on file systems where
+// another road to the file may go unseen, and for devices, it is
+// overwritten where it lies and never emptied, so that an output that is
+// the input by a road this run cannot see keeps its bytes.
 // The input itself is patched in place; a loop device on its file that does
 // not show it byte for byte, and standard output, are refused. A new file
 // takes the input's permissions.
