@@ -272,9 +272,9 @@ bool patch_in_place(const Output& output, std::int64_t location, unsigned char b
             shown(output.path).c_str(), static_cast<long long>(now.st_size), now.st_size == 1 ? "" : "s");
         return false;
     }
-    if (S_ISBLK(now.st_mode)) {
-        const std::error_code error = write_device_byte(output.fd(), location, byte);
-        return !error || write_failed(output, error);
+    if (const std::error_code error = S_ISBLK(now.st_mode) ? drop_cached_page(output.fd(), location)
+                                                           : std::error_code()) {
+        return write_failed(output, error);
     }
     return write_all(output, &byte, 1, location);
 }

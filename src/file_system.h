@@ -136,11 +136,13 @@ std::optional<std::int64_t> free_space(int fd);
 // room all the same.)
 bool overwrite_fits(int fd, std::int64_t length);
 
-// Writes one byte of a block device, its cached page dropped first: the
-// cache may hold an older copy of the block than the file beneath a loop
-// device that another program changed, and written back whole, that page
-// would undo the other program's change.
-std::error_code write_device_byte(int fd, std::int64_t offset, unsigned char byte);
+// Drops a block device's cached page at `offset`, so that a write there
+// reads the block afresh: the cache may hold an older copy of it than the
+// file beneath a loop device that another program changed, and written back
+// whole, that page would undo the other program's change. A clean page, all
+// that a reader leaves, is dropped; one that another program wrote and the
+// device has not yet taken stays, and takes the byte beside its change.
+std::error_code drop_cached_page(int fd, std::int64_t offset);
 
 // Reads or writes at an offset, as pread and pwrite do, through signals:
 // how many bytes, or -1 with `error` set.

@@ -349,20 +349,11 @@ std::error_code write_before_renaming(int fd) {
     return write_out(fd, 0, 0);
 }
 
-std::error_code write_device_byte(int fd, std::int64_t offset, unsigned char byte) {
-    // The cached page is dropped first, so that the write reads the block
-    // afresh. A clean page, all that a reader leaves, is dropped; a page
-    // that another program wrote and the device has not yet taken stays,
-    // and takes the byte beside that program's change.
+std::error_code drop_cached_page(int fd, std::int64_t offset) {
     // Only whole pages are dropped.
     const std::int64_t page = ::sysconf(_SC_PAGESIZE);
-    if (const int failed = ::posix_fadvise(fd, offset / page * page, page, POSIX_FADV_DONTNEED)) {
-        return {failed, std::generic_category()};
-    }
-    std::error_code error;
-    return write_at(fd, &byte, 1, offset, error) == 1 ? std::error_code()
-           : error                                   ? error
-                                                     : std::make_error_code(std::errc::io_error);
+    const int failed = ::posix_fadvise(fd, offset / page * page, page, POSIX_FADV_DONTNEED);
+    return {failed, std::generic_category()};
 }
 
 std::error_code rename_exclusive(int folder, const char* from, const char* to, bool exchange) {
