@@ -294,11 +294,14 @@ bool copy_patched(const Input& input, const Output& output, std::int64_t locatio
     if (!set_length(input, output, shared) || !write_all(output, &byte, 1, location)) {
         return false;
     }
-    // A shared copy's blocks are recorded at once, and its name soon after,
-    // but the patched block only once written out: it is written out now, or
-    // a crash would leave the unpatched input under the output's name. One
-    // block, whatever the size: nothing else of a shared copy is waiting.
-    const std::error_code error = shared ? write_out(output.fd(), location, 1) : std::error_code();
+    // A shared copy's blocks are recorded at once, and a new output's name
+    // soon after, but the patched block only once written out: it is written
+    // out now, or a crash would leave the unpatched input under the output's
+    // name. One block, whatever the size: nothing else of a shared copy is
+    // waiting. A replacement's data, and an overwritten file's, are waited
+    // for whole as the output is closed.
+    const bool named_soon = shared && output.kind == Output::Kind::made;
+    const std::error_code error = named_soon ? write_out(output.fd(), location, 1) : std::error_code();
     return !error || write_failed(output, error);
 }
 
