@@ -161,6 +161,7 @@ It cannot be made durable               | oldlinked        | fdatasync       | .
 Existing output's close fails           | oldlinked        | close           | pwrite64 >> ^close             | error=EIO            | 1   | R+Failed to close old.bin: Input/output error.
 Replaced through a symlink, by name     | oldsymlink       | openat          | O_TMPFILE                      | error=EOPNOTSUPP     | 0   | R+Done
 Existing output replaced meanwhile      | oldswapped       | sync_file_range | .                              | delay_enter=2000000  | 1   | R+Failed to replace old.bin: File exists.
+Existing output replaced at the swap    | oldswapped       | renameat2       | RENAME_EXCHANGE                | delay_enter=2000000  | 1   | R+Failed to replace old.bin: File exists.
 Opened by another program meanwhile     | oldopened        | sync_file_range | .                              | delay_enter=2000000  | 1   | R+Failed to replace old.bin: another program opened it meanwhile; it was left as it was.
 Its folder moved meanwhile              | oldmoved         | sync_file_range | .                              | delay_enter=2000000  | 0   | R+Done
 In place: cannot open for writing       | inplace          | openat          | "in\.bin", O_RDWR              | error=EACCES:when=@+ | 1   | R+Failed to open/create in.bin.
