@@ -38,5 +38,4 @@ std::error_code write_before_renaming(int fd) {
     return ::fdatasync(fd) == 0 ? std::error_code() : errno_error();
 }
 
-
 }  // namespace bytemend

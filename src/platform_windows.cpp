@@ -746,7 +746,6 @@ std::optional<std::int64_t> free_space(int fd) {
     return static_cast<std::int64_t>(available.QuadPart);
 }
 
-
 // Windows sees no holes here (next_data): only the length counts.
 bool overwrite_fits(int fd, std::int64_t length) {
     LARGE_INTEGER size{};
