@@ -13,7 +13,7 @@
 
 namespace {
 
-std::optional<std::int32_t> expected(const char* p) {
+std::optional<bytemend::Value> expected(const char* p) {
     while (std::isspace(static_cast<unsigned char>(*p))) {
         ++p;
     }
@@ -30,11 +30,20 @@ std::optional<std::int32_t> expected(const char* p) {
     }
     const std::int64_t limit = negative ? std::int64_t{1} << 31 : INT32_MAX;
     std::int64_t magnitude = 0;
+    bool saturated = false;
     for (; std::isxdigit(static_cast<unsigned char>(*p)); ++p) {
         const int c = std::tolower(static_cast<unsigned char>(*p));
-        magnitude = std::min(limit, magnitude * 16 + (std::isdigit(c) ? c - '0' : c - 'a' + 10));
+        magnitude = magnitude * 16 + (std::isdigit(c) ? c - '0' : c - 'a' + 10);
+        saturated = saturated || magnitude > limit;
+        magnitude = std::min(limit, magnitude);
     }
-    return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+    while (std::isspace(static_cast<unsigned char>(*p))) {
+        ++p;
+    }
+    if (*p != '\0') {
+        return std::nullopt;
+    }
+    return bytemend::Value{static_cast<std::int32_t>(negative ? -magnitude : magnitude), saturated};
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // bytemend: copy a file with exactly one byte replaced, or patch that byte in
 // place when the output is the input.
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -8,6 +10,7 @@
 #include <string_view>
 
 #include "copy.h"
+#include "file_system.h"
 #include "input.h"
 #include "numbers.h"
 #include "output.h"
@@ -23,6 +26,15 @@ constexpr const char* usage =
     " Bytemend, USAGE:\n inputfile.bin outfile.bin decimal_location values_to_write \n";
 constexpr const char* more = "More in 'man bytemend', or on Windows in README.txt beside bytemend.exe.\n";
 
+// The one answer a failed --help or --version gives: the text went nowhere.
+int answered(bool printed, const char* what) {
+    if (printed) {
+        return 0;
+    }
+    say_why(std::string("print ") + what, errno_error());
+    return 1;
+}
+
 // --help, -h or --version alone, what a command-line user tries first:
 // status 0. Any other argument count is the usage text's.
 std::optional<int> answer_option(int argc, char** argv) {
@@ -31,12 +43,29 @@ std::optional<int> answer_option(int argc, char** argv) {
     }
     const std::string_view option = argv[1];
     if (option == "--help" || option == "-h") {
-        return say("%s%s", usage, more) ? 0 : 1;
+        return answered(say("%s%s", usage, more), "the usage text");
     }
     if (option == "--version") {
-        return say("bytemend %s\n", BYTEMEND_VERSION) ? 0 : 1;
+        return answered(say("bytemend %s\n", BYTEMEND_VERSION), "the version");
     }
     return std::nullopt;
+}
+
+// Why the arguments are not the four of a run: an option this command does
+// not have, where one was typed ("-1" is a value, "-" a name), else how
+// many there are.
+std::string what_was_wrong(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view word = argv[i];
+        const bool option = word.size() > 1 && word[0] == '-' &&
+                            (word[1] == '-' || std::isalpha(static_cast<unsigned char>(word[1])));
+        if (option && word != "--help" && word != "-h" && word != "--version") {
+            return "bytemend: unknown option " + quoted(word) + ": the options are --help and --version";
+        }
+    }
+    const int given = argc - 1;
+    return "bytemend: " + std::to_string(given) + (given == 1 ? " argument" : " arguments") +
+           " given, where 4 are needed: the input, the output, the location and the value";
 }
 
 // A location or value that is not a number is refused rather than read as
@@ -58,12 +87,38 @@ std::optional<std::int64_t> read_location(const char* text) {
     return std::nullopt;
 }
 
+// A number as a value is typed: hexadecimal digits, a sign if negative.
+std::string hex(long long number, const char* prefix = "", int width = 0) {
+    char digits[24];
+    std::snprintf(digits, sizeof digits, "%s%s%0*llX", number < 0 ? "-" : "", prefix, width,
+                  number < 0 ? -number : number);
+    return digits;
+}
+
+std::string_view trimmed(std::string_view text) {
+    constexpr std::string_view blanks = " \t\n\v\f\r";
+    text.remove_prefix(std::min(text.find_first_not_of(blanks), text.size()));
+    return text.substr(0, text.find_last_not_of(blanks) + 1);
+}
+
 std::optional<std::int32_t> read_value(const char* text) {
     const auto value = parse_value(text);
     if (!value) {
         say("Invalid values_to_write '%s': expected a hexadecimal value.\n", shown(text).c_str());
+        return std::nullopt;
     }
-    return value;
+    // Written as meant, but a byte is two digits: a slip such as 900 for 90
+    // is named where the user sees it, and standard output stays the same.
+    const std::int32_t number = value->number;
+    if (number < 0 || number > 0xff) {
+        const std::string why = value->saturated
+                                    ? " is past the 32-bit range: it is read as " + hex(number) + ", whose"
+                                : number < 0 ? " is negative: its"
+                                             : " is more than one byte: its";
+        say_error("bytemend: " + shown(trimmed(text)) + why + " low 8 bits, " + hex(number & 0xff, "0x", 2) +
+                  ", are written");
+    }
+    return number;
 }
 
 }  // namespace
@@ -77,6 +132,7 @@ int main(int argc, char* argv[]) {
     }
     if (argc != 5) {
         say("%s", usage);
+        say_error(what_was_wrong(argc, argv));
         return 1;
     }
     const char* input_path = argv[1];
@@ -114,5 +170,5 @@ int main(int argc, char* argv[]) {
     }
 
     // The report is part of the result: one not delivered fails the run.
-    return say("Done\n") && std::fflush(stdout) == 0 ? 0 : 1;
+    return say("Done\n") ? 0 : 1;
 }

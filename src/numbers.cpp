@@ -60,7 +60,7 @@ std::optional<HexLocation> hex_location(const char* text) {
     return number ? std::optional<HexLocation>({*number, prefixed}) : std::nullopt;
 }
 
-std::optional<std::int32_t> parse_value(const char* text) {
+std::optional<Value> parse_value(const char* text) {
     // Whether a digit starts it is seen here rather than from strtoll's end:
     // C runtimes differ over "0x" with no digit after it, which strtol reads
     // as 0 and a script writes for "0x$UNSET".
@@ -73,8 +73,13 @@ std::optional<std::int32_t> parse_value(const char* text) {
     }
     // long long is at least 64 bits wide, and it saturates at its own limits,
     // so clamping its result gives exactly what a 32-bit strtol returns.
-    const long long value = std::strtoll(text, nullptr, 16);
-    return static_cast<std::int32_t>(std::clamp<long long>(value, INT32_MIN, INT32_MAX));
+    char* end = nullptr;
+    const long long typed = std::strtoll(text, &end, 16);
+    if (*past_blanks(end) != '\0') {
+        return std::nullopt;
+    }
+    const auto number = static_cast<std::int32_t>(std::clamp<long long>(typed, INT32_MIN, INT32_MAX));
+    return Value{number, number != typed};
 }
 
 }  // namespace bytemend

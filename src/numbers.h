@@ -22,10 +22,17 @@ struct HexLocation {
 };
 std::optional<HexLocation> hex_location(const char* text);
 
-// Reads the new value as strtol base 16 does where long is 32 bits: an
-// optional sign and 0x, trailing text ignored, saturating at INT32_MAX or
-// INT32_MIN. Nothing where no hexadecimal digit follows the sign and prefix
-// ("zz", "0x", an empty argument), which strtol would read as 0.
-std::optional<std::int32_t> parse_value(const char* text);
+// The new value as strtol base 16 reads it where long is 32 bits: an
+// optional sign and 0x, saturating at INT32_MAX or INT32_MIN. Nothing where
+// no hexadecimal digit follows the sign and prefix ("zz", "0x", an empty
+// argument), which strtol would read as 0, nor where more than blanks
+// follows the digits ("9o", "90,91", "90 90", "0x41h"), which strtol would
+// read up to the slip.
+struct Value {
+    std::int32_t number = 0;
+    bool saturated = false;  // the number typed is past the 32-bit range
+    bool operator==(const Value&) const = default;
+};
+std::optional<Value> parse_value(const char* text);
 
 }  // namespace bytemend

@@ -514,16 +514,28 @@ const std::string no_stdout_on_windows =
 INSTANTIATE_TEST_SUITE_P(
     Cases, CliTable,
     testing::Values(
+        // The usage text as it always was; what was wrong on standard error.
         Case{.name = "NoArguments", .args = {},
-             .out = usage, .status = 1},
+             .out = usage, .status = 1,
+             .err = "bytemend: 0 arguments given, where 4 are needed: the input, the output, the location and the value\n"},
         Case{.name = "FiveArguments", .args = {"in.bin", "out.bin", "1", "41", "x"},
-             .out = usage, .status = 1},
+             .out = usage, .status = 1,
+             .err = "bytemend: 5 arguments given, where 4 are needed: the input, the output, the location and the value\n"},
+        Case{.name = "UnknownOption", .args = {"--bogus"},
+             .out = usage, .status = 1,
+             .err = "bytemend: unknown option '--bogus': the options are --help and --version\n"},
         Case{.name = "HelpAlone", .args = {"--help"},
              .out = usage + more, .status = 0},
         Case{.name = "HelpShort", .args = {"-h"},
              .out = usage + more, .status = 0},
         Case{.name = "HelpAmongOthers", .args = {"--help", "out.bin", "1", "41", "x"},
-             .out = usage, .status = 1},
+             .out = usage, .status = 1,
+             .err = "bytemend: 5 arguments given, where 4 are needed: the input, the output, the location and the value\n"},
+        Case{.name = "HelpUnprinted", .args = {"--help"},
+             .out = "", .status = 1,
+             .windows_skip = "Windows has no /dev/full",
+             .redirects = {{1, "/dev/full", O_WRONLY}},
+             .err = "bytemend: cannot print the usage text: No space left on device\n"},
         Case{.name = "Version", .args = {"--version"},
              .out = "bytemend " BYTEMEND_VERSION "\n", .status = 0},
         // The line of the usage's kind stays as it is; the system's reason
@@ -563,6 +575,20 @@ INSTANTIATE_TEST_SUITE_P(
         // A script's "0x$UNSET".
         Case{.name = "ValuePrefixWithoutDigits", .args = {"in.bin", "out.bin", "1", "0x"},
              .out = "Invalid values_to_write '0x': expected a hexadecimal value.\n", .status = 1},
+        // A slip of the keyboard, or two bytes where one is written: never
+        // read up to the slip.
+        Case{.name = "ValueWithTextAfter", .args = {"in.bin", "out.bin", "1", "9o"},
+             .out = "Invalid values_to_write '9o': expected a hexadecimal value.\n", .status = 1},
+        Case{.name = "ValueOfTwoBytes", .args = {"in.bin", "out.bin", "1", "90 90"},
+             .out = "Invalid values_to_write '90 90': expected a hexadecimal value.\n", .status = 1},
+        // Beyond one byte, written as meant, and named on standard error.
+        Case{.name = "ValueNegative", .args = {"in.bin", "out.bin", "1", " -1 "},
+             .out = report(-1, 1) + "Done\n", .output_after = with_byte(sample, 1, '\xff'),
+             .err = "bytemend: -1 is negative: its low 8 bits, 0xFF, are written\n"},
+        Case{.name = "ValuePast32Bits", .args = {"in.bin", "out.bin", "1", "FFFFFFFF"},
+             .out = report(2147483647, 1) + "Done\n", .output_after = with_byte(sample, 1, '\xff'),
+             .err = "bytemend: FFFFFFFF is past the 32-bit range: it is read as 7FFFFFFF, whose low 8 bits, "
+                    "0xFF, are written\n"},
         // An echoed argument never prints a line of its own, such as "Done".
         Case{.name = "NameWithControlCharacters", .args = {"no\tfile\nDone\n", "out.bin", "1", "41"},
              .out = "Error opening no\\tfile\\nDone\\n for reading.\n", .status = 1,
@@ -591,7 +617,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{.name = "Copy", .args = {"in.bin", "out.bin", "1", "41"},
              .out = report(65, 1) + "Done\n", .output_after = copied},
         Case{.name = "CopyCarriageReturnOverLineFeed", .args = {"in.bin", "out.bin", "2", "10D"},
-             .out = report(269, 2) + "Done\n", .output_after = with_byte(sample, 2, '\r')},
+             .out = report(269, 2) + "Done\n", .output_after = with_byte(sample, 2, '\r'),
+             .err = "bytemend: 10D is more than one byte: its low 8 bits, 0x0D, are written\n"},
         // Replaced whole, as a new file, where nothing is in the way.
         Case{.name = "CopyOverLongerOutput", .args = {"in.bin", "out.bin", "1", "41"},
              .out = report(65, 1) + "Done\n", .output_after = copied,
@@ -943,7 +970,8 @@ TEST_F(Cli, WildcardPatternsAreExpandedOnlyOnWindows) {
         {.args = {"in.bin", "r*.bin", "1", "41"},
          .windows = report(65, 1) + "Failed to open/create r*.bin.\n", .elsewhere = done},
         {.args = {"in.bin", "out.bin", "1", "f?"},
-         .windows = report(15, 1) + "Done\n", .elsewhere = report(15, 1) + "Done\n"},
+         .windows = "Invalid values_to_write 'f?': expected a hexadecimal value.\n",
+         .elsewhere = "Invalid values_to_write 'f?': expected a hexadecimal value.\n"},
         // The ? of \\?\ is no pattern.
         {.args = {literal, "out.bin", "1", "41"},
          .windows = done, .elsewhere = "Error opening  for reading.\n"},

@@ -11,23 +11,26 @@ using bytemend::hex_location;
 using bytemend::parse_location;
 using bytemend::parse_value;
 
-TEST(ParseValue, ReadsHexLikeA32BitStrtolButRefusesNoDigits) {
+TEST(ParseValue, ReadsHexLikeA32BitStrtolButRefusesNoDigitsAndTextAfter) {
     const auto none = std::nullopt;
     const struct {
         const char* text;
         std::optional<std::int32_t> value;
+        bool saturated = false;
     } cases[] = {
         {"41", 65},           {"0x41", 65},          {"0X41", 65},       {" \t41", 65},
-        {"+41", 65},          {"41zz", 65},          {"1FF", 511},       {"1ff", 511},
+        {"+41", 65},          {"41 \r\n", 65},       {"1FF", 511},       {"1ff", 511},
         {"100", 256},         {"-1", -1},            {"-FF", -255},      {"zz", none},
         {"", none},           {"0x", none},          {"-", none},        {"g", none},
         {" ", none},          {"0xg", none},         {"-0X", none},      {"0x 1", none},
-        {"0", 0},             {"0x0", 0},            {"7FFFFFFF", INT32_MAX},
-        {"80000000", INT32_MAX}, {"FFFFFFFF", INT32_MAX}, {"123456789ABCDEF01", INT32_MAX},
-        {"-80000000", INT32_MIN}, {"-FFFFFFFF", INT32_MIN}, {"-123456789ABCDEF01", INT32_MIN},
+        {"41zz", none},       {"9o", none},          {"90,91", none},    {"90 90", none},
+        {"0x41h", none},      {"0", 0},              {"0x0", 0},         {"7FFFFFFF", INT32_MAX},
+        {"80000000", INT32_MAX, true}, {"FFFFFFFF", INT32_MAX, true}, {"123456789ABCDEF01", INT32_MAX, true},
+        {"-80000000", INT32_MIN}, {"-80000001", INT32_MIN, true}, {"-123456789ABCDEF01", INT32_MIN, true},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(parse_value(c.text), c.value) << "text '" << c.text << "'";
+        const auto expected = c.value ? std::optional(bytemend::Value{*c.value, c.saturated}) : std::nullopt;
+        EXPECT_EQ(parse_value(c.text), expected) << "text '" << c.text << "'";
     }
 }
 
