@@ -149,8 +149,10 @@ bool start_process(int&, char**&) {
     return true;
 }
 
+// Out at once, a line at a time: a run killed during the copy still shows
+// its report line, wherever standard output goes.
 bool put_text(std::FILE* stream, std::string_view text) {
-    return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+    return std::fwrite(text.data(), 1, text.size(), stream) == text.size() && std::fflush(stream) == 0;
 }
 
 std::optional<FileId> file_id(int fd) {

@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "console.h"
@@ -25,20 +26,62 @@ bool say_error(const std::string& line) {
     return put_text(stderr, line + "\n");
 }
 
+namespace {
+
+// The character that a UTF-8 sequence at the start of `text` encodes, and
+// its length; nothing where the bytes are no such sequence. An overlong form
+// is taken for its character, as a lax terminal would take it.
+struct Sequence {
+    char32_t character;
+    std::size_t length;
+};
+std::optional<Sequence> decoded(std::string_view text) {
+    const auto lead = static_cast<unsigned char>(text[0]);
+    const std::size_t length = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc0 ? 2 : 1;
+    if ((lead >= 0x80 && lead < 0xc0) || lead >= 0xf8 || text.size() < length) {
+        return std::nullopt;
+    }
+    char32_t character = length == 1 ? lead : lead & (0x7fU >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        const auto next = static_cast<unsigned char>(text[i]);
+        if ((next & 0xc0) != 0x80) {
+            return std::nullopt;
+        }
+        character = character << 6 | (next & 0x3fU);
+    }
+    return Sequence{character, length};
+}
+
+// What a terminal may act on rather than show: the C0 and C1 controls and
+// DEL, the line and paragraph separators, and the marks that reorder a
+// line's text from right to left.
+bool acted_on(char32_t c) {
+    return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x2028 || c == 0x2029 || (c >= 0x202a && c <= 0x202e) ||
+           (c >= 0x2066 && c <= 0x2069);
+}
+
+}  // namespace
+
 std::string shown(std::string_view text) {
     std::string escaped;
     escaped.reserve(text.size());
-    constexpr std::string_view digits = "0123456789abcdef";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
+    for (std::size_t i = 0; i < text.size();) {
+        // A byte that starts no sequence stands for itself: 0x9B, say, is a
+        // control to a terminal of eight-bit characters.
+        const auto sequence = decoded(text.substr(i));
+        const char32_t c = sequence ? sequence->character : static_cast<unsigned char>(text[i]);
+        const std::size_t length = sequence ? sequence->length : 1;
         const char* named = c == '\n' ? "\\n" : c == '\t' ? "\\t" : c == '\r' ? "\\r" : nullptr;
-        if (byte >= 0x20 && byte != 0x7f) {
-            escaped += c;
-        } else if (named != nullptr) {
+        char escape[8];
+        if (!acted_on(c)) {
+            escaped.append(text.substr(i, length));
+        } else if (length == 1 && named != nullptr) {
             escaped += named;
         } else {
-            escaped.append("\\x").append(1, digits[byte >> 4]).append(1, digits[byte & 0xf]);
+            std::snprintf(escape, sizeof escape, length == 1 ? "\\x%02x" : "\\u%04x", static_cast<unsigned>(c));
+            escaped += escape;
         }
+        i += length;
     }
     return escaped;
 }

@@ -15,9 +15,12 @@ bool say(const char* format, ...) __attribute__((format(BYTEMEND_PRINTF_ARCHETYP
 // One line to standard error, for what standard output cannot take.
 bool say_error(const std::string& line);
 
-// The text as typed, but each control character (C0, DEL) as an escape
-// (\n, \t, \r, \x01), so that a name echoed in a message never prints a
-// line of its own, such as "Done".
+// The text as typed, but each character a terminal may act on as an
+// escape: the C0 controls and DEL (\n, \t, \r, \x01), the C1 controls in
+// UTF-8 or as bytes (\u009b, \x9b), the line and paragraph separators and
+// the right-to-left marks (\u2028, \u202e), so that a name echoed in a
+// message never prints a line of its own, such as "Done", nor moves the
+// cursor. Other text, names outside ASCII among it, is left as typed.
 std::string shown(std::string_view text);
 
 // A name for say_why: shown(), in single quotes, so that '' is empty.

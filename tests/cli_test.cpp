@@ -593,6 +593,16 @@ INSTANTIATE_TEST_SUITE_P(
         Case{.name = "NameWithControlCharacters", .args = {"no\tfile\nDone\n", "out.bin", "1", "41"},
              .out = "Error opening no\\tfile\\nDone\\n for reading.\n", .status = 1,
              .err = "bytemend: cannot open 'no\\tfile\\nDone\\n' for reading: No such file or directory\n"},
+        // Nor moves the cursor or the line: C1 controls and the line
+        // separator, in UTF-8, or as a byte of their own for a terminal of
+        // eight-bit characters; other text stays as typed.
+        Case{.name = "NameWithTerminalControls", .args = {"a\x1f\xc2\x9b\xe2\x80\xa8\xc3\xa9.bin", "out.bin", "1", "41"},
+             .out = "Error opening a\\x1f\\u009b\\u2028\xc3\xa9.bin for reading.\n", .status = 1,
+             .err = "bytemend: cannot open 'a\\x1f\\u009b\\u2028\xc3\xa9.bin' for reading: No such file or directory\n"},
+        Case{.name = "NameWithEightBitControl", .args = {"a\x9b\xe9.bin", "out.bin", "1", "41"},
+             .out = "Error opening a\\x9b\xe9.bin for reading.\n", .status = 1,
+             .windows_skip = "Windows names are UTF-16: no byte of one stands alone",
+             .err = "bytemend: cannot open 'a\\x9b\xe9.bin' for reading: No such file or directory\n"},
         Case{.name = "LocationWithControlCharacters", .args = {"in.bin", "out.bin", "1x\nDone\x7f", "41"},
              .out = "Invalid decimal_location '1x\\nDone\\x7f': expected a decimal byte offset.\n",
              .status = 1},

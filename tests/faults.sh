@@ -177,10 +177,10 @@ Input shrinks before sharing over old   | shrunk-old-xfs   | openat          | "
 Copy over a NOCOW output fails          | nocow            | copy_file_range | .                              | error=EIO            | 1   | R+Failed to write mnt/old.bin: Input/output error.
 Real full file system                   | full             | -               | -                              | -                    | 1   | R+Failed to write full/out.bin: No space left on device.
 Real file size limit                    | ulimit           | -               | -                              | -                    | 1   | R+Failed to write out.bin: File too large.
-Killed in the middle of a copy          | kill             | -               | -                              | -                    | 137 |
-Killed, through a dangling symlink      | killlink         | -               | -                              | -                    | 137 |
-Killed, with no unnamed files           | killnamed        | -               | -                              | -                    | 137 |
-Killed over an existing output          | killold          | -               | -                              | -                    | 137 |
+Killed in the middle of a copy          | kill             | -               | -                              | -                    | 137 | R+
+Killed, through a dangling symlink      | killlink         | -               | -                              | -                    | 137 | R+
+Killed, with no unnamed files           | killnamed        | -               | -                              | -                    | 137 | R+
+Killed over an existing output          | killold          | -               | -                              | -                    | 137 | R+
 A file mounted over the output          | oldmounted       | -               | -                              | -                    | 0   | R+Done
 A loop device on the output             | oldlooped        | -               | -                              | -                    | 0   | R+Done
 An append-only folder                   | oldappend        | -               | -                              | -                    | 0   | R+Done
@@ -235,7 +235,7 @@ table() {
             made="\`$call\` matching \`$which\`: $made"
         fi
         status=$want line=${last#R+}
-        [ "$want" = 137 ] && status=killed line="(none)"
+        [ "$want" = 137 ] && status=killed line="(none after the report line)"
         [[ $last == E+* ]] && line="on standard error: ${last#E+}"
         echo "| $name | \`$mode\` | $made | $status | $line |"
     done <<<"$cases"
@@ -907,6 +907,7 @@ while IFS='|' read -r name mode call which fault want last; do
     # the system's reason for a failure to open, which the fixed words of
     # those two lines have no room for.
     expected=${last/#R+/$report$'\n'} expected_err=""
+    expected=${expected%$'\n'}  # "R+" alone: the report line, and nothing after it
     if [[ $last == E+* ]]; then expected="" expected_err=${last#E+}; fi
     if [[ $last == *"Error opening "* || $last == *"Failed to open/create "* ]]; then
         [ "$(wc -l <stderr)" = 1 ] && grep -q "^bytemend: cannot open.*: ." stderr &&
