@@ -2,6 +2,7 @@
 // place when the output is the input.
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -89,10 +90,10 @@ std::optional<std::int64_t> read_location(const char* text) {
 
 // A number as a value is typed: hexadecimal digits, a sign if negative.
 std::string hex(long long number, const char* prefix = "", int width = 0) {
-    char digits[24];
-    std::snprintf(digits, sizeof digits, "%s%s%0*llX", number < 0 ? "-" : "", prefix, width,
+    std::array<char, 24> digits{};
+    std::snprintf(digits.data(), digits.size(), "%s%s%0*llX", number < 0 ? "-" : "", prefix, width,
                   number < 0 ? -number : number);
-    return digits;
+    return digits.data();
 }
 
 std::string_view trimmed(std::string_view text) {

@@ -72,14 +72,15 @@ std::string shown(std::string_view text) {
         const char32_t c = sequence ? sequence->character : static_cast<unsigned char>(text[i]);
         const std::size_t length = sequence ? sequence->length : 1;
         const char* named = c == '\n' ? "\\n" : c == '\t' ? "\\t" : c == '\r' ? "\\r" : nullptr;
-        char escape[8];
         if (!acted_on(c)) {
             escaped.append(text.substr(i, length));
         } else if (length == 1 && named != nullptr) {
             escaped += named;
         } else {
-            std::snprintf(escape, sizeof escape, length == 1 ? "\\x%02x" : "\\u%04x", static_cast<unsigned>(c));
-            escaped += escape;
+            escaped += length == 1 ? "\\x" : "\\u";
+            for (int shift = length == 1 ? 4 : 12; shift >= 0; shift -= 4) {
+                escaped += "0123456789abcdef"[(c >> shift) & 0xf];
+            }
         }
         i += length;
     }
