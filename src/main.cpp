@@ -53,14 +53,14 @@ std::optional<int> answer_option(int argc, char** argv) {
 }
 
 // Why the arguments are not the four of a run: an option this command does
-// not have, where one was typed ("-1" is a value, "-" a name), else how
-// many there are.
+// not have, where one was typed, else how many there are. A value such as
+// -1 or -ff, and "-" or "--", are no options.
 std::string what_was_wrong(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view word = argv[i];
         const bool option = word.size() > 1 && word[0] == '-' &&
-                            (word[1] == '-' || std::isalpha(static_cast<unsigned char>(word[1])));
-        if (option && word != "--help" && word != "-h" && word != "--version") {
+                            (word[1] == '-' ? word.size() > 2 : std::isalpha(static_cast<unsigned char>(word[1])));
+        if (option && !parse_value(argv[i]) && word != "--help" && word != "-h" && word != "--version") {
             return "bytemend: unknown option " + quoted(word) + ": the options are --help and --version";
         }
     }
