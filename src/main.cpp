@@ -11,7 +11,6 @@
 #include <string_view>
 
 #include "copy.h"
-#include "file_system.h"
 #include "input.h"
 #include "numbers.h"
 #include "output.h"
@@ -32,12 +31,13 @@ int answered(bool printed, const char* what) {
     if (printed) {
         return 0;
     }
-    say_why(std::string("print ") + what, errno_error());
+    say_why(std::string("print ") + what, lost_line());
     return 1;
 }
 
 // --help, -h or --version alone, what a command-line user tries first:
-// status 0. Any other argument count is the usage text's.
+// status 0, or 1 where the answer cannot be printed. Any other argument
+// count is the usage text's.
 std::optional<int> answer_option(int argc, char** argv) {
     if (argc != 2) {
         return std::nullopt;
@@ -54,17 +54,18 @@ std::optional<int> answer_option(int argc, char** argv) {
 
 // Why the arguments are not the four of a run: an option this command does
 // not have, where one was typed, else how many there are. A value such as
-// -1 or -ff, and "-" or "--", are no options.
+// -1 or -f, a name such as -data.bin, and "-" or "--", are no options.
 std::string what_was_wrong(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view word = argv[i];
-        const bool option = word.size() > 1 && word[0] == '-' &&
-                            (word[1] == '-' ? word.size() > 2 : std::isalpha(static_cast<unsigned char>(word[1])));
+        const bool option = word.starts_with("--") ? word.size() > 2
+                                                   : word.size() == 2 && word[0] == '-' &&
+                                                         std::isalpha(static_cast<unsigned char>(word[1]));
         if (option && !parse_value(argv[i]) && word != "--help" && word != "-h" && word != "--version") {
-            return "bytemend: unknown option " + quoted(word) + ": the options are --help and --version";
+            return "bytemend: unknown option " + quoted(word) + ": the options are --help (-h) and --version";
         }
     }
-    const int given = argc - 1;
+    const int given = std::max(argc - 1, 0);
     return "bytemend: " + std::to_string(given) + (given == 1 ? " argument" : " arguments") +
            " given, where 4 are needed: the input, the output, the location and the value";
 }
@@ -102,24 +103,37 @@ std::string_view trimmed(std::string_view text) {
     return text.substr(0, text.find_last_not_of(blanks) + 1);
 }
 
-std::optional<std::int32_t> read_value(const char* text) {
+std::optional<Value> read_value(const char* text) {
     const auto value = parse_value(text);
     if (!value) {
         say("Invalid values_to_write '%s': expected a hexadecimal value.\n", shown(text).c_str());
-        return std::nullopt;
     }
-    // Written as meant, but a byte is two digits: a slip such as 900 for 90
-    // is named where the user sees it, and standard output stays the same.
-    const std::int32_t number = value->number;
-    if (number < 0 || number > 0xff) {
-        const std::string why = value->saturated
-                                    ? " is past the 32-bit range: it is read as " + hex(number) + ", whose"
-                                : number < 0 ? " is negative: its"
-                                             : " is more than one byte: its";
-        say_error("bytemend: " + shown(trimmed(text)) + why + " low 8 bits, " + hex(number & 0xff, "0x", 2) +
-                  ", are written");
+    return value;
+}
+
+// A value past one byte is written as meant, but a byte is two digits: a
+// slip such as 900 for 90 is named, once written, where the user sees it,
+// and standard output stays as it was.
+void name_the_byte(const char* text, Value value) {
+    const std::int32_t number = value.number;
+    if (number >= 0 && number <= 0xff) {
+        return;
     }
-    return number;
+    const std::string why = value.saturated ? " is past the 32-bit range: it is read as " + hex(number) + ", whose"
+                            : number < 0    ? " is negative: its"
+                                            : " is more than one byte: its";
+    say_error("bytemend: " + shown(trimmed(text)) + why + " low 8 bits, " + hex(number & 0xff, "0x", 2) +
+              ", are written");
+}
+
+// The report is part of the result: a line of it not delivered fails the
+// run, and since the byte is written by then, the user is told so.
+int report_done() {
+    if (say("Done\n") && !lost_line()) {
+        return 0;
+    }
+    say_why("print the whole report, though the byte was written", lost_line());
+    return 1;
 }
 
 }  // namespace
@@ -154,7 +168,7 @@ int main(int argc, char* argv[]) {
     if (!value) {
         return 1;
     }
-    say("Hexintval = %d . Adress = %lld . \n", *value, static_cast<long long>(*location));
+    say("Hexintval = %d . Adress = %lld . \n", value->number, static_cast<long long>(*location));
     if (!check_location(*input, *location)) {
         return 1;
     }
@@ -163,13 +177,12 @@ int main(int argc, char* argv[]) {
     if (!output) {
         return 1;
     }
-    const auto byte = static_cast<unsigned char>(*value);
+    const auto byte = static_cast<unsigned char>(value->number);
     const bool written = write_output(*input, *output, *location, byte);
     // A new output that is not complete goes with `output`.
     if (!written || !close_output(*output)) {
         return 1;
     }
-
-    // The report is part of the result: one not delivered fails the run.
-    return say("Done\n") ? 0 : 1;
+    name_the_byte(argv[4], *value);
+    return report_done();
 }

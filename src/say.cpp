@@ -6,8 +6,13 @@
 #include <string>
 
 #include "console.h"
+#include "file_system.h"
 
 namespace bytemend {
+
+namespace {
+std::error_code first_lost;  // why a line to standard output was lost, the first time one was
+}  // namespace
 
 bool say(const char* format, ...) {  // NOLINT(cert-dcl50-cpp): see say.h
     std::va_list arguments;
@@ -19,7 +24,15 @@ bool say(const char* format, ...) {  // NOLINT(cert-dcl50-cpp): see say.h
     std::vsnprintf(text.data(), text.size() + 1, format, again);
     va_end(again);
     va_end(arguments);
-    return length >= 0 && put_text(stdout, text);
+    if (length < 0 || !put_text(stdout, text)) {
+        first_lost = first_lost ? first_lost : errno_error();
+        return false;
+    }
+    return true;
+}
+
+std::error_code lost_line() {
+    return first_lost;
 }
 
 bool say_error(const std::string& line) {
@@ -54,10 +67,11 @@ std::optional<Sequence> decoded(std::string_view text) {
 
 // What a terminal may act on rather than show: the C0 and C1 controls and
 // DEL, the line and paragraph separators, and the marks that reorder a
-// line's text from right to left.
+// line's text from right to left (the Arabic letter mark, LRM and RLM, the
+// embeddings, overrides and isolates).
 bool acted_on(char32_t c) {
-    return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x2028 || c == 0x2029 || (c >= 0x202a && c <= 0x202e) ||
-           (c >= 0x2066 && c <= 0x2069);
+    return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x61c || c == 0x200e || c == 0x200f ||
+           (c >= 0x2028 && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
 }
 
 }  // namespace

@@ -12,6 +12,10 @@ namespace bytemend {
 // the archetype the build names (MinGW's C++ library formats as C99 says).
 bool say(const char* format, ...) __attribute__((format(BYTEMEND_PRINTF_ARCHETYPE, 1, 2)));
 
+// Why a line that say() printed was lost, the first time one was; no error
+// where every line so far was delivered.
+std::error_code lost_line();
+
 // One line to standard error, for what standard output cannot take.
 bool say_error(const std::string& line);
 

@@ -526,7 +526,7 @@ INSTANTIATE_TEST_SUITE_P(
              .err = "bytemend: 3 arguments given, where 4 are needed: the input, the output, the location and the value\n"},
         Case{.name = "UnknownOption", .args = {"--bogus"},
              .out = usage, .status = 1,
-             .err = "bytemend: unknown option '--bogus': the options are --help and --version\n"},
+             .err = "bytemend: unknown option '--bogus': the options are --help (-h) and --version\n"},
         Case{.name = "HelpAlone", .args = {"--help"},
              .out = usage + more, .status = 0},
         Case{.name = "HelpShort", .args = {"-h"},
@@ -588,6 +588,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{.name = "ValueNegative", .args = {"in.bin", "out.bin", "1", " -1 "},
              .out = report(-1, 1) + "Done\n", .output_after = with_byte(sample, 1, '\xff'),
              .err = "bytemend: -1 is negative: its low 8 bits, 0xFF, are written\n"},
+        Case{.name = "ValueBeyondAByteNotWritten", .args = {"in.bin", "out.bin", "7", "1FF"},
+             .out = report(511, 7) + "Location 7 is outside in.bin, which is 7 bytes long.\n", .status = 1},
         Case{.name = "ValuePast32Bits", .args = {"in.bin", "out.bin", "1", "FFFFFFFF"},
              .out = report(2147483647, 1) + "Done\n", .output_after = with_byte(sample, 1, '\xff'),
              .err = "bytemend: FFFFFFFF is past the 32-bit range: it is read as 7FFFFFFF, whose low 8 bits, "
@@ -599,9 +601,11 @@ INSTANTIATE_TEST_SUITE_P(
         // Nor moves the cursor or the line: C1 controls and the line
         // separator, in UTF-8, or as a byte of their own for a terminal of
         // eight-bit characters; other text stays as typed.
-        Case{.name = "NameWithTerminalControls", .args = {"a\x1f\xc2\x9b\xe2\x80\xa8\xc3\xa9.bin", "out.bin", "1", "41"},
-             .out = "Error opening a\\x1f\\u009b\\u2028\xc3\xa9.bin for reading.\n", .status = 1,
-             .err = "bytemend: cannot open 'a\\x1f\\u009b\\u2028\xc3\xa9.bin' for reading: No such file or directory\n"},
+        Case{.name = "NameWithTerminalControls",
+             .args = {"a\x1f\xc2\x9b\xe2\x80\xa8\xe2\x80\xa9\xe2\x80\xae\xe2\x81\xa6\xc3\xa9.bin", "out.bin", "1", "41"},
+             .out = "Error opening a\\x1f\\u009b\\u2028\\u2029\\u202e\\u2066\xc3\xa9.bin for reading.\n", .status = 1,
+             .err = "bytemend: cannot open 'a\\x1f\\u009b\\u2028\\u2029\\u202e\\u2066\xc3\xa9.bin' for reading: "
+                    "No such file or directory\n"},
         Case{.name = "NameWithEightBitControl", .args = {"a\x9b\xe9.bin", "out.bin", "1", "41"},
              .out = "Error opening a\\x9b\xe9.bin for reading.\n", .status = 1,
              .windows_skip = "Windows names are UTF-16: no byte of one stands alone",
@@ -740,7 +744,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{.name = "StandardOutputFull", .args = {"in.bin", "out.bin", "1", "41"},
              .out = "", .status = 1, .output_after = copied,
              .windows_skip = "Windows has no /dev/full",
-             .redirects = {{1, "/dev/full", O_WRONLY}}},
+             .redirects = {{1, "/dev/full", O_WRONLY}},
+             .err = "bytemend: cannot print the whole report, though the byte was written: No space left on device\n"},
         // Quoted on Windows' one command line, and split again there.
         Case{.name = "NameWithBlanks", .args = {"in.bin", "o u t.bin", "1", "41"},
              .out = report(65, 1) + "Done\n",
