@@ -369,13 +369,18 @@ bool is_pattern(const Typed& word) {
 // pattern in one of the two file names becomes the one file it matches, or
 // stays as typed where none does; more is refused, since a forgotten output
 // name would make the second match the output. A value such as f? is a
-// typing slip, not a file's name. A closed standard descriptor stays taken
+// typing slip, not a file's name. /? alone, as Windows' own commands are
+// asked for help, is --help. A closed standard descriptor stays taken
 // (the C runtime marks it -2), so no file of the run gets its number.
 bool start_process(int& argc, char**& argv) {
     static std::vector<std::string> arguments;
     static std::vector<char*> pointers;
     try {
-        for (const Typed& word : split(GetCommandLineW())) {
+        std::vector<Typed> words = split(GetCommandLineW());
+        if (words.size() == 2 && words[1].text == L"/?") {
+            words[1] = {L"--help", true};
+        }
+        for (const Typed& word : words) {
             // The file names only: a number is never a file's name.
             const bool file_name = arguments.size() == 1 || arguments.size() == 2;
             const Matches found = file_name && is_pattern(word) ? matches(word.text) : Matches{};

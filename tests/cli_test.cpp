@@ -787,6 +787,13 @@ INSTANTIATE_TEST_SUITE_P(
              .out = "Error opening z\xED\xA0\x80.bin for reading.\n", .status = 1,
              .setup = [] { write_file("z\uFFFD.bin", sample); },
              .err = "bytemend: cannot open 'z\xED\xA0\x80.bin' for reading: No such file or directory\n"},
+        // As Windows' own commands are asked for help.
+        Case{.name = "HelpAsWindowsAsks", .args = {"/?"},
+             .out = usage, .status = on_windows ? 0 : 1,
+             .windows_out = usage + more},
+        Case{.name = "HelpAsWindowsAsksAmongOthers", .args = {"/?", "out.bin", "1", "41"},
+             .out = "Error opening /? for reading.\n", .status = 1,
+             .err = "bytemend: cannot open '/?' for reading: No such file or directory\n"},
         Case{.name = "CopyPastFourGibibytesInKernel",
              .args = {"far.bin", "far-out.bin", std::to_string(far_location), "41"},
              .out = report(65, far_location) + "Done\n",
