@@ -299,36 +299,83 @@ std::vector<Typed> split(const wchar_t* line) {
     }
 }
 
-// Whether a name fits a pattern, * standing for any run of characters and ?
-// for one, ignoring case as Windows' file systems do. Where the rest does not
-// fit, the last * takes one more character; earlier ones need never change.
-bool fits(const wchar_t* name, const wchar_t* pattern) {
-    const wchar_t* after_star = nullptr;
-    const wchar_t* star_took = nullptr;
-    while (*name != L'\0') {
-        if (*pattern == L'*') {
-            after_star = ++pattern;
-            star_took = name;
-        } else if (*pattern != L'\0' &&
-                   (*pattern == L'?' || CompareStringOrdinal(name, 1, pattern, 1, TRUE) == CSTR_EQUAL)) {
-            ++name;
-            ++pattern;
-        } else if (after_star != nullptr) {
-            pattern = after_star;
-            name = ++star_took;
-        } else {
-            return false;
+// A pattern's characters as cmd and FindFirstFileW read them: "*.*" is
+// "*"; a ? is one character, or none before a dot or the end; a * before a
+// dot stops short of the name's last dot; a dot before a ?, a * or the end
+// is a dot, or the end of the name. So "*.*" takes names without a dot too,
+// "*." only those, and "a?.bin" takes "a.bin" as well as "ab.bin".
+enum class Step { letter, any, one, before_last_dot, dot_or_end };
+
+struct Token {
+    Step step;
+    wchar_t letter;
+};
+
+std::vector<Token> read_pattern(std::wstring_view pattern) {
+    if (pattern == L"*.*") {
+        return {{Step::any, L'*'}};
+    }
+    std::vector<Token> tokens;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        const wchar_t c = pattern[i];
+        const wchar_t next = i + 1 < pattern.size() ? pattern[i + 1] : L'\0';
+        const Step step = c == L'*'   ? (next == L'.' ? Step::before_last_dot : Step::any)
+                          : c == L'?' ? Step::one
+                          : c == L'.' && (next == L'?' || next == L'*' || next == L'\0') ? Step::dot_or_end
+                                                                                         : Step::letter;
+        tokens.push_back({step, c});
+    }
+    return tokens;
+}
+
+// Whether a name fits a pattern, read as above, ignoring case as Windows'
+// file systems do. A ? that may take nothing and a * that may not take the
+// last dot leave more than one way to try: fit[p][i], whether the pattern
+// from token p on takes the name from character i on, is worked out once
+// for each pair, from the ends.
+bool fits(std::wstring_view name, std::wstring_view pattern) {
+    const std::vector<Token> tokens = read_pattern(pattern);
+    const std::size_t length = name.size();
+    const std::size_t last_dot = name.rfind(L'.');
+    std::vector<char> fit((tokens.size() + 1) * (length + 1), 0);
+    const auto at = [&](std::size_t p, std::size_t i) -> char& { return fit[p * (length + 1) + i]; };
+    for (std::size_t i = length + 1; i-- > 0;) {
+        at(tokens.size(), i) = i == length;
+        const bool more = i < length;
+        const wchar_t c = more ? name[i] : L'\0';
+        for (std::size_t p = tokens.size(); p-- > 0;) {
+            switch (tokens[p].step) {
+            case Step::one: {
+                std::size_t after_ones = p;
+                while (after_ones < tokens.size() && tokens[after_ones].step == Step::one) {
+                    ++after_ones;
+                }
+                at(p, i) = more && c != L'.' ? at(p + 1, i + 1) : at(after_ones, i);
+                break;
+            }
+            case Step::any:
+                at(p, i) = at(p + 1, i) || (more && at(p, i + 1));
+                break;
+            case Step::before_last_dot:
+                at(p, i) = at(p + 1, i) || (more && i != last_dot && at(p, i + 1));
+                break;
+            case Step::dot_or_end:
+                at(p, i) = more ? c == L'.' && at(p + 1, i + 1) : at(p + 1, i);
+                break;
+            case Step::letter:
+                at(p, i) = more && CompareStringOrdinal(&c, 1, &tokens[p].letter, 1, TRUE) == CSTR_EQUAL &&
+                           at(p + 1, i + 1);
+                break;
+            }
         }
     }
-    while (*pattern == L'*') {
-        ++pattern;
-    }
-    return *pattern == L'\0';
+    return at(0, 0) != 0;
 }
 
 // The first file a pattern matches in its folder, as the C runtime names it
-// (the folder as typed, then the name), and how many match. Only the names
-// count, not the 8.3 names Windows also matches (*.bin finds REPORT~1.BIN).
+// (the folder as typed, then the name), and how many match. The folder is
+// searched whole and each name fitted here: Windows' own search would also
+// match the 8.3 names (*.bin finds REPORT~1.BIN), and only the names count.
 struct Matches {
     std::wstring first;
     int count = 0;
@@ -336,15 +383,16 @@ struct Matches {
 
 Matches matches(const std::wstring& pattern) {
     Matches found;
+    const std::size_t end = pattern.find_last_of(L"\\/:");
+    const std::wstring folder = end == std::wstring::npos ? L"" : pattern.substr(0, end + 1);
+    const std::wstring everything = folder + L"*";
     WIN32_FIND_DATAW entry{};
-    const HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoStandard, &entry,
+    const HANDLE search = FindFirstFileExW(everything.c_str(), FindExInfoStandard, &entry,
                                            FindExSearchNameMatch, nullptr, 0);
     if (search == INVALID_HANDLE_VALUE) {
         return found;
     }
-    const std::size_t end = pattern.find_last_of(L"\\/:");
-    const std::wstring folder = end == std::wstring::npos ? L"" : pattern.substr(0, end + 1);
-    const wchar_t* const last = pattern.c_str() + folder.size();
+    const std::wstring_view last = std::wstring_view(pattern).substr(folder.size());
     do {
         if (std::wcscmp(entry.cFileName, L".") != 0 && std::wcscmp(entry.cFileName, L"..") != 0 &&
             fits(entry.cFileName, last) && ++found.count == 1) {
