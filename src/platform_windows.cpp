@@ -84,31 +84,35 @@ bool is_literal(std::wstring_view path) {
 // `full`, as Windows resolves it ("..", a drive's current folder, LPT1 as
 // \\.\LPT1), behind \\?\ once long, which every Windows takes without the
 // registry setting that the manifest's longPathAware also needs.
-std::wstring wide_path(const char* path, std::error_code& error, bool full = false) {
+std::wstring wide_path(const std::wstring& typed, std::error_code& error, bool full = false) {
     constexpr std::size_t short_path = MAX_PATH - 12;
-    const auto typed = wide_from_wtf8(path);
-    if (!typed) {
-        error = std::make_error_code(std::errc::no_such_file_or_directory);
-        return {};
+    if (is_literal(typed)) {
+        return typed;
     }
-    if (is_literal(*typed)) {
-        return *typed;
-    }
-    const DWORD room = GetFullPathNameW(typed->c_str(), 0, nullptr, nullptr);
+    const DWORD room = GetFullPathNameW(typed.c_str(), 0, nullptr, nullptr);
     std::wstring resolved(room, L'\0');
-    const DWORD size = room == 0 ? 0 : GetFullPathNameW(typed->c_str(), room, resolved.data(), nullptr);
+    const DWORD size = room == 0 ? 0 : GetFullPathNameW(typed.c_str(), room, resolved.data(), nullptr);
     if (size == 0 || size >= room) {
         error = windows_error();
         return {};
     }
     resolved.resize(size);
-    if (!full && typed->size() < short_path && size < short_path) {
-        return *typed;
+    if (!full && typed.size() < short_path && size < short_path) {
+        return typed;
     }
     if (size < short_path || is_literal(resolved)) {
         return resolved;
     }
     return resolved.starts_with(L"\\\\") ? L"\\\\?\\UNC" + resolved.substr(1) : L"\\\\?\\" + resolved;
+}
+
+std::wstring wide_path(const char* path, std::error_code& error, bool full = false) {
+    const auto typed = wide_from_wtf8(path);
+    if (!typed) {
+        error = std::make_error_code(std::errc::no_such_file_or_directory);
+        return {};
+    }
+    return wide_path(*typed, error, full);
 }
 
 // The volume serial number and file index (Windows' st_ino is always 0).
@@ -374,8 +378,9 @@ bool fits(std::wstring_view name, std::wstring_view pattern) {
 
 // The first file a pattern matches in its folder, as the C runtime names it
 // (the folder as typed, then the name), and how many match. The folder is
-// searched whole and each name fitted here: Windows' own search would also
-// match the 8.3 names (*.bin finds REPORT~1.BIN), and only the names count.
+// searched whole, behind \\?\ where its path is long, and each name fitted
+// here: Windows' own search would also match the 8.3 names (*.bin finds
+// REPORT~1.BIN), and only the names count.
 struct Matches {
     std::wstring first;
     int count = 0;
@@ -385,10 +390,12 @@ Matches matches(const std::wstring& pattern) {
     Matches found;
     const std::size_t end = pattern.find_last_of(L"\\/:");
     const std::wstring folder = end == std::wstring::npos ? L"" : pattern.substr(0, end + 1);
-    const std::wstring everything = folder + L"*";
+    std::error_code ignored;
+    const std::wstring everything = wide_path(folder + L"*", ignored);
     WIN32_FIND_DATAW entry{};
-    const HANDLE search = FindFirstFileExW(everything.c_str(), FindExInfoStandard, &entry,
-                                           FindExSearchNameMatch, nullptr, 0);
+    const HANDLE search = everything.empty() ? INVALID_HANDLE_VALUE
+                                             : FindFirstFileExW(everything.c_str(), FindExInfoStandard, &entry,
+                                                                FindExSearchNameMatch, nullptr, 0);
     if (search == INVALID_HANDLE_VALUE) {
         return found;
     }
