@@ -9,6 +9,7 @@
 // After windows.h, which it needs.
 #include <aclapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -35,6 +36,9 @@ int _dowildcard = 0;
 namespace bytemend {
 
 namespace {
+
+// A code that MinGW's headers lack.
+constexpr DWORD quota_exceeded = 1295;  // ERROR_DISK_QUOTA_EXCEEDED
 
 // Windows' own errors, in Windows' own words.
 class WindowsCategory : public std::error_category {
@@ -72,6 +76,14 @@ std::error_code windows_error(DWORD code = GetLastError()) {
     return {static_cast<int>(code), category};
 }
 
+// The error of the C runtime call that just failed, with _doserrno cleared
+// before it: Windows' own, which the C runtime keeps beside the errno it
+// makes of it, where Windows gave one; else the C runtime's (a bad
+// descriptor, no descriptor left).
+std::error_code c_runtime_error() {
+    return _doserrno != 0 ? windows_error(_doserrno) : errno_error();
+}
+
 // Paths that the wide calls take as they are: \\?\ for any file, \\.\ for
 // a device.
 bool is_literal(std::wstring_view path) {
@@ -86,6 +98,12 @@ bool is_literal(std::wstring_view path) {
 // registry setting that the manifest's longPathAware also needs.
 std::wstring wide_path(const std::wstring& typed, std::error_code& error, bool full = false) {
     constexpr std::size_t short_path = MAX_PATH - 12;
+    // No name at all: what CreateFileW answers for one, which
+    // GetFullPathNameW refuses without a word under Wine.
+    if (typed.empty()) {
+        error = windows_error(ERROR_PATH_NOT_FOUND);
+        return {};
+    }
     if (is_literal(typed)) {
         return typed;
     }
@@ -213,8 +231,7 @@ std::error_code make_read_only(HANDLE handle) {
 }
 
 // Opens `path` as _wopen does, in binary: Windows opens files as text,
-// turning "\n" into "\r\n", unless told not to. Its error is Windows' own,
-// which the C runtime keeps beside the errno it makes of it.
+// turning "\n" into "\r\n", unless told not to.
 File open_wide(const char* path, int flags, std::error_code& error) {
     const std::wstring wide = wide_path(path, error);
     if (wide.empty()) {
@@ -223,7 +240,7 @@ File open_wide(const char* path, int flags, std::error_code& error) {
     _doserrno = 0;
     File file(::_wopen(wide.c_str(), flags | _O_BINARY));
     if (!file) {
-        error = _doserrno != 0 ? windows_error(_doserrno) : errno_error();
+        error = c_runtime_error();
     }
     return file;
 }
@@ -582,17 +599,55 @@ File open_for_writing(const char* path, std::error_code& error) {
     return {};
 }
 
-// One thread, so moving the position first is safe; nothing else reads it.
+namespace {
+
+// A read or write of at most `size` bytes through the descriptor's handle:
+// at `offset`, which a handle opened for plain (not overlapped) calls takes
+// from an OVERLAPPED, or where the file stands for a negative one. How many
+// bytes, 0 at the end of the file, or -1 with Windows' own error.
+template <typename Call>
+ssize_t through_handle(int fd, size_t size, std::int64_t offset, std::error_code& error, Call call) {
+    // A DWORD counts the bytes: a larger call is a short one.
+    const auto count = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+    DWORD done = 0;
+    if (call(handle_of(fd), count, &done, offset < 0 ? nullptr : &at) != 0) {
+        return static_cast<ssize_t>(done);
+    }
+    const DWORD code = GetLastError();
+    if (code == ERROR_HANDLE_EOF) {
+        return 0;
+    }
+    error = windows_error(code);
+    return -1;
+}
+
+}  // namespace
+
 ssize_t read_at(int fd, void* data, size_t size, std::int64_t offset, std::error_code& error) {
-    const int done = ::_lseeki64(fd, offset, SEEK_SET) < 0 ? -1 : ::_read(fd, data, static_cast<unsigned>(size));
-    error = done < 0 ? errno_error() : error;
-    return done;
+    return through_handle(fd, size, offset, error, [&](HANDLE handle, DWORD count, DWORD* done, OVERLAPPED* at) {
+        return ReadFile(handle, data, count, done, at);
+    });
 }
 
 ssize_t write_at(int fd, const void* data, size_t size, std::int64_t offset, std::error_code& error) {
-    const int done = ::_lseeki64(fd, offset, SEEK_SET) < 0 ? -1 : ::_write(fd, data, static_cast<unsigned>(size));
-    error = done < 0 ? errno_error() : error;
-    return done;
+    return through_handle(fd, size, offset, error, [&](HANDLE handle, DWORD count, DWORD* done, OVERLAPPED* at) {
+        return WriteFile(handle, data, count, done, at);
+    });
+}
+
+std::error_code truncate_file(int fd, std::int64_t length) {
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile.QuadPart = length;
+    return SetFileInformationByHandle(handle_of(fd), FileEndOfFileInfo, &end, sizeof end) != 0 ? std::error_code()
+                                                                                                : windows_error();
+}
+
+std::error_code close_file(int fd) {
+    _doserrno = 0;
+    return ::_close(fd) == 0 ? std::error_code() : c_runtime_error();
 }
 
 // A name of its own in the output's folder, from the output's full path, so
@@ -773,15 +828,11 @@ std::error_code NewFile::take_the_place() {
     return {};
 }
 
-// The C runtime's writes say ENOSPC; Windows' own calls say which room ran
-// out: the disk, or a quota (ERROR_DISK_QUOTA_EXCEEDED, which MinGW's
-// headers lack).
+// Windows says which room ran out: the disk, or a quota.
 bool out_of_room(const std::error_code& error) {
-    constexpr DWORD quota_exceeded = 1295;
-    const bool windows = error.category() == windows_error().category();
     const auto code = static_cast<DWORD>(error.value());
-    return windows ? code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL || code == quota_exceeded
-                   : error == std::errc::no_space_on_device;
+    return error.category() == windows_error().category() &&
+           (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL || code == quota_exceeded);
 }
 
 // A pipe's flush would wait for its reader: only a file on a disk is sent.
