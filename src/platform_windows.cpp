@@ -37,27 +37,34 @@ namespace bytemend {
 
 namespace {
 
-// A code that MinGW's headers lack.
-constexpr DWORD quota_exceeded = 1295;  // ERROR_DISK_QUOTA_EXCEEDED
+// Codes that MinGW's headers lack.
+constexpr DWORD directory_not_supported = 336;  // ERROR_DIRECTORY_NOT_SUPPORTED
+constexpr DWORD quota_exceeded = 1295;          // ERROR_DISK_QUOTA_EXCEEDED
 
 // Windows' own errors, in Windows' own words.
 class WindowsCategory : public std::error_category {
 public:
     [[nodiscard]] const char* name() const noexcept override { return "Windows"; }
-    // A missing file, where the shared code asks, as the C runtime counts
-    // one for an open (ERROR_INVALID_NAME, say, is EINVAL there).
+    // What the shared code asks about: a missing file, as the C runtime
+    // counts one for an open (ERROR_INVALID_NAME, say, is EINVAL there), and
+    // a folder, which Windows opens as no file.
     [[nodiscard]] std::error_condition default_error_condition(int code) const noexcept override {
         return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND
                    ? std::make_error_condition(std::errc::no_such_file_or_directory)
+               : code == static_cast<int>(directory_not_supported)
+                   ? std::make_error_condition(std::errc::is_a_directory)
                    : std::error_condition(code, *this);
     }
+    // Where Windows has no words for a code (Wine lacks some), those of
+    // what it stands for, if anything.
     [[nodiscard]] std::string message(int code) const override {
         wchar_t* words = nullptr;
         if (FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                FORMAT_MESSAGE_IGNORE_INSERTS,
                            nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&words), 0,
                            nullptr) == 0) {
-            return "Windows error " + std::to_string(code);
+            const std::error_condition meaning = default_error_condition(code);
+            return meaning.category() != *this ? meaning.message() : "Windows error " + std::to_string(code);
         }
         std::wstring text(words);
         LocalFree(words);
@@ -230,6 +237,15 @@ std::error_code make_read_only(HANDLE handle) {
                                                                                         : windows_error();
 }
 
+// Why `path` could not be opened: a folder, which Windows opens as no file
+// ("Access denied"), named as one; else `error`.
+std::error_code unless_folder(const std::wstring& path, const std::error_code& error) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+               ? windows_error(directory_not_supported)
+               : error;
+}
+
 // Opens `path` as _wopen does, in binary: Windows opens files as text,
 // turning "\n" into "\r\n", unless told not to.
 File open_wide(const char* path, int flags, std::error_code& error) {
@@ -240,7 +256,7 @@ File open_wide(const char* path, int flags, std::error_code& error) {
     _doserrno = 0;
     File file(::_wopen(wide.c_str(), flags | _O_BINARY));
     if (!file) {
-        error = c_runtime_error();
+        error = unless_folder(wide, c_runtime_error());
     }
     return file;
 }
@@ -581,8 +597,8 @@ File open_for_writing(const char* path, std::error_code& error) {
         const HANDLE handle = CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
-            error = windows_error();
-            if (error == std::errc::no_such_file_or_directory) {
+            error = unless_folder(wide, windows_error());
+            if (error == std::errc::no_such_file_or_directory || error == std::errc::is_a_directory) {
                 return {};
             }
             continue;
