@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -73,15 +72,8 @@ bool read_failed() {
 bool write_all(const Output& output, const unsigned char* data, size_t size, std::int64_t offset) {
     for (size_t done = 0; done < size;) {
         std::error_code error;
-        ssize_t written = 0;
-        if (offset >= 0) {
-            written = write_at(output.fd(), data + done, size - done, offset + static_cast<std::int64_t>(done), error);
-        } else if ((written = ::write(output.fd(), data + done, size - done)) < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            error = errno_error();
-        }
+        const ssize_t written = write_at(output.fd(), data + done, size - done,
+                                         offset < 0 ? -1 : offset + static_cast<std::int64_t>(done), error);
         if (written <= 0) {
             return write_failed(output, written == 0 ? std::make_error_code(std::errc::io_error) : error);
         }
@@ -235,7 +227,7 @@ bool share_blocks(const Input& input, const Output& output) {
     const std::int64_t whole_blocks = input.length / largest_block * largest_block;
     return !error || (error == std::errc::invalid_argument && output.status.st_size > input.length &&
                       whole_blocks > 0 && !clone_file(in, output.fd(), whole_blocks) &&
-                      ::ftruncate(output.fd(), input.length) == 0 && !clone_file(in, output.fd(), input.length));
+                      !truncate_file(output.fd(), input.length) && !clone_file(in, output.fd(), input.length));
 }
 
 // Gives the output its length where its data stopped short (an input that
@@ -254,8 +246,11 @@ bool set_length(const Input& input, const Output& output, bool shared) {
         const unsigned char zero = 0;
         return !shared ? write_all(output, &zero, 1, input.length - 1) : read_failed();
     }
-    return now.st_size == input.length || ::ftruncate(output.fd(), input.length) == 0 ||
-           write_failed(output, errno_error());
+    if (now.st_size == input.length) {
+        return true;
+    }
+    const std::error_code error = truncate_file(output.fd(), input.length);
+    return !error || write_failed(output, error);
 }
 
 }  // namespace

@@ -2,9 +2,14 @@
 
 #include <unistd.h>
 
+#include <system_error>
 #include <utility>
 
 namespace bytemend {
+
+// Closes `fd`; the error where that failed, in the words of the system that
+// gave it. Each system's source file gives it.
+std::error_code close_file(int fd);
 
 // The one owner of an open file descriptor. It closes on destruction, but a
 // file that was written should be closed with close() so that a failure is
@@ -29,7 +34,7 @@ public:
     explicit operator bool() const { return fd_ >= 0; }
 
     // Not retried on EINTR: Linux has released the descriptor either way.
-    bool close() { return ::close(std::exchange(fd_, -1)) == 0; }
+    std::error_code close() { return close_file(std::exchange(fd_, -1)); }
 
 private:
     void reset() {

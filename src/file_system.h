@@ -144,9 +144,13 @@ bool overwrite_fits(int fd, std::int64_t length);
 // device has not yet taken stays, and takes the byte beside its change.
 std::error_code drop_cached_page(int fd, std::int64_t offset);
 
-// Reads or writes at an offset, as pread and pwrite do, through signals:
-// how many bytes, or -1 with `error` set.
+// Reads or writes at an offset, as pread and pwrite do, or where the file
+// stands for a negative one, as read and write do, through signals: how
+// many bytes, or -1 with `error` set.
 ssize_t read_at(int fd, void* data, size_t size, std::int64_t offset, std::error_code& error);
 ssize_t write_at(int fd, const void* data, size_t size, std::int64_t offset, std::error_code& error);
+
+// Cuts the file to `length` bytes, or makes it that long, as ftruncate does.
+std::error_code truncate_file(int fd, std::int64_t length);
 
 }  // namespace bytemend

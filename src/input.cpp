@@ -24,19 +24,21 @@ std::optional<Input> open_input(const char* path) {
     input.path = path;
     std::error_code error;
     input.file = open_for_reading(path, error);
-    if (!input.file) {
+    // Windows opens no folder as a file: it is told apart as the open fails.
+    const bool folder = error == std::errc::is_a_directory;
+    if (!input.file && !folder) {
         say("Error opening %s for reading.\n", shown(path).c_str());
         say_why("open " + quoted(path) + " for reading", error);
         return std::nullopt;
     }
-    if (::fstat(input.file.get(), &input.status) != 0) {
+    if (input.file && ::fstat(input.file.get(), &input.status) != 0) {
         say("Cannot measure the length of %s: %s.\n", shown(path).c_str(), errno_error().message().c_str());
         return std::nullopt;
     }
-    const auto length = measure(input.file.get(), input.status);
+    const auto length = input.file ? measure(input.file.get(), input.status) : std::nullopt;
     if (!length) {
         say("Cannot measure the length of %s: it is %s.\n", shown(path).c_str(),
-            S_ISDIR(input.status.st_mode) ? "a directory" : "not a regular file");
+            folder || S_ISDIR(input.status.st_mode) ? "a directory" : "not a regular file");
         return std::nullopt;
     }
     input.length = *length;

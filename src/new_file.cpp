@@ -7,11 +7,11 @@ std::error_code NewFile::close() {
     if (!file_ && state_ == State::none) {
         return {};
     }
-    if (file_.close()) {
+    const std::error_code error = file_.close();
+    if (!error) {
         state_ = State::none;
         return {};
     }
-    const std::error_code error = errno_error();
     // Kept, but with data that cannot be trusted: not kept after all.
     if (state_ == State::kept) {
         temporary_ = path_;
@@ -27,8 +27,8 @@ std::error_code NewFile::replace(File& old) {
     // trusted, and the old file must then still be there. Then the old one
     // closed: Windows renames no file that is open without sharing its
     // deletion.
-    if (!error && !file_.close()) {
-        error = errno_error();
+    if (!error) {
+        error = file_.close();
     }
     old = File();
     if (!error) {

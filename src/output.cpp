@@ -16,14 +16,12 @@ namespace {
 // Opens an existing output without emptying it, so that the caller can
 // first find out whether it is the input; or makes a new one.
 std::error_code open_or_create(Output& output, mode_t mode) {
-    // A stream open of an empty name fails; a new file would be made in the
-    // current folder and fail only once the whole copy was done.
-    if (*output.path == '\0') {
-        return std::make_error_code(std::errc::no_such_file_or_directory);
-    }
     std::error_code error;
     output.existing = open_for_writing(output.path, error);
-    if (error != std::errc::no_such_file_or_directory) {
+    // An empty name names no file, in the system's words; a new file would
+    // be made in the current folder and fail only once the whole copy was
+    // done.
+    if (error != std::errc::no_such_file_or_directory || *output.path == '\0') {
         return error;
     }
     return output.made.create(output.path, mode);
@@ -219,7 +217,8 @@ bool close_output(Output& output) {
     if (error) {
         return say_failed("write", output.path, error);
     }
-    return output.existing.close() || say_failed("close", output.path, errno_error());
+    const auto closed = output.existing.close();
+    return !closed || say_failed("close", output.path, closed);
 }
 
 }  // namespace bytemend

@@ -420,11 +420,21 @@ bool overwrite_fits(int fd, std::int64_t length) {
 }
 
 ssize_t read_at(int fd, void* data, size_t size, std::int64_t offset, std::error_code& error) {
-    return through_signals([&] { return ::pread(fd, data, size, offset); }, error);
+    return through_signals([&] { return offset < 0 ? ::read(fd, data, size) : ::pread(fd, data, size, offset); },
+                           error);
 }
 
 ssize_t write_at(int fd, const void* data, size_t size, std::int64_t offset, std::error_code& error) {
-    return through_signals([&] { return ::pwrite(fd, data, size, offset); }, error);
+    return through_signals(
+        [&] { return offset < 0 ? ::write(fd, data, size) : ::pwrite(fd, data, size, offset); }, error);
+}
+
+std::error_code truncate_file(int fd, std::int64_t length) {
+    return ::ftruncate(fd, length) == 0 ? std::error_code() : errno_error();
+}
+
+std::error_code close_file(int fd) {
+    return ::close(fd) == 0 ? std::error_code() : errno_error();
 }
 
 bool remove_file(const char* path) {

@@ -9,6 +9,7 @@
 // After windows.h, which it needs.
 #include <aclapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -36,24 +37,34 @@ namespace bytemend {
 
 namespace {
 
+// Codes that MinGW's headers lack.
+constexpr DWORD directory_not_supported = 336;  // ERROR_DIRECTORY_NOT_SUPPORTED
+constexpr DWORD quota_exceeded = 1295;          // ERROR_DISK_QUOTA_EXCEEDED
+
 // Windows' own errors, in Windows' own words.
 class WindowsCategory : public std::error_category {
 public:
     [[nodiscard]] const char* name() const noexcept override { return "Windows"; }
-    // A missing file, where the shared code asks, as the C runtime counts
-    // one for an open (ERROR_INVALID_NAME, say, is EINVAL there).
+    // What the shared code asks about: a missing file, as the C runtime
+    // counts one for an open (ERROR_INVALID_NAME, say, is EINVAL there), and
+    // a folder, which Windows opens as no file.
     [[nodiscard]] std::error_condition default_error_condition(int code) const noexcept override {
         return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND
                    ? std::make_error_condition(std::errc::no_such_file_or_directory)
+               : code == static_cast<int>(directory_not_supported)
+                   ? std::make_error_condition(std::errc::is_a_directory)
                    : std::error_condition(code, *this);
     }
+    // Where Windows has no words for a code (Wine lacks some), those of
+    // what it stands for, if anything.
     [[nodiscard]] std::string message(int code) const override {
         wchar_t* words = nullptr;
         if (FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                FORMAT_MESSAGE_IGNORE_INSERTS,
                            nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&words), 0,
                            nullptr) == 0) {
-            return "Windows error " + std::to_string(code);
+            const std::error_condition meaning = default_error_condition(code);
+            return meaning.category() != *this ? meaning.message() : "Windows error " + std::to_string(code);
         }
         std::wstring text(words);
         LocalFree(words);
@@ -72,6 +83,14 @@ std::error_code windows_error(DWORD code = GetLastError()) {
     return {static_cast<int>(code), category};
 }
 
+// The error of the C runtime call that just failed, with _doserrno cleared
+// before it: Windows' own, which the C runtime keeps beside the errno it
+// makes of it, where Windows gave one; else the C runtime's (a bad
+// descriptor, no descriptor left).
+std::error_code c_runtime_error() {
+    return _doserrno != 0 ? windows_error(_doserrno) : errno_error();
+}
+
 // Paths that the wide calls take as they are: \\?\ for any file, \\.\ for
 // a device.
 bool is_literal(std::wstring_view path) {
@@ -84,31 +103,41 @@ bool is_literal(std::wstring_view path) {
 // `full`, as Windows resolves it ("..", a drive's current folder, LPT1 as
 // \\.\LPT1), behind \\?\ once long, which every Windows takes without the
 // registry setting that the manifest's longPathAware also needs.
-std::wstring wide_path(const char* path, std::error_code& error, bool full = false) {
+std::wstring wide_path(const std::wstring& typed, std::error_code& error, bool full = false) {
     constexpr std::size_t short_path = MAX_PATH - 12;
-    const auto typed = wide_from_wtf8(path);
-    if (!typed) {
-        error = std::make_error_code(std::errc::no_such_file_or_directory);
+    // No name at all: what CreateFileW answers for one, which
+    // GetFullPathNameW refuses without a word under Wine.
+    if (typed.empty()) {
+        error = windows_error(ERROR_PATH_NOT_FOUND);
         return {};
     }
-    if (is_literal(*typed)) {
-        return *typed;
+    if (is_literal(typed)) {
+        return typed;
     }
-    const DWORD room = GetFullPathNameW(typed->c_str(), 0, nullptr, nullptr);
+    const DWORD room = GetFullPathNameW(typed.c_str(), 0, nullptr, nullptr);
     std::wstring resolved(room, L'\0');
-    const DWORD size = room == 0 ? 0 : GetFullPathNameW(typed->c_str(), room, resolved.data(), nullptr);
+    const DWORD size = room == 0 ? 0 : GetFullPathNameW(typed.c_str(), room, resolved.data(), nullptr);
     if (size == 0 || size >= room) {
         error = windows_error();
         return {};
     }
     resolved.resize(size);
-    if (!full && typed->size() < short_path && size < short_path) {
-        return *typed;
+    if (!full && typed.size() < short_path && size < short_path) {
+        return typed;
     }
     if (size < short_path || is_literal(resolved)) {
         return resolved;
     }
     return resolved.starts_with(L"\\\\") ? L"\\\\?\\UNC" + resolved.substr(1) : L"\\\\?\\" + resolved;
+}
+
+std::wstring wide_path(const char* path, std::error_code& error, bool full = false) {
+    const auto typed = wide_from_wtf8(path);
+    if (!typed) {
+        error = std::make_error_code(std::errc::no_such_file_or_directory);
+        return {};
+    }
+    return wide_path(*typed, error, full);
 }
 
 // The volume serial number and file index (Windows' st_ino is always 0).
@@ -208,9 +237,17 @@ std::error_code make_read_only(HANDLE handle) {
                                                                                         : windows_error();
 }
 
+// Why `path` could not be opened: a folder, which Windows opens as no file
+// ("Access denied"), named as one; else `error`.
+std::error_code unless_folder(const std::wstring& path, const std::error_code& error) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+               ? windows_error(directory_not_supported)
+               : error;
+}
+
 // Opens `path` as _wopen does, in binary: Windows opens files as text,
-// turning "\n" into "\r\n", unless told not to. Its error is Windows' own,
-// which the C runtime keeps beside the errno it makes of it.
+// turning "\n" into "\r\n", unless told not to.
 File open_wide(const char* path, int flags, std::error_code& error) {
     const std::wstring wide = wide_path(path, error);
     if (wide.empty()) {
@@ -219,7 +256,7 @@ File open_wide(const char* path, int flags, std::error_code& error) {
     _doserrno = 0;
     File file(::_wopen(wide.c_str(), flags | _O_BINARY));
     if (!file) {
-        error = _doserrno != 0 ? windows_error(_doserrno) : errno_error();
+        error = unless_folder(wide, c_runtime_error());
     }
     return file;
 }
@@ -299,36 +336,84 @@ std::vector<Typed> split(const wchar_t* line) {
     }
 }
 
-// Whether a name fits a pattern, * standing for any run of characters and ?
-// for one, ignoring case as Windows' file systems do. Where the rest does not
-// fit, the last * takes one more character; earlier ones need never change.
-bool fits(const wchar_t* name, const wchar_t* pattern) {
-    const wchar_t* after_star = nullptr;
-    const wchar_t* star_took = nullptr;
-    while (*name != L'\0') {
-        if (*pattern == L'*') {
-            after_star = ++pattern;
-            star_took = name;
-        } else if (*pattern != L'\0' &&
-                   (*pattern == L'?' || CompareStringOrdinal(name, 1, pattern, 1, TRUE) == CSTR_EQUAL)) {
-            ++name;
-            ++pattern;
-        } else if (after_star != nullptr) {
-            pattern = after_star;
-            name = ++star_took;
-        } else {
-            return false;
+// A pattern's characters as cmd and FindFirstFileW read them: "*.*" is
+// "*"; a ? is one character, or none before a dot or the end; a * before a
+// dot stops short of the name's last dot; a dot before a ?, a * or the end
+// is a dot, or the end of the name. So "*.*" takes names without a dot too,
+// "*." only those, and "a?.bin" takes "a.bin" as well as "ab.bin".
+enum class Step { letter, any, one, before_last_dot, dot_or_end };
+
+struct Token {
+    Step step;
+    wchar_t letter;
+};
+
+std::vector<Token> read_pattern(std::wstring_view pattern) {
+    if (pattern == L"*.*") {
+        return {{Step::any, L'*'}};
+    }
+    std::vector<Token> tokens;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        const wchar_t c = pattern[i];
+        const wchar_t next = i + 1 < pattern.size() ? pattern[i + 1] : L'\0';
+        const Step step = c == L'*'   ? (next == L'.' ? Step::before_last_dot : Step::any)
+                          : c == L'?' ? Step::one
+                          : c == L'.' && (next == L'?' || next == L'*' || next == L'\0') ? Step::dot_or_end
+                                                                                         : Step::letter;
+        tokens.push_back({step, c});
+    }
+    return tokens;
+}
+
+// Whether a name fits a pattern, read as above, ignoring case as Windows'
+// file systems do. A ? that may take nothing and a * that may not take the
+// last dot leave more than one way to try: fit[p][i], whether the pattern
+// from token p on takes the name from character i on, is worked out once
+// for each pair, from the ends.
+bool fits(std::wstring_view name, std::wstring_view pattern) {
+    const std::vector<Token> tokens = read_pattern(pattern);
+    const std::size_t length = name.size();
+    const std::size_t last_dot = name.rfind(L'.');
+    std::vector<char> fit((tokens.size() + 1) * (length + 1), 0);
+    const auto at = [&](std::size_t p, std::size_t i) -> char& { return fit[p * (length + 1) + i]; };
+    for (std::size_t i = length + 1; i-- > 0;) {
+        at(tokens.size(), i) = i == length;
+        const bool more = i < length;
+        const wchar_t c = more ? name[i] : L'\0';
+        for (std::size_t p = tokens.size(); p-- > 0;) {
+            switch (tokens[p].step) {
+            case Step::one: {
+                std::size_t after_ones = p;
+                while (after_ones < tokens.size() && tokens[after_ones].step == Step::one) {
+                    ++after_ones;
+                }
+                at(p, i) = more && c != L'.' ? at(p + 1, i + 1) : at(after_ones, i);
+                break;
+            }
+            case Step::any:
+                at(p, i) = at(p + 1, i) || (more && at(p, i + 1));
+                break;
+            case Step::before_last_dot:
+                at(p, i) = at(p + 1, i) || (more && i != last_dot && at(p, i + 1));
+                break;
+            case Step::dot_or_end:
+                at(p, i) = more ? c == L'.' && at(p + 1, i + 1) : at(p + 1, i);
+                break;
+            case Step::letter:
+                at(p, i) = more && CompareStringOrdinal(&c, 1, &tokens[p].letter, 1, TRUE) == CSTR_EQUAL &&
+                           at(p + 1, i + 1);
+                break;
+            }
         }
     }
-    while (*pattern == L'*') {
-        ++pattern;
-    }
-    return *pattern == L'\0';
+    return at(0, 0) != 0;
 }
 
 // The first file a pattern matches in its folder, as the C runtime names it
-// (the folder as typed, then the name), and how many match. Only the names
-// count, not the 8.3 names Windows also matches (*.bin finds REPORT~1.BIN).
+// (the folder as typed, then the name), and how many match. The folder is
+// searched whole, behind \\?\ where its path is long, and each name fitted
+// here: Windows' own search would also match the 8.3 names (*.bin finds
+// REPORT~1.BIN), and only the names count.
 struct Matches {
     std::wstring first;
     int count = 0;
@@ -336,15 +421,18 @@ struct Matches {
 
 Matches matches(const std::wstring& pattern) {
     Matches found;
+    const std::size_t end = pattern.find_last_of(L"\\/:");
+    const std::wstring folder = end == std::wstring::npos ? L"" : pattern.substr(0, end + 1);
+    std::error_code ignored;
+    const std::wstring everything = wide_path(folder + L"*", ignored);
     WIN32_FIND_DATAW entry{};
-    const HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoStandard, &entry,
-                                           FindExSearchNameMatch, nullptr, 0);
+    const HANDLE search = everything.empty() ? INVALID_HANDLE_VALUE
+                                             : FindFirstFileExW(everything.c_str(), FindExInfoStandard, &entry,
+                                                                FindExSearchNameMatch, nullptr, 0);
     if (search == INVALID_HANDLE_VALUE) {
         return found;
     }
-    const std::size_t end = pattern.find_last_of(L"\\/:");
-    const std::wstring folder = end == std::wstring::npos ? L"" : pattern.substr(0, end + 1);
-    const wchar_t* const last = pattern.c_str() + folder.size();
+    const std::wstring_view last = std::wstring_view(pattern).substr(folder.size());
     do {
         if (std::wcscmp(entry.cFileName, L".") != 0 && std::wcscmp(entry.cFileName, L"..") != 0 &&
             fits(entry.cFileName, last) && ++found.count == 1) {
@@ -369,13 +457,18 @@ bool is_pattern(const Typed& word) {
 // pattern in one of the two file names becomes the one file it matches, or
 // stays as typed where none does; more is refused, since a forgotten output
 // name would make the second match the output. A value such as f? is a
-// typing slip, not a file's name. A closed standard descriptor stays taken
+// typing slip, not a file's name. /? alone, as Windows' own commands are
+// asked for help, is --help. A closed standard descriptor stays taken
 // (the C runtime marks it -2), so no file of the run gets its number.
 bool start_process(int& argc, char**& argv) {
     static std::vector<std::string> arguments;
     static std::vector<char*> pointers;
     try {
-        for (const Typed& word : split(GetCommandLineW())) {
+        std::vector<Typed> words = split(GetCommandLineW());
+        if (words.size() == 2 && words[1].text == L"/?") {
+            words[1] = {L"--help", true};
+        }
+        for (const Typed& word : words) {
             // The file names only: a number is never a file's name.
             const bool file_name = arguments.size() == 1 || arguments.size() == 2;
             const Matches found = file_name && is_pattern(word) ? matches(word.text) : Matches{};
@@ -504,8 +597,8 @@ File open_for_writing(const char* path, std::error_code& error) {
         const HANDLE handle = CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
-            error = windows_error();
-            if (error == std::errc::no_such_file_or_directory) {
+            error = unless_folder(wide, windows_error());
+            if (error == std::errc::no_such_file_or_directory || error == std::errc::is_a_directory) {
                 return {};
             }
             continue;
@@ -522,17 +615,55 @@ File open_for_writing(const char* path, std::error_code& error) {
     return {};
 }
 
-// One thread, so moving the position first is safe; nothing else reads it.
+namespace {
+
+// A read or write of at most `size` bytes through the descriptor's handle:
+// at `offset`, which a handle opened for plain (not overlapped) calls takes
+// from an OVERLAPPED, or where the file stands for a negative one. How many
+// bytes, 0 at the end of the file, or -1 with Windows' own error.
+template <typename Call>
+ssize_t through_handle(int fd, size_t size, std::int64_t offset, std::error_code& error, Call call) {
+    // A DWORD counts the bytes: a larger call is a short one.
+    const auto count = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+    DWORD done = 0;
+    if (call(handle_of(fd), count, &done, offset < 0 ? nullptr : &at) != 0) {
+        return static_cast<ssize_t>(done);
+    }
+    const DWORD code = GetLastError();
+    if (code == ERROR_HANDLE_EOF) {
+        return 0;
+    }
+    error = windows_error(code);
+    return -1;
+}
+
+}  // namespace
+
 ssize_t read_at(int fd, void* data, size_t size, std::int64_t offset, std::error_code& error) {
-    const int done = ::_lseeki64(fd, offset, SEEK_SET) < 0 ? -1 : ::_read(fd, data, static_cast<unsigned>(size));
-    error = done < 0 ? errno_error() : error;
-    return done;
+    return through_handle(fd, size, offset, error, [&](HANDLE handle, DWORD count, DWORD* done, OVERLAPPED* at) {
+        return ReadFile(handle, data, count, done, at);
+    });
 }
 
 ssize_t write_at(int fd, const void* data, size_t size, std::int64_t offset, std::error_code& error) {
-    const int done = ::_lseeki64(fd, offset, SEEK_SET) < 0 ? -1 : ::_write(fd, data, static_cast<unsigned>(size));
-    error = done < 0 ? errno_error() : error;
-    return done;
+    return through_handle(fd, size, offset, error, [&](HANDLE handle, DWORD count, DWORD* done, OVERLAPPED* at) {
+        return WriteFile(handle, data, count, done, at);
+    });
+}
+
+std::error_code truncate_file(int fd, std::int64_t length) {
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile.QuadPart = length;
+    return SetFileInformationByHandle(handle_of(fd), FileEndOfFileInfo, &end, sizeof end) != 0 ? std::error_code()
+                                                                                                : windows_error();
+}
+
+std::error_code close_file(int fd) {
+    _doserrno = 0;
+    return ::_close(fd) == 0 ? std::error_code() : c_runtime_error();
 }
 
 // A name of its own in the output's folder, from the output's full path, so
@@ -713,15 +844,11 @@ std::error_code NewFile::take_the_place() {
     return {};
 }
 
-// The C runtime's writes say ENOSPC; Windows' own calls say which room ran
-// out: the disk, or a quota (ERROR_DISK_QUOTA_EXCEEDED, which MinGW's
-// headers lack).
+// Windows says which room ran out: the disk, or a quota.
 bool out_of_room(const std::error_code& error) {
-    constexpr DWORD quota_exceeded = 1295;
-    const bool windows = error.category() == windows_error().category();
     const auto code = static_cast<DWORD>(error.value());
-    return windows ? code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL || code == quota_exceeded
-                   : error == std::errc::no_space_on_device;
+    return error.category() == windows_error().category() &&
+           (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL || code == quota_exceeded);
 }
 
 // A pipe's flush would wait for its reader: only a file on a disk is sent.
