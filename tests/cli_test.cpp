@@ -835,7 +835,9 @@ INSTANTIATE_TEST_SUITE_P(
         // As Windows' own commands are asked for help.
         Case{.name = "HelpAsWindowsAsks", .args = {"/?"},
              .out = usage, .status = on_windows ? 0 : 1,
-             .windows_out = usage + more},
+             .windows_out = usage + more,
+             .err = "bytemend: 1 argument given, where 4 are needed: the input, the output, the location and the value\n",
+             .windows_err = ""},
         Case{.name = "HelpAsWindowsAsksAmongOthers", .args = {"/?", "out.bin", "1", "41"},
              .out = "Error opening /? for reading.\n", .status = 1,
              .err = "bytemend: cannot open '/?' for reading: No such file or directory\n"},
