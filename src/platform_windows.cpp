@@ -382,14 +382,10 @@ bool fits(std::wstring_view name, std::wstring_view pattern) {
         const wchar_t c = more ? name[i] : L'\0';
         for (std::size_t p = tokens.size(); p-- > 0;) {
             switch (tokens[p].step) {
-            case Step::one: {
-                std::size_t after_ones = p;
-                while (after_ones < tokens.size() && tokens[after_ones].step == Step::one) {
-                    ++after_ones;
-                }
-                at(p, i) = more && c != L'.' ? at(p + 1, i + 1) : at(after_ones, i);
+            case Step::one:
+                // Taking nothing, as every ? after it then does too.
+                at(p, i) = more && c != L'.' ? at(p + 1, i + 1) : at(p + 1, i);
                 break;
-            }
             case Step::any:
                 at(p, i) = at(p + 1, i) || (more && at(p, i + 1));
                 break;
