@@ -17,6 +17,12 @@ std::optional<std::int64_t> measure(int fd, const struct stat& status) {
     return end >= 0 ? std::optional<std::int64_t>(end) : std::nullopt;
 }
 
+// Refuses an input with no length to patch within, saying what it is.
+std::nullopt_t unmeasurable(const char* path, const char* what) {
+    say("Cannot measure the length of %s: it is %s.\n", shown(path).c_str(), what);
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<Input> open_input(const char* path) {
@@ -25,21 +31,21 @@ std::optional<Input> open_input(const char* path) {
     std::error_code error;
     input.file = open_for_reading(path, error);
     // Windows opens no folder as a file: it is told apart as the open fails.
-    const bool folder = error == std::errc::is_a_directory;
-    if (!input.file && !folder) {
+    if (!input.file && error == std::errc::is_a_directory) {
+        return unmeasurable(path, "a directory");
+    }
+    if (!input.file) {
         say("Error opening %s for reading.\n", shown(path).c_str());
         say_why("open " + quoted(path) + " for reading", error);
         return std::nullopt;
     }
-    if (input.file && ::fstat(input.file.get(), &input.status) != 0) {
+    if (::fstat(input.file.get(), &input.status) != 0) {
         say("Cannot measure the length of %s: %s.\n", shown(path).c_str(), errno_error().message().c_str());
         return std::nullopt;
     }
-    const auto length = input.file ? measure(input.file.get(), input.status) : std::nullopt;
+    const auto length = measure(input.file.get(), input.status);
     if (!length) {
-        say("Cannot measure the length of %s: it is %s.\n", shown(path).c_str(),
-            folder || S_ISDIR(input.status.st_mode) ? "a directory" : "not a regular file");
-        return std::nullopt;
+        return unmeasurable(path, S_ISDIR(input.status.st_mode) ? "a directory" : "not a regular file");
     }
     input.length = *length;
     input.id = file_id(input.file.get());
