@@ -13,13 +13,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "fast_copy.h"
 #include "file_system.h"
-#include "posix_new_file.h"
+#include "posix.h"
 
 namespace bytemend {
 
@@ -287,6 +288,63 @@ std::optional<Window> device_window(int fd, const struct stat& status) {
         at = below.get();
     }
     return std::nullopt;
+}
+
+// FUSE keeps an inode per name, with the attributes it last asked for (a
+// second, by default): a file written through one name shows its old size
+// through the other until asked again.
+std::optional<FileState> fresh_state(int fd) {
+    struct statx now {};
+    if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_FORCE_SYNC, STATX_SIZE | STATX_MTIME | STATX_CTIME, &now) != 0) {
+        return std::nullopt;
+    }
+    const auto ticks = [](const statx_timestamp& time) { return time.tv_sec * 1000000000 + time.tv_nsec; };
+    return FileState{static_cast<std::int64_t>(now.stx_size), ticks(now.stx_mtime), ticks(now.stx_ctime)};
+}
+
+// A lock of the open file, not the process, on the last byte a file can
+// have, which no program locks: a read lock through `a` stops a write lock
+// through `b` only where the kernel holds one file behind both. A lock
+// already there, another program's, would make it a guess.
+Probe probe_one_file(int a, int b) {
+    const auto lock = [](int fd, int command, short type) {
+        struct flock range {};
+        range.l_type = type;
+        range.l_whence = SEEK_SET;
+        range.l_start = std::numeric_limits<off_t>::max();
+        range.l_len = 1;
+        return ::fcntl(fd, command, &range) == 0 ? std::optional<short>(range.l_type) : std::nullopt;
+    };
+    const auto there = lock(b, F_OFD_GETLK, F_WRLCK);
+    if (there && *there != F_UNLCK) {
+        return Probe::taken;
+    }
+    if (!there || !lock(a, F_OFD_SETLK, F_RDLCK)) {
+        return !there || (errno != EAGAIN && errno != EACCES) ? Probe::unknown : Probe::taken;
+    }
+    const auto seen = lock(b, F_OFD_GETLK, F_WRLCK);
+    lock(a, F_OFD_SETLK, F_UNLCK);
+    if (!seen) {
+        return Probe::unknown;
+    }
+    return *seen == F_UNLCK ? Probe::two : Probe::one;
+}
+
+std::optional<Extent> next_data(int fd, std::int64_t from, std::int64_t length) {
+    if (from >= length) {
+        return std::nullopt;
+    }
+    const off_t start = ::lseek(fd, from, SEEK_DATA);
+    // ENXIO: nothing but holes up to the end of the file.
+    if (start >= length || (start < 0 && errno == ENXIO)) {
+        return std::nullopt;
+    }
+    // A file system that does not report holes: all of it is data.
+    if (start < 0) {
+        return Extent{from, length};
+    }
+    const off_t end = ::lseek(fd, start, SEEK_HOLE);
+    return Extent{start, end < 0 ? length : std::min<std::int64_t>(end, length)};
 }
 
 bool is_block_device(const char* path) {

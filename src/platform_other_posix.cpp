@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "file_system.h"
-#include "posix_new_file.h"
+#include "posix.h"
 
 namespace bytemend {
 
@@ -32,6 +32,17 @@ std::error_code rename_exclusive(int, const char*, const char*, bool) {
 // them cannot be known, so it is overwritten where it lies, losing none.
 std::error_code carry_extras(int, int, int, bool) {
     return std::make_error_code(std::errc::operation_not_supported);
+}
+
+// The file system is asked nothing fstat does not ask.
+std::optional<FileState> fresh_state(int) {
+    return std::nullopt;
+}
+
+// POSIX's record locks belong to the process, which holds both opens: they
+// cannot tell one file from two.
+Probe probe_one_file(int, int) {
+    return Probe::unknown;
 }
 
 std::error_code write_before_renaming(int fd) {

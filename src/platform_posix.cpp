@@ -5,20 +5,17 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
-#include <limits>
 #include <optional>
 #include <string>
 
 #include "console.h"
-#include "fast_copy.h"
 #include "file_system.h"
 #include "new_file.h"
-#include "posix_new_file.h"
+#include "posix.h"
 #include "startup.h"
 
 namespace bytemend {
@@ -168,50 +165,11 @@ std::optional<FileState> file_state(int fd) {
     if (S_ISBLK(status.st_mode)) {
         return FileState{};
     }
-#if defined(AT_STATX_FORCE_SYNC)
-    // FUSE keeps an inode per name, with the attributes it last asked for (a
-    // second, by default): a file written through one name shows its old
-    // size through the other until asked again.
-    struct statx now {};
-    if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_FORCE_SYNC, STATX_SIZE | STATX_MTIME | STATX_CTIME,
-                &now) == 0) {
-        return FileState{static_cast<std::int64_t>(now.stx_size),
-                         nanoseconds(now.stx_mtime.tv_sec, now.stx_mtime.tv_nsec),
-                         nanoseconds(now.stx_ctime.tv_sec, now.stx_ctime.tv_nsec)};
+    if (const auto fresh = fresh_state(fd)) {
+        return fresh;
     }
-#endif
     return FileState{status.st_size, nanoseconds(status.st_mtim.tv_sec, status.st_mtim.tv_nsec),
                      nanoseconds(status.st_ctim.tv_sec, status.st_ctim.tv_nsec)};
-}
-
-Probe probe_one_file([[maybe_unused]] int a, [[maybe_unused]] int b) {
-#if defined(F_OFD_SETLK) && defined(F_OFD_GETLK)
-    // A lock of the open file, not the process, on the last byte a file can
-    // have, which no program locks: a read lock through `a` stops a write
-    // lock through `b` only where the kernel holds one file behind both. A
-    // lock already there, another program's, would make it a guess.
-    const auto lock = [](int fd, int command, short type) {
-        struct flock range {};
-        range.l_type = type;
-        range.l_whence = SEEK_SET;
-        range.l_start = std::numeric_limits<off_t>::max();
-        range.l_len = 1;
-        return ::fcntl(fd, command, &range) == 0 ? std::optional<short>(range.l_type) : std::nullopt;
-    };
-    const auto there = lock(b, F_OFD_GETLK, F_WRLCK);
-    if (there && *there != F_UNLCK) {
-        return Probe::taken;
-    }
-    if (!there || !lock(a, F_OFD_SETLK, F_RDLCK)) {
-        return !there || (errno != EAGAIN && errno != EACCES) ? Probe::unknown : Probe::taken;
-    }
-    const auto seen = lock(b, F_OFD_GETLK, F_WRLCK);
-    lock(a, F_OFD_SETLK, F_UNLCK);
-    if (seen) {
-        return *seen == F_UNLCK ? Probe::two : Probe::one;
-    }
-#endif
-    return Probe::unknown;
 }
 
 std::optional<FileId> path_id(const char* path) {
@@ -439,26 +397,6 @@ std::error_code close_file(int fd) {
 
 bool remove_file(const char* path) {
     return ::unlink(path) == 0;
-}
-
-std::optional<Extent> next_data([[maybe_unused]] int fd, std::int64_t from, std::int64_t length) {
-    if (from >= length) {
-        return std::nullopt;
-    }
-#if defined(SEEK_DATA) && defined(SEEK_HOLE)
-    const off_t start = ::lseek(fd, from, SEEK_DATA);
-    // ENXIO: nothing but holes up to the end of the file.
-    if (start >= length || (start < 0 && errno == ENXIO)) {
-        return std::nullopt;
-    }
-    if (start >= 0) {
-        const off_t end = ::lseek(fd, start, SEEK_HOLE);
-        return Extent{start, end < 0 ? length : std::min<std::int64_t>(end, length)};
-    }
-#endif
-    // A file system that does not report holes, or a system that cannot ask:
-    // all of it is data.
-    return Extent{from, length};
 }
 
 }  // namespace bytemend

@@ -875,13 +875,4 @@ bool overwrite_fits(int fd, std::int64_t length) {
     return GetFileSizeEx(handle_of(fd), &size) != 0 && size.QuadPart >= length;
 }
 
-// Windows reports allocated ranges (FSCTL_QUERY_ALLOCATED_RANGES), but Wine,
-// where this is tested, does not: all of a file is data.
-std::optional<Extent> next_data(int, std::int64_t from, std::int64_t length) {
-    if (from >= length) {
-        return std::nullopt;
-    }
-    return Extent{from, length};
-}
-
 }  // namespace bytemend

@@ -52,4 +52,13 @@ FastPath punch_hole(int, std::int64_t, std::int64_t, std::error_code&) {
     return FastPath::unsupported;
 }
 
+// Holes are not asked for (Windows reports allocated ranges, but Wine,
+// where it is tested, does not): all of a file is data.
+std::optional<Extent> next_data(int, std::int64_t from, std::int64_t length) {
+    if (from >= length) {
+        return std::nullopt;
+    }
+    return Extent{from, length};
+}
+
 }  // namespace bytemend

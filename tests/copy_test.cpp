@@ -129,7 +129,7 @@ TEST_F(Copies, SparseInputGivesEqualBytesAndStaysSparse) {
             // be punched, an old output gets zeros written instead.
             struct stat out {};
             ASSERT_EQ(stat("out.bin", &out), 0);
-            if (old == 0 || punches_holes) {
+            if (BYTEMEND_FINDS_HOLES && (old == 0 || punches_holes)) {
                 EXPECT_LE(allocated("out.bin"), allocated(in) + 3 * out.st_blksize);
             }
         }

@@ -2,13 +2,16 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <system_error>
 
 #include "file.h"
+#include "file_system.h"
 
-// The POSIX systems' ways to make a new file, for their NewFile
-// (platform_posix.cpp): Linux has each, other systems may not
+// What the POSIX systems each do their own way, for platform_posix.cpp: to
+// make a new file, for their NewFile, and to ask a file's state afresh.
+// Linux has each (platform_linux.cpp), other systems may not
 // (platform_other_posix.cpp). Windows does not compile this.
 
 namespace bytemend {
@@ -45,5 +48,9 @@ std::error_code carry_extras(int old, int replacement, int folder, bool again);
 // would not write it by itself before a rename over another file: a power
 // loss must not leave the name on a file whose data never arrived.
 std::error_code write_before_renaming(int fd);
+
+// The state of an open regular file, asked of the file system itself where
+// what the system remembers may be stale; nothing where it cannot be asked.
+std::optional<FileState> fresh_state(int fd);
 
 }  // namespace bytemend
