@@ -71,13 +71,13 @@ bool read_failed() {
 // where the output stands for a stream (a negative offset), which moves on.
 bool write_all(const Output& output, const unsigned char* data, size_t size, std::int64_t offset) {
     for (size_t done = 0; done < size;) {
-        std::error_code error;
-        const ssize_t written = write_at(output.fd(), data + done, size - done,
-                                         offset < 0 ? -1 : offset + static_cast<std::int64_t>(done), error);
-        if (written <= 0) {
-            return write_failed(output, written == 0 ? std::make_error_code(std::errc::io_error) : error);
+        size_t written = 0;
+        const std::error_code error = write_at(output.fd(), data + done, size - done,
+                                               offset < 0 ? -1 : offset + static_cast<std::int64_t>(done), written);
+        if (error || written == 0) {
+            return write_failed(output, error ? error : std::make_error_code(std::errc::io_error));
         }
-        done += static_cast<size_t>(written);
+        done += written;
     }
     return true;
 }
@@ -119,19 +119,19 @@ bool copy_through_buffer(Copy& copy, Extent extent, const Patch* patch) {
     }
     for (std::int64_t offset = extent.start; offset < extent.end;) {
         const auto wanted = static_cast<size_t>(std::min(chunk, extent.end - offset));
-        std::error_code ignored;
-        const ssize_t got = read_at(copy.input.file.get(), buffer, wanted, offset, ignored);
+        size_t got = 0;
         // Nothing left before the measured length: the input shrank.
-        if (got <= 0) {
+        if (read_at(copy.input.file.get(), buffer, wanted, offset, got) || got == 0) {
             return read_failed();
         }
-        if (patch != nullptr && patch->location >= offset && patch->location < offset + got) {
+        const std::int64_t end = offset + static_cast<std::int64_t>(got);
+        if (patch != nullptr && patch->location >= offset && patch->location < end) {
             buffer[patch->location - offset] = patch->byte;
         }
-        if (!write_all(copy.output, buffer, static_cast<size_t>(got), -1)) {
+        if (!write_all(copy.output, buffer, got, -1)) {
             return false;
         }
-        offset += got;
+        offset = end;
     }
     return true;
 }
@@ -139,13 +139,13 @@ bool copy_through_buffer(Copy& copy, Extent extent, const Patch* patch) {
 // Copies the extent inside the kernel while it can, and through the buffer
 // from the first extent it cannot.
 bool copy_extent(Copy& copy, Extent extent, bool& in_kernel) {
-    std::error_code error;
-    const FastPath path = in_kernel ? kernel_copy(copy.input.file.get(), copy.output.fd(), extent.start,
-                                                  extent.end - extent.start, error)
-                                    : FastPath::unsupported;
-    if (path != FastPath::unsupported) {
-        return path == FastPath::done ||
-               (path == FastPath::short_input ? read_failed() : write_failed(copy.output, error));
+    const std::int64_t size = extent.end - extent.start;
+    std::int64_t copied = 0;
+    const std::error_code error = in_kernel
+                                      ? kernel_copy(copy.input.file.get(), copy.output.fd(), extent.start, size, copied)
+                                      : std::make_error_code(std::errc::operation_not_supported);
+    if (error != std::errc::operation_not_supported) {
+        return error ? write_failed(copy.output, error) : copied == size || read_failed();
     }
     in_kernel = false;
     if (::lseek(copy.output.fd(), extent.start, SEEK_SET) < 0) {
@@ -159,7 +159,7 @@ bool copy_extent(Copy& copy, Extent extent, bool& in_kernel) {
 // the output's data. `last`: no data of the input follows.
 bool clear(Copy& copy, std::int64_t start, std::int64_t end, bool last) {
     const Output& output = copy.output;
-    const std::int64_t held = std::min<std::int64_t>(end, output.status.st_size);
+    const std::int64_t held = std::min<std::int64_t>(end, output.opened.status.st_size);
     if (start >= held) {
         return true;
     }
@@ -169,10 +169,9 @@ bool clear(Copy& copy, std::int64_t start, std::int64_t end, bool last) {
     // starts, at the input's own block boundary.
     const std::int64_t punch_end =
         held < end || last ? (held + largest_block - 1) / largest_block * largest_block : held;
-    std::error_code error;
-    const FastPath punched = punch_hole(output.fd(), start, punch_end - start, error);
-    if (punched != FastPath::unsupported) {
-        return punched == FastPath::done || write_failed(output, error);
+    const std::error_code punched = punch_hole(output.fd(), start, punch_end - start);
+    if (punched != std::errc::operation_not_supported) {
+        return !punched || write_failed(output, punched);
     }
     // Zeros only over the output's data, and there only where it does not
     // read as zeros, which keeps even holes a file system cannot report
@@ -184,7 +183,8 @@ bool clear(Copy& copy, std::int64_t start, std::int64_t end, bool last) {
     for (auto data = next_data(output.fd(), start, held); data; data = next_data(output.fd(), data->end, held)) {
         for (std::int64_t offset = data->start; offset < data->end; offset += chunk) {
             const auto size = static_cast<size_t>(std::min(chunk, data->end - offset));
-            if (read_at(output.fd(), buffer, size, offset, error) != static_cast<ssize_t>(size)) {
+            size_t got = 0;
+            if (read_at(output.fd(), buffer, size, offset, got) || got != size) {
                 std::memset(buffer, 0xff, size);
             }
             if (!zero_blocks_with_data(copy, size, offset)) {
@@ -225,7 +225,7 @@ bool share_blocks(const Input& input, const Output& output) {
     const int in = input.file.get();
     const std::error_code error = clone_file(in, output.fd(), input.length);
     const std::int64_t whole_blocks = input.length / largest_block * largest_block;
-    return !error || (error == std::errc::invalid_argument && output.status.st_size > input.length &&
+    return !error || (error == std::errc::invalid_argument && output.opened.status.st_size > input.length &&
                       whole_blocks > 0 && !clone_file(in, output.fd(), whole_blocks) &&
                       !truncate_file(output.fd(), input.length) && !clone_file(in, output.fd(), input.length));
 }
@@ -278,7 +278,7 @@ bool copy_patched(const Input& input, const Output& output, std::int64_t locatio
     // Shared blocks and holes exist only in regular files. A device, a pipe
     // or a terminal gets every byte, in order: a hole skipped on a disk
     // would leave its old data showing through.
-    if (!S_ISREG(output.status.st_mode)) {
+    if (!S_ISREG(output.opened.status.st_mode)) {
         return copy_through_buffer(input, output, location, byte);
     }
     const bool shared = share_blocks(input, output);

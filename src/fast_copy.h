@@ -6,7 +6,8 @@
 
 // The system's own ways to copy faster than through a buffer: shared
 // blocks, the kernel's copy, holes found and punched, writeback. Where a
-// system has no such way it says so, and the caller takes the plain way.
+// system has no such way it says so (operation_not_supported), and the
+// caller takes the plain way.
 
 namespace bytemend {
 
@@ -27,21 +28,14 @@ std::error_code start_writeback(int fd);
 // file system records of the file next (a name) comes after it.
 std::error_code write_out(int fd, std::int64_t offset, std::int64_t size);
 
-// What a fast path of the system's own did.
-enum class FastPath {
-    done,         // all of it
-    unsupported,  // nothing; do it the plain way instead
-    short_input,  // the input ended before the length it had when measured
-    failed,       // `error` says why
-};
-
 // Copies `size` bytes at `offset` of `in` to the same offset of `out` without
-// passing them through this process.
-FastPath kernel_copy(int in, int out, std::int64_t offset, std::int64_t size, std::error_code& error);
+// passing them through this process: `copied` bytes, fewer where the input
+// ended first.
+std::error_code kernel_copy(int in, int out, std::int64_t offset, std::int64_t size, std::int64_t& copied);
 
 // Turns `size` bytes at `offset` of `fd` into a hole that reads as zeros,
 // keeping the file's length.
-FastPath punch_hole(int fd, std::int64_t offset, std::int64_t size, std::error_code& error);
+std::error_code punch_hole(int fd, std::int64_t offset, std::int64_t size);
 
 struct Extent {
     std::int64_t start;

@@ -13,7 +13,9 @@
 // Files and what makes each one itself: opening and removing them, telling
 // them apart, reading and writing at an offset; each system's own source
 // file behind this header. Paths are UTF-8 on Windows, as typed elsewhere.
-// A failed call hands back its error, in the words of the system that gave it.
+// A call that can fail returns its error, in the words of the system that
+// gave it, and hands back what else it gives through its last arguments;
+// what the system may be unable to tell (an identity, a state) is optional.
 
 namespace bytemend {
 
@@ -43,7 +45,7 @@ inline std::error_code errno_error() {
 }
 
 // Removes the file at `path`, even one that Windows marks read-only.
-bool remove_file(const char* path);
+std::error_code remove_file(const char* path);
 
 // The identity of an open file; nothing where the system cannot tell.
 std::optional<FileId> file_id(int fd);
@@ -96,25 +98,44 @@ std::optional<Window> device_window(int fd, const struct stat& status);
 // where device_window can tell what one shows; false elsewhere.
 bool is_block_device(const char* path);
 
+// An open file as this run found it: its descriptor, owned elsewhere, its
+// status and its identity, taken together as it was opened.
+struct OpenFile {
+    int fd = -1;
+    struct stat status {};
+    std::optional<FileId> id;
+};
+
+// The file open in `fd`, with its status and identity; the error where its
+// status cannot be had.
+inline std::error_code look_at(int fd, OpenFile& file) {
+    file.fd = fd;
+    if (::fstat(fd, &file.status) != 0) {
+        return errno_error();
+    }
+    file.id = file_id(fd);
+    return {};
+}
+
 // What an open file shows of a file: all of a regular file, or what
 // device_window finds beneath a device.
-inline std::optional<Window> window_of(int fd, const struct stat& status,
-                                       const std::optional<FileId>& id) {
-    if (S_ISREG(status.st_mode)) {
-        return id ? std::optional<Window>({.file = *id, .offset = 0, .length = status.st_size, .reached = true})
-                  : std::nullopt;
+inline std::optional<Window> window_of(const OpenFile& file) {
+    if (S_ISREG(file.status.st_mode)) {
+        return file.id ? std::optional<Window>(
+                             {.file = *file.id, .offset = 0, .length = file.status.st_size, .reached = true})
+                       : std::nullopt;
     }
-    return device_window(fd, status);
+    return device_window(file.fd, file.status);
 }
 
 // Opens a file for reading: a FIFO without a writer at once, so that the
 // caller can refuse it; a file under a lease once its holder lets go.
-File open_for_reading(const char* path, std::error_code& error);
+std::error_code open_for_reading(const char* path, File& file);
 
 // Opens an existing file to be written, emptying nothing: a regular file to
 // be read back too where it may be; a FIFO only to be written, so that it
 // sees its reader go. ENOENT where there is none.
-File open_for_writing(const char* path, std::error_code& error);
+std::error_code open_for_writing(const char* path, File& file);
 
 // Whether a failed write means the file system has no more room for this
 // user: full, or past a quota.
@@ -145,10 +166,10 @@ bool overwrite_fits(int fd, std::int64_t length);
 std::error_code drop_cached_page(int fd, std::int64_t offset);
 
 // Reads or writes at an offset, as pread and pwrite do, or where the file
-// stands for a negative one, as read and write do, through signals: how
-// many bytes, or -1 with `error` set.
-ssize_t read_at(int fd, void* data, size_t size, std::int64_t offset, std::error_code& error);
-ssize_t write_at(int fd, const void* data, size_t size, std::int64_t offset, std::error_code& error);
+// stands for a negative one, as read and write do, through signals: `done`
+// bytes, none at the end of the file.
+std::error_code read_at(int fd, void* data, size_t size, std::int64_t offset, size_t& done);
+std::error_code write_at(int fd, const void* data, size_t size, std::int64_t offset, size_t& done);
 
 // Cuts the file to `length` bytes, or makes it that long, as ftruncate does.
 std::error_code truncate_file(int fd, std::int64_t length);

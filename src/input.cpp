@@ -10,10 +10,10 @@ namespace bytemend {
 namespace {
 
 // Only regular files and block devices have a length to patch within.
-std::optional<std::int64_t> measure(int fd, const struct stat& status) {
-    const off_t end = S_ISREG(status.st_mode)   ? status.st_size
-                      : S_ISBLK(status.st_mode) ? ::lseek(fd, 0, SEEK_END)
-                                                : -1;
+std::optional<std::int64_t> measure(const OpenFile& file) {
+    const off_t end = S_ISREG(file.status.st_mode)   ? file.status.st_size
+                      : S_ISBLK(file.status.st_mode) ? ::lseek(file.fd, 0, SEEK_END)
+                                                     : -1;
     return end >= 0 ? std::optional<std::int64_t>(end) : std::nullopt;
 }
 
@@ -28,8 +28,7 @@ std::nullopt_t unmeasurable(const char* path, const char* what) {
 std::optional<Input> open_input(const char* path) {
     Input input;
     input.path = path;
-    std::error_code error;
-    input.file = open_for_reading(path, error);
+    const std::error_code error = open_for_reading(path, input.file);
     // Windows opens no folder as a file: it is told apart as the open fails.
     if (!input.file && error == std::errc::is_a_directory) {
         return unmeasurable(path, "a directory");
@@ -39,19 +38,18 @@ std::optional<Input> open_input(const char* path) {
         say_why("open " + quoted(path) + " for reading", error);
         return std::nullopt;
     }
-    if (::fstat(input.file.get(), &input.status) != 0) {
-        say("Cannot measure the length of %s: %s.\n", shown(path).c_str(), errno_error().message().c_str());
+    if (const auto error = look_at(input.file.get(), input.opened)) {
+        say("Cannot measure the length of %s: %s.\n", shown(path).c_str(), error.message().c_str());
         return std::nullopt;
     }
-    const auto length = measure(input.file.get(), input.status);
+    const auto length = measure(input.opened);
     if (!length) {
-        return unmeasurable(path, S_ISDIR(input.status.st_mode) ? "a directory" : "not a regular file");
+        return unmeasurable(path, S_ISDIR(input.opened.status.st_mode) ? "a directory" : "not a regular file");
     }
     input.length = *length;
-    input.id = file_id(input.file.get());
     // The names were checked; this catches standard output on a loop device
     // of the input, or the other way round, before a word is printed there.
-    if (!check_standard_output("read", path, input.file.get(), input.status, input.id)) {
+    if (!check_standard_output("read", path, input.opened)) {
         return std::nullopt;
     }
     return input;

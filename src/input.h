@@ -1,7 +1,5 @@
 #pragma once
 
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <optional>
 
@@ -15,9 +13,8 @@ namespace bytemend {
 struct Input {
     const char* path = nullptr;  // as typed, for the messages
     File file;
-    struct stat status {};
+    OpenFile opened;  // the file, as opened
     std::int64_t length = 0;
-    std::optional<FileId> id;
 };
 
 // Opens the input and measures it: a regular file or a block device.

@@ -173,14 +173,14 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
-    auto output = open_output(output_path, *input);
-    if (!output) {
+    Output output;
+    if (!open_output(output, output_path, *input)) {
         return 1;
     }
     const auto byte = static_cast<unsigned char>(value->number);
-    const bool written = write_output(*input, *output, *location, byte);
+    const bool written = write_output(*input, output, *location, byte);
     // A new output that is not complete goes with `output`.
-    if (!written || !close_output(*output)) {
+    if (!written || !close_output(output)) {
         return 1;
     }
     name_the_byte(argv[4], *value);

@@ -5,7 +5,6 @@
 #include <optional>
 #include <string>
 #include <system_error>
-#include <utility>
 
 #include "file.h"
 #include "file_system.h"
@@ -21,10 +20,8 @@ namespace bytemend {
 class NewFile {
 public:
     NewFile() = default;
-    NewFile(NewFile&& other) noexcept
-        : file_(std::move(other.file_)), folder_(std::move(other.folder_)), path_(std::move(other.path_)),
-          temporary_(std::move(other.temporary_)), id_(other.id_), replaces_(other.replaces_),
-          mode_(other.mode_), marked_(other.marked_), state_(std::exchange(other.state_, State::none)) {}
+    // Never moved: its life has one owner from the start.
+    NewFile(NewFile&&) = delete;
     NewFile& operator=(NewFile&&) = delete;
     NewFile(const NewFile&) = delete;
     NewFile& operator=(const NewFile&) = delete;
@@ -71,7 +68,7 @@ private:
     std::error_code take_the_place();
 
     enum class State {
-        none,       // nothing to discard: moved from, closed, or never made
+        none,       // nothing to discard: closed, or never made
         unnamed,    // no name at all; it goes with its descriptor
         temporary,  // under its temporary name
         kept,       // under its own name, for good

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "fast_copy.h"
+#include "same_file.h"
 #include "say.h"
 #include "standard_output.h"
 
@@ -16,92 +17,14 @@ namespace {
 // Opens an existing output without emptying it, so that the caller can
 // first find out whether it is the input; or makes a new one.
 std::error_code open_or_create(Output& output, mode_t mode) {
-    std::error_code error;
-    output.existing = open_for_writing(output.path, error);
+    std::error_code error = open_for_writing(output.path, output.existing);
     // An empty name names no file, in the system's words; a new file would
     // be made in the current folder and fail only once the whole copy was
     // done.
-    if (error != std::errc::no_such_file_or_directory || *output.path == '\0') {
-        return error;
+    if (error == std::errc::no_such_file_or_directory && *output.path != '\0') {
+        error = output.made.create(output.path, mode);
     }
-    return output.made.create(output.path, mode);
-}
-
-// How the output stands to the input. A loop device and its backing file,
-// or two loop devices on one file, are one file that identity cannot see:
-// the same stretch is one file; stretches apart are two; any other overlap
-// would shift or cut the data as it was copied.
-enum class Road {
-    apart,        // two files, or stretches of one that do not overlap
-    same,         // one file, or one stretch of it
-    shifted,      // a loop device on the other, not showing it byte for byte
-    overlapping,  // two devices on stretches of one file that overlap
-    unknown,      // one identity, and nothing to tell one file from two
-    locked,       // one identity, and another program's lock in the way
-    unreached,    // a loop device on a device that cannot be followed
-    replaced,     // two files, the input's name now the output's
-};
-
-// Two opens of one identity. The probe's "one" is sure, whatever another
-// program does meanwhile. Its "two" holds only where the states, taken from
-// both in turn, show two files at rest. One state through both is one file
-// where the probe cannot be asked; where it says "two", it may be two files
-// written in one tick to one size: nothing to go by.
-Road one_or_two(int in, int out) {
-    const Probe probe = probe_one_file(in, out);
-    if (probe == Probe::one) {
-        return Road::same;
-    }
-    // Another program's lock in the way of the probe leaves only a guess,
-    // where an identity may stand for two files.
-    if (probe == Probe::taken && (identity_may_lie(in) || identity_may_lie(out))) {
-        return Road::locked;
-    }
-    const auto first_in = file_state(in);
-    const auto first_out = file_state(out);
-    const auto then_in = file_state(in);
-    const auto then_out = file_state(out);
-    if (!first_in || !first_out || !then_in || !then_out) {
-        return Road::unknown;
-    }
-    if (*first_in == *first_out || *first_out == *then_in || *then_in == *then_out) {
-        return probe == Probe::two ? Road::unknown : Road::same;
-    }
-    if (probe == Probe::two && *first_in == *then_in && *first_out == *then_out) {
-        return Road::apart;
-    }
-    return Road::unknown;
-}
-
-Road road_between(const Input& input, const Output& output) {
-    const bool same_id = input.id && output.id && *input.id == *output.id;
-    if (S_ISBLK(input.status.st_mode) || S_ISBLK(output.status.st_mode)) {
-        const auto in = window_of(input.file.get(), input.status, input.id);
-        const auto out = window_of(output.fd(), output.status, output.id);
-        // Beneath a device that cannot be followed may lie the other file:
-        // a copy is safe only to a file this run made, or onto one device.
-        if (((in && !in->reached) || (out && !out->reached)) && output.existing && !same_id) {
-            return Road::unreached;
-        }
-        if (in && out && in->file == out->file) {
-            if (in->offset == out->offset && in->length == out->length) {
-                return Road::same;
-            }
-            if (!in->overlaps(*out)) {
-                return Road::apart;
-            }
-            return S_ISBLK(input.status.st_mode) && S_ISBLK(output.status.st_mode) ? Road::overlapping
-                                                                                   : Road::shifted;
-        }
-    }
-    if (!same_id) {
-        // The input's name reaching the output means the input was replaced
-        // meanwhile (an editor's save), and a copy would overwrite the new.
-        return output.existing && output.id && target_id(input.path) == output.id
-                   ? Road::replaced
-                   : Road::apart;
-    }
-    return one_or_two(input.file.get(), output.fd());
+    return error ? error : look_at(output.existing ? output.existing.get() : output.made.fd(), output.opened);
 }
 
 // Makes the new file that is to replace an existing regular output, beside
@@ -109,7 +32,7 @@ Road road_between(const Input& input, const Output& output) {
 // be done without losing something, and the old one is to be overwritten
 // where it lies instead. A run that worked that way before still does.
 bool make_replacement(Output& output, const Input& input) {
-    if (!S_ISREG(output.status.st_mode)) {
+    if (!S_ISREG(output.opened.status.st_mode)) {
         return false;
     }
     // No room for a second copy as long as the input: overwritten where it
@@ -119,72 +42,73 @@ bool make_replacement(Output& output, const Input& input) {
     if (room && *room < input.length && overwrite_fits(output.existing.get(), input.length)) {
         return false;
     }
-    struct stat status {};
+    OpenFile made;
     if (output.made.create(output.path, 0600) || output.made.take_over(output.existing.get()) ||
-        ::fstat(output.made.fd(), &status) != 0) {
+        look_at(output.made.fd(), made)) {
         output.made.discard();
         return false;
     }
-    output.status = status;
+    output.opened = made;
     return true;
 }
 
 }  // namespace
 
-std::optional<Output> open_output(const char* path, const Input& input) {
-    Output output;
+bool open_output(Output& output, const char* path, const Input& input) {
     output.path = path;
     // Permission bits only, as cp does: set-user-ID and the like are not
     // handed on to a copy, and open() takes the umask off.
-    std::error_code error = open_or_create(output, input.status.st_mode & 0777);
-    if (!error && ::fstat(output.fd(), &output.status) != 0) {
-        error = errno_error();
-    }
-    if (error) {
+    if (const auto error = open_or_create(output, input.opened.status.st_mode & 0777)) {
         say("Failed to open/create %s.\n", shown(path).c_str());
         say_why("open or create " + quoted(path), error);
-        return std::nullopt;
+        return false;
     }
-    // Decided on the open files, not their names, so that a hard link, a
-    // symlink or another spelling of the path is recognised.
-    output.id = file_id(output.fd());
     // The names were checked before the report; this catches a road to
     // standard output that only the open file shows.
-    if (!check_standard_output("write", path, output.fd(), output.status, output.id)) {
-        return std::nullopt;
+    if (!check_standard_output("write", path, output.opened)) {
+        return false;
     }
-    const Road road = road_between(input, output);
-    if (road == Road::same || road == Road::apart) {
+    // A file made by this run is no other file, whatever a device shows;
+    // the input's name reaching an existing output that is another file
+    // means the input was replaced meanwhile (an editor's save), and a copy
+    // would overwrite the new one.
+    Sameness same = one_or_two(input.opened, output.opened);
+    if (!output.existing && same == Sameness::unreached) {
+        same = Sameness::two;
+    }
+    const bool replaced = output.existing && same == Sameness::two && output.opened.id &&
+                          output.opened.id != input.opened.id && target_id(input.path) == output.opened.id;
+    if (!replaced && (same == Sameness::one || same == Sameness::two)) {
         output.kind = !output.existing            ? Output::Kind::made
-                      : road == Road::same         ? Output::Kind::same_as_input
+                      : same == Sameness::one      ? Output::Kind::same_as_input
                       : make_replacement(output, input) ? Output::Kind::replaced
                                                    : Output::Kind::existing;
-        return output;
+        return true;
     }
     const std::string from = shown(input.path);
     const std::string to = shown(path);
-    if (road == Road::replaced) {
+    if (replaced) {
         say("Cannot copy %s to %s: %s was replaced meanwhile; nothing was written.\n", from.c_str(),
             to.c_str(), from.c_str());
-    } else if (road == Road::unknown || road == Road::unreached || road == Road::locked) {
+    } else if (same == Sameness::unknown || same == Sameness::unreached || same == Sameness::locked) {
         say("Cannot tell whether %s and %s are one file or two: %s; nothing was written.\n",
             from.c_str(), to.c_str(),
-            road == Road::unknown  ? "they show one identity"
-            : road == Road::locked ? "they show one identity, and another program holds a lock on it"
+            same == Sameness::unknown  ? "they show one identity"
+            : same == Sameness::locked ? "they show one identity, and another program holds a lock on it"
                                    : "a loop device stands on a device that cannot be opened");
     } else {
         say("Cannot copy %s to %s: %s.\n", from.c_str(), to.c_str(),
-            road == Road::shifted
+            same == Sameness::shifted
                 ? "one is a loop device on the other, which it does not show byte for byte"
                 : "they show overlapping stretches of one file");
     }
-    return std::nullopt;
+    return false;
 }
 
 bool overwrite_instead(Output& output, const Input& input) {
     const std::error_code no_room = std::exchange(output.no_room, {});
     output.made.discard();
-    if (!overwrite_fits(output.existing.get(), input.length) || ::fstat(output.existing.get(), &output.status) != 0) {
+    if (!overwrite_fits(output.existing.get(), input.length) || look_at(output.existing.get(), output.opened)) {
         return say_failed("write", output.path, no_room);
     }
     output.kind = Output::Kind::existing;

@@ -1,9 +1,5 @@
 #pragma once
 
-#include <sys/stat.h>
-
-#include <optional>
-
 #include "file.h"
 #include "file_system.h"
 #include "input.h"
@@ -26,13 +22,12 @@ struct Output {
     File existing;  // the file that was there, for all but made
     NewFile made;   // the new one, for made and replaced; discarded with the
                     // Output unless kept
-    struct stat status {};  // of the file written, as opened: its old size and type
-    std::optional<FileId> id;  // of the file that was there, or the new one
+    OpenFile opened;  // the file written, as opened: its old size and type
     // A replacement's copy that found no room, not yet said: the old file
     // may be overwritten instead (overwrite_instead).
     mutable std::error_code no_room;
 
-    [[nodiscard]] int fd() const { return made.fd() >= 0 ? made.fd() : existing.get(); }
+    [[nodiscard]] int fd() const { return opened.fd; }
 };
 
 // Opens the output as a "w+" stream would (created if missing, through a
@@ -51,7 +46,8 @@ struct Output {
 // The input itself is patched in place; a loop device on its file that does
 // not show it byte for byte, and standard output, are refused. A new file
 // takes the input's permissions.
-std::optional<Output> open_output(const char* path, const Input& input);
+// False once refused. Opened in place, as the new file's life is never moved.
+bool open_output(Output& output, const char* path, const Input& input);
 
 // Gives up a replacement that found no room, to overwrite the old file
 // where it lies instead: only where that needs no more room; else says why

@@ -37,18 +37,20 @@ bool means_unsupported(int error) {
 
 }  // namespace
 
-File open_folder(const std::string& path) {
+std::error_code open_folder(const std::string& path, File& folder) {
     // O_PATH: a folder this user may search but not read opens too.
-    return File(::open(path.empty() ? "." : path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    folder = File(::open(path.empty() ? "." : path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    return folder ? std::error_code() : errno_error();
 }
 
-File open_unnamed(int folder, mode_t mode) {
+std::error_code open_unnamed(int folder, mode_t mode, File& file) {
     // Without /proc, only a process that may read any file can name it
     // (before Linux 6.10): it is made by name instead.
     if (::access("/proc/self/fd", X_OK) != 0) {
-        return {};
+        return errno_error();
     }
-    return File(::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode));
+    file = File(::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode));
+    return file ? std::error_code() : errno_error();
 }
 
 std::error_code give_name(int fd, int folder, const char* name) {
@@ -436,45 +438,37 @@ std::error_code write_out(int fd, std::int64_t offset, std::int64_t size) {
                : errno_error();
 }
 
-FastPath kernel_copy(int in, int out, std::int64_t offset, std::int64_t size, std::error_code& error) {
+std::error_code kernel_copy(int in, int out, std::int64_t offset, std::int64_t size, std::int64_t& copied) {
     // The kernel caps one call near 2 GiB; asking for 1 GiB keeps every
     // request whole on 32-bit systems too.
     constexpr std::int64_t most_per_call = std::int64_t{1} << 30;
-    loff_t in_offset = offset;
-    loff_t out_offset = offset;
-    const std::int64_t end = offset + size;
-    while (in_offset < end) {
-        const auto request = static_cast<size_t>(std::min(end - in_offset, most_per_call));
-        const ssize_t copied = ::copy_file_range(in, &in_offset, out, &out_offset, request, 0);
-        if (copied > 0) {
+    for (copied = 0; copied < size;) {
+        loff_t in_offset = offset + copied;
+        loff_t out_offset = in_offset;
+        const auto request = static_cast<size_t>(std::min(size - copied, most_per_call));
+        const ssize_t done = ::copy_file_range(in, &in_offset, out, &out_offset, request, 0);
+        if (done > 0) {
+            copied += done;
             continue;
         }
-        if (copied < 0 && errno == EINTR) {
+        if (done < 0 && errno == EINTR) {
             continue;
         }
         // Files in /proc and /sys copy nothing this way (kernels 5.3 to
         // 5.18); the buffered copy reads them, and tells an input that ended.
-        if (in_offset == offset && (copied == 0 || means_unsupported(errno))) {
-            return FastPath::unsupported;
+        if (copied == 0 && (done == 0 || means_unsupported(errno))) {
+            return std::make_error_code(std::errc::operation_not_supported);
         }
-        if (copied == 0) {
-            return FastPath::short_input;
-        }
-        error = errno_error();
-        return FastPath::failed;
+        return done == 0 ? std::error_code() : errno_error();
     }
-    return FastPath::done;
+    return {};
 }
 
-FastPath punch_hole(int fd, std::int64_t offset, std::int64_t size, std::error_code& error) {
+std::error_code punch_hole(int fd, std::int64_t offset, std::int64_t size) {
     if (::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, offset, size) == 0) {
-        return FastPath::done;
+        return {};
     }
-    if (means_unsupported(errno)) {
-        return FastPath::unsupported;
-    }
-    error = errno_error();
-    return FastPath::failed;
+    return means_unsupported(errno) ? std::make_error_code(std::errc::operation_not_supported) : errno_error();
 }
 
 }  // namespace bytemend

@@ -12,12 +12,13 @@
 
 namespace bytemend {
 
-File open_folder(const std::string& path) {
-    return File(::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+std::error_code open_folder(const std::string& path, File& folder) {
+    folder = File(::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return folder ? std::error_code() : errno_error();
 }
 
-File open_unnamed(int, mode_t) {
-    return {};
+std::error_code open_unnamed(int, mode_t, File&) {
+    return std::make_error_code(std::errc::operation_not_supported);
 }
 
 std::error_code give_name(int, int, const char*) {

@@ -39,16 +39,15 @@ std::optional<FileId> id_of(int result, const struct stat& status) {
     return FileId{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
 }
 
-// Calls `call` again while a signal interrupts it; its error where it fails.
+// Calls `call` again while a signal interrupts it: how many bytes it took,
+// or its error.
 template <typename Call>
-ssize_t through_signals(Call call, std::error_code& error) {
-    ssize_t done = 0;
-    while ((done = call()) < 0 && errno == EINTR) {
+std::error_code through_signals(Call call, size_t& done) {
+    ssize_t result = 0;
+    while ((result = call()) < 0 && errno == EINTR) {
     }
-    if (done < 0) {
-        error = errno_error();
-    }
-    return done;
+    done = result < 0 ? 0 : static_cast<size_t>(result);
+    return result < 0 ? errno_error() : std::error_code();
 }
 
 // Turns `name` into where a new file of that name would be made: the end
@@ -182,31 +181,31 @@ std::optional<FileId> target_id(const char* path) {
     return id_of(::stat(path, &status), status);
 }
 
-File open_for_reading(const char* path, std::error_code& error) {
+std::error_code open_for_reading(const char* path, File& file) {
     // O_NONBLOCK only for the open itself: the reads that follow may wait.
-    File file(::open(path, O_RDONLY | O_NONBLOCK));
+    file = File(::open(path, O_RDONLY | O_NONBLOCK));
     // A file under a lease (Samba's oplocks) answers a non-blocking open
     // with EWOULDBLOCK while the holder is told to let go; a FIFO never does.
     if (!file && errno == EWOULDBLOCK) {
         file = File(::open(path, O_RDONLY));
     }
     if (!file || ::fcntl(file.get(), F_SETFL, 0) != 0) {
-        error = errno_error();
-        return {};
+        const std::error_code error = errno_error();
+        file = File();
+        return error;
     }
-    return file;
+    return {};
 }
 
-File open_for_writing(const char* path, std::error_code& error) {
+std::error_code open_for_writing(const char* path, File& file) {
     // A regular file is read back, so that zeros need not be written over
     // zeros; a FIFO opened to be read too would never see its reader go.
     struct stat before {};
-    File file(::stat(path, &before) == 0 && S_ISREG(before.st_mode) ? ::open(path, O_RDWR) : -1);
+    file = File(::stat(path, &before) == 0 && S_ISREG(before.st_mode) ? ::open(path, O_RDWR) : -1);
     if (!file && (errno == EACCES || errno == ENOENT || !S_ISREG(before.st_mode))) {
         file = File(::open(path, O_WRONLY));
     }
-    error = file ? std::error_code() : errno_error();
-    return file;
+    return file ? std::error_code() : errno_error();
 }
 
 std::error_code NewFile::create(const char* path, mode_t mode) {
@@ -214,12 +213,10 @@ std::error_code NewFile::create(const char* path, mode_t mode) {
     if (const auto error = follow_links(path_)) {
         return error;
     }
-    folder_ = open_folder(folder_of(path_));
-    if (!folder_) {
-        return errno_error();
+    if (const auto error = open_folder(folder_of(path_), folder_)) {
+        return error;
     }
-    file_ = open_unnamed(folder_.get(), mode);
-    state_ = State::unnamed;
+    state_ = open_unnamed(folder_.get(), mode, file_) ? State::none : State::unnamed;
     for (unsigned attempt = 0; !file_ && attempt < 100; ++attempt) {
         temporary_ = folder_of(path_) + temporary_name(attempt);
         file_ = File(::openat(folder_.get(), name_of(temporary_).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode));
@@ -377,14 +374,14 @@ bool overwrite_fits(int fd, std::int64_t length) {
            static_cast<std::int64_t>(status.st_blocks) * 512 >= status.st_size;
 }
 
-ssize_t read_at(int fd, void* data, size_t size, std::int64_t offset, std::error_code& error) {
+std::error_code read_at(int fd, void* data, size_t size, std::int64_t offset, size_t& done) {
     return through_signals([&] { return offset < 0 ? ::read(fd, data, size) : ::pread(fd, data, size, offset); },
-                           error);
+                           done);
 }
 
-ssize_t write_at(int fd, const void* data, size_t size, std::int64_t offset, std::error_code& error) {
+std::error_code write_at(int fd, const void* data, size_t size, std::int64_t offset, size_t& done) {
     return through_signals(
-        [&] { return offset < 0 ? ::write(fd, data, size) : ::pwrite(fd, data, size, offset); }, error);
+        [&] { return offset < 0 ? ::write(fd, data, size) : ::pwrite(fd, data, size, offset); }, done);
 }
 
 std::error_code truncate_file(int fd, std::int64_t length) {
@@ -395,8 +392,8 @@ std::error_code close_file(int fd) {
     return ::close(fd) == 0 ? std::error_code() : errno_error();
 }
 
-bool remove_file(const char* path) {
-    return ::unlink(path) == 0;
+std::error_code remove_file(const char* path) {
+    return ::unlink(path) == 0 ? std::error_code() : errno_error();
 }
 
 }  // namespace bytemend

@@ -246,21 +246,6 @@ std::error_code unless_folder(const std::wstring& path, const std::error_code& e
                : error;
 }
 
-// Opens `path` as _wopen does, in binary: Windows opens files as text,
-// turning "\n" into "\r\n", unless told not to.
-File open_wide(const char* path, int flags, std::error_code& error) {
-    const std::wstring wide = wide_path(path, error);
-    if (wide.empty()) {
-        return {};
-    }
-    _doserrno = 0;
-    File file(::_wopen(wide.c_str(), flags | _O_BINARY));
-    if (!file) {
-        error = unless_folder(wide, c_runtime_error());
-    }
-    return file;
-}
-
 // The longest name the volume of `folder` takes; any where it cannot be
 // found out (the rename will tell). Asked of the open folder: Wine answers
 // it for a drive's root by reading the device.
@@ -508,15 +493,15 @@ bool put_text(std::FILE* stream, std::string_view text) {
            written == wide->size();
 }
 
-bool remove_file(const char* path) {
-    std::error_code ignored;
-    const std::wstring wide = wide_path(path, ignored);
+std::error_code remove_file(const char* path) {
+    std::error_code error;
+    const std::wstring wide = wide_path(path, error);
     if (wide.empty()) {
-        return false;
+        return error;
     }
     // Windows will not remove a read-only file.
     ::_wchmod(wide.c_str(), _S_IREAD | _S_IWRITE);
-    return ::_wunlink(wide.c_str()) == 0;
+    return ::_wunlink(wide.c_str()) == 0 ? std::error_code() : c_runtime_error();
 }
 
 std::optional<FileId> file_id(int fd) {
@@ -576,18 +561,28 @@ std::optional<FileId> target_id(const char* path) {
     return id_at(path, 0);
 }
 
-File open_for_reading(const char* path, std::error_code& error) {
-    return open_wide(path, _O_RDONLY, error);
+// As _wopen opens it, in binary: Windows opens files as text, turning "\n"
+// into "\r\n", unless told not to.
+std::error_code open_for_reading(const char* path, File& file) {
+    std::error_code error;
+    const std::wstring wide = wide_path(path, error);
+    if (wide.empty()) {
+        return error;
+    }
+    _doserrno = 0;
+    file = File(::_wopen(wide.c_str(), _O_RDONLY | _O_BINARY));
+    return file ? std::error_code() : unless_folder(wide, c_runtime_error());
 }
 
 // Read back too where it may be (not where access, or another program's
 // sharing, allows only writing); Windows has no FIFO that would mind. Its
 // deletion is shared too, unlike _wopen's, so that NewFile::take_over can
 // find out whether another program's open would stop a replacement.
-File open_for_writing(const char* path, std::error_code& error) {
+std::error_code open_for_writing(const char* path, File& file) {
+    std::error_code error;
     const std::wstring wide = wide_path(path, error);
     if (wide.empty()) {
-        return {};
+        return error;
     }
     for (const DWORD access : {DWORD{GENERIC_READ | GENERIC_WRITE}, DWORD{GENERIC_WRITE}}) {
         const HANDLE handle = CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -595,20 +590,20 @@ File open_for_writing(const char* path, std::error_code& error) {
         if (handle == INVALID_HANDLE_VALUE) {
             error = unless_folder(wide, windows_error());
             if (error == std::errc::no_such_file_or_directory || error == std::errc::is_a_directory) {
-                return {};
+                return error;
             }
             continue;
         }
-        error.clear();
-        File file(::_open_osfhandle(reinterpret_cast<intptr_t>(handle),
-                                    ((access & GENERIC_READ) != 0 ? _O_RDWR : _O_WRONLY) | _O_BINARY));
+        file = File(::_open_osfhandle(reinterpret_cast<intptr_t>(handle),
+                                      ((access & GENERIC_READ) != 0 ? _O_RDWR : _O_WRONLY) | _O_BINARY));
         if (!file) {
             error = errno_error();
             CloseHandle(handle);
+            return error;
         }
-        return file;
+        return {};
     }
-    return {};
+    return error;
 }
 
 namespace {
@@ -616,37 +611,32 @@ namespace {
 // A read or write of at most `size` bytes through the descriptor's handle:
 // at `offset`, which a handle opened for plain (not overlapped) calls takes
 // from an OVERLAPPED, or where the file stands for a negative one. How many
-// bytes, 0 at the end of the file, or -1 with Windows' own error.
+// bytes, none at the end of the file, or Windows' own error.
 template <typename Call>
-ssize_t through_handle(int fd, size_t size, std::int64_t offset, std::error_code& error, Call call) {
+std::error_code through_handle(int fd, size_t size, std::int64_t offset, size_t& done, Call call) {
     // A DWORD counts the bytes: a larger call is a short one.
     const auto count = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
     OVERLAPPED at{};
     at.Offset = static_cast<DWORD>(offset);
     at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
-    DWORD done = 0;
-    if (call(handle_of(fd), count, &done, offset < 0 ? nullptr : &at) != 0) {
-        return static_cast<ssize_t>(done);
-    }
-    const DWORD code = GetLastError();
-    if (code == ERROR_HANDLE_EOF) {
-        return 0;
-    }
-    error = windows_error(code);
-    return -1;
+    DWORD moved = 0;
+    const bool ok = call(handle_of(fd), count, &moved, offset < 0 ? nullptr : &at) != 0;
+    done = moved;
+    const DWORD code = ok ? ERROR_SUCCESS : GetLastError();
+    return code == ERROR_SUCCESS || code == ERROR_HANDLE_EOF ? std::error_code() : windows_error(code);
 }
 
 }  // namespace
 
-ssize_t read_at(int fd, void* data, size_t size, std::int64_t offset, std::error_code& error) {
-    return through_handle(fd, size, offset, error, [&](HANDLE handle, DWORD count, DWORD* done, OVERLAPPED* at) {
-        return ReadFile(handle, data, count, done, at);
+std::error_code read_at(int fd, void* data, size_t size, std::int64_t offset, size_t& done) {
+    return through_handle(fd, size, offset, done, [&](HANDLE handle, DWORD count, DWORD* moved, OVERLAPPED* at) {
+        return ReadFile(handle, data, count, moved, at);
     });
 }
 
-ssize_t write_at(int fd, const void* data, size_t size, std::int64_t offset, std::error_code& error) {
-    return through_handle(fd, size, offset, error, [&](HANDLE handle, DWORD count, DWORD* done, OVERLAPPED* at) {
-        return WriteFile(handle, data, count, done, at);
+std::error_code write_at(int fd, const void* data, size_t size, std::int64_t offset, size_t& done) {
+    return through_handle(fd, size, offset, done, [&](HANDLE handle, DWORD count, DWORD* moved, OVERLAPPED* at) {
+        return WriteFile(handle, data, count, moved, at);
     });
 }
 

@@ -19,12 +19,12 @@ namespace bytemend {
 // The folder `path` names, opened once for the file's whole life, so that
 // every later step happens in it even if its name is then made to lead
 // elsewhere (another program renaming it and leaving a symlink).
-File open_folder(const std::string& path);
+std::error_code open_folder(const std::string& path, File& folder);
 
 // Opens a new file with no name yet, to be read and written, in `folder`:
-// a run that dies leaves nothing. Closed where the system or the file
-// system cannot.
-File open_unnamed(int folder, mode_t mode);
+// a run that dies leaves nothing. The error where the system or the file
+// system cannot: the file is then made by name.
+std::error_code open_unnamed(int folder, mode_t mode, File& file);
 
 // Gives the file from open_unnamed the name `name` in `folder`; fails if
 // the name is taken.

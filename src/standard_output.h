@@ -1,9 +1,5 @@
 #pragma once
 
-#include <sys/stat.h>
-
-#include <optional>
-
 #include "file_system.h"
 
 // Standard output takes the report: a run whose input or output is its file
@@ -20,7 +16,6 @@ bool check_standard_output(const char* input_path, const char* output_path);
 // Judged by the open file, which also shows bytes shared through a loop
 // device. `doing` is "read" for the input, "write" for the output. False
 // once refused.
-bool check_standard_output(const char* doing, const char* path, int fd, const struct stat& status,
-                           const std::optional<FileId>& id);
+bool check_standard_output(const char* doing, const char* path, const OpenFile& file);
 
 }  // namespace bytemend

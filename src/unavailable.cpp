@@ -33,8 +33,8 @@ std::error_code clone_file(int, int, std::int64_t) {
     return std::make_error_code(std::errc::operation_not_supported);
 }
 
-FastPath kernel_copy(int, int, std::int64_t, std::int64_t, std::error_code&) {
-    return FastPath::unsupported;
+std::error_code kernel_copy(int, int, std::int64_t, std::int64_t, std::int64_t&) {
+    return std::make_error_code(std::errc::operation_not_supported);
 }
 
 // Nothing rules it out where the system cannot tell what file system a
@@ -48,8 +48,8 @@ std::error_code drop_cached_page(int, std::int64_t) {
     return {};
 }
 
-FastPath punch_hole(int, std::int64_t, std::int64_t, std::error_code&) {
-    return FastPath::unsupported;
+std::error_code punch_hole(int, std::int64_t, std::int64_t) {
+    return std::make_error_code(std::errc::operation_not_supported);
 }
 
 // Holes are not asked for (Windows reports allocated ranges, but Wine,
