@@ -1,7 +1,9 @@
 # The tests, run by CTest, each labelled with its kind, so that
 # "ctest --preset release -L cli" runs one kind:
 # - unit: the GoogleTest cases of the copy and the number readers
-#   (bytemend_unit_tests);
+#   (bytemend_unit_tests), kept to well under a second;
+# - files: the copy of a sparse file on the file systems this machine has,
+#   the test folder's and tmpfs (bytemend_files_tests), a few seconds;
 # - cli: the GoogleTest cases that run the built command on real files
 #   (bytemend_cli_tests);
 # - faults: the fault table of tests/faults.sh, one test a road, and its
@@ -45,6 +47,7 @@ function(bytemend_test_program name label)
 endfunction()
 
 bytemend_test_program(bytemend_unit_tests unit tests/numbers_test.cpp tests/copy_test.cpp)
+bytemend_test_program(bytemend_files_tests files tests/sparse_test.cpp)
 
 bytemend_test_program(bytemend_cli_tests cli tests/cli_test.cpp)
 if(WIN32)

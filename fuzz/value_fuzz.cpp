@@ -1,6 +1,7 @@
 // Fuzzes the value reader against an oracle of its own: blanks, a sign, an
 // optional 0x, then hexadecimal digits read one by one and held at the 32-bit
-// limits; text where no digit follows is refused, and trailing text ignored.
+// limits, and only blanks after them; text where no digit follows, or with
+// more than blanks after the digits, is refused.
 
 #include <algorithm>
 #include <cctype>

@@ -51,6 +51,16 @@ inline std::string read_file(const std::string& path) {
     return std::move(bytes).str();
 }
 
+// Bytes of no short period, larger than two chunks of the buffered copy, so
+// that a copy meets its boundaries.
+inline std::string copy_sample() {
+    std::string bytes(2 * 256 * 1024 + 3, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<char>(i * 7 + i / 251);
+    }
+    return bytes;
+}
+
 inline std::string with_byte(std::string bytes, size_t at, char byte) {
     bytes.at(at) = byte;
     return bytes;
