@@ -128,6 +128,8 @@ Reflink fails                           | new              | ioctl           | F
 Holes cannot be found                   | new              | lseek           | SEEK_DATA                      | error=EINVAL         | 0   | R+Done
 Kernel copy across file systems         | new              | copy_file_range | .                              | error=EXDEV          | 0   | R+Done
 Kernel without the copy call            | new              | copy_file_range | .                              | error=ENOSYS         | 0   | R+Done
+Kernel copy not permitted here          | new              | copy_file_range | .                              | error=EPERM          | 0   | R+Done
+Kernel copy refused, file busy          | new              | copy_file_range | .                              | error=ETXTBSY        | 0   | R+Done
 Kernel copy fails                       | new              | copy_file_range | .                              | error=EIO            | 1   | R+Failed to write out.bin: Input/output error.
 Kernel copy copies nothing              | new              | copy_file_range | .                              | retval=0:when=@+     | 0   | R+Done
 Input length cannot be checked again    | new              | lseek           | SEEK_END                       | error=EIO            | 1   | R+Failed to read file.
@@ -156,6 +158,7 @@ Its attribute cannot be given           | oldkept          | fsetxattr       | u
 Its replacement finds no room           | oldkept          | copy_file_range | .                              | error=EDQUOT         | 0   | R+Done
 No holes can be punched in it           | oldlinked        | fallocate       | .                              | error=EOPNOTSUPP     | 0   | R+Done
 Punching a hole fails                   | oldlinked        | fallocate       | .                              | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
+Punching a hole not permitted           | oldlinked        | fallocate       | .                              | error=EPERM          | 0   | R+Done
 Existing output cannot be cut           | oldlinked        | ftruncate       | $length                        | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
 It cannot be made durable               | oldlinked        | fdatasync       | .                              | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
 Existing output's close fails           | oldlinked        | close           | pwrite64 >> ^close             | error=EIO            | 1   | R+Failed to close old.bin: Input/output error.
