@@ -121,6 +121,9 @@ New output cannot be measured           | new              | newfstatat      | O
 Output made by name cannot be measured  | named            | newfstatat      | O_EXCL >> .                    | error=EIO            | 1   | R+Failed to open/create out.bin.
 No exclusive rename                     | named            | renameat2       | RENAME_NOREPLACE               | error=EINVAL         | 0   | R+Done
 No exclusive rename, no hard links      | norename         | link            | \.bytemend                     | error=EPERM          | 0   | R+Done
+No exclusive rename, links unsupported  | norename         | link            | \.bytemend                     | error=EOPNOTSUPP     | 0   | R+Done
+No exclusive rename, no link call       | norename         | link            | \.bytemend                     | error=ENOSYS         | 0   | R+Done
+No exclusive rename, link across mounts | norename         | link            | \.bytemend                     | error=EXDEV          | 0   | R+Done
 Name taken before the plain rename      | nolink           | newfstatat      | "out\.bin".*NOFOLLOW           | retval=0             | 1   | R+Failed to create out.bin: File exists.
 Name unseen before the plain rename     | nolink           | newfstatat      | "out\.bin".*NOFOLLOW           | error=EACCES         | 1   | R+Failed to create out.bin: Permission denied.
 Input under a lease                     | new              | openat          | "in\.bin", O_RDONLY.O_NONBLOCK | error=EAGAIN         | 0   | R+Done
