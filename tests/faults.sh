@@ -174,6 +174,7 @@ In place: cannot open for writing       | inplace          | openat          | "
 In place: byte cannot be written        | inplace          | pwrite64        | "A", 1, $at                    | error=EIO            | 1   | R+Failed to write in.bin: Input/output error.
 In place: write interrupted             | inplace          | pwrite64        | "A", 1, $at                    | error=EINTR          | 0   | R+Done
 In place: close fails                   | inplace          | close           | pwrite64 >> ^close             | error=EIO            | 1   | R+Failed to close in.bin: Input/output error.
+In place: lock probe cannot be asked    | inplace          | fcntl           | F_OFD_GETLK                    | error=ENOLCK         | 0   | R+Done
 In place while another program appends  | grown            | openat          | "in\.bin", O_RDWR              | delay_enter=2000000  | 0   | R+Done
 In place while another program locks it | locked           | -               | -                              | -                    | 0   | R+Done
 In place while another program cuts it  | cut              | openat          | "in\.bin", O_RDWR              | delay_enter=2000000  | 1   | R+Location $at is outside in.bin, which is now $cut_to bytes long.
