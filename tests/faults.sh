@@ -65,6 +65,7 @@ oldmounted       | old, with mounted.bin bind-mounted over it in a mount namespa
 inplace          | in.bin patched in place
 grown            | inplace, another program appending 8 bytes to in.bin $meanwhile_after s into the run
 cut              | inplace, another program cutting in.bin to $cut_to bytes $meanwhile_after s into the run
+swapped          | inplace, another program renaming a file of its own over in.bin $meanwhile_after s into the run
 locked           | inplace, another program holding a lock on all of in.bin (lockf)
 full             | new, out.bin on a $small_fs tmpfs in a mount namespace of its own
 ulimit           | new, under ulimit -f $limit_kib (KiB)
@@ -180,6 +181,7 @@ In place: lock probe cannot be asked    | inplace          | fcntl           | F
 In place while another program appends  | grown            | openat          | "in\.bin", O_RDWR              | delay_enter=2000000  | 0   | R+Done
 In place while another program locks it | locked           | -               | -                              | -                    | 0   | R+Done
 In place while another program cuts it  | cut              | openat          | "in\.bin", O_RDWR              | delay_enter=2000000  | 1   | R+Location $at is outside in.bin, which is now $cut_to bytes long.
+In place, input replaced meanwhile      | swapped          | openat          | "in\.bin", O_RDWR              | delay_enter=2000000  | 1   | R+Cannot copy in.bin to in.bin: in.bin was replaced meanwhile; nothing was written.
 Input shrinks before sharing, XFS       | shrunk-xfs       | openat          | O_TMPFILE                      | delay_enter=2000000  | 1   | R+Failed to read file.
 Input shrinks before sharing, Btrfs     | shrunk-btrfs     | openat          | O_TMPFILE                      | delay_enter=2000000  | 1   | R+Failed to read file.
 Input shrinks before sharing over old   | shrunk-old-xfs   | openat          | "mnt/old\.bin", O_RDWR         | delay_enter=2000000  | 1   | R+Failed to read file.
@@ -534,6 +536,7 @@ while IFS='|' read -r name mode call which fault want last; do
     inplace) output=in.bin ;;
     grown) output=in.bin meanwhile="printf appended >>in.bin" ;;
     cut) output=in.bin meanwhile="truncate -s $cut_to in.bin" ;;
+    swapped) output=in.bin meanwhile="printf theirs >theirs.bin && mv theirs.bin in.bin" ;;
     shrunk-* | nocow)
         fs=btrfs input=mnt/in.bin output=mnt/old.bin
         [[ $mode == shrunk-* ]] && fs=${mode##*-} output=mnt/out.bin meanwhile="truncate -s $middle mnt/in.bin"
@@ -948,6 +951,7 @@ while IFS='|' read -r name mode call which fault want last; do
     grown) cmp -s in.bin <(cat expected.bin; printf appended) || fail "in.bin is not patched, with what was appended kept" ;;
     cut) cmp -s in.bin <(head -c $cut_to original.bin) || fail "in.bin is not as the other program cut it" ;;
     shrunk-*) ;;  # cut by the other program
+    swapped) cmp -s in.bin <(printf theirs) || fail "the other program's in.bin was not left alone" ;;
     loop) cmp -s in.bin <(head -c $sectors expected.bin) || fail "in.bin is not patched, or changed beyond its byte" ;;
     loop-cached) patch_byte before.bin && cmp -s in.bin before.bin || fail "in.bin is not patched, with the other program's change kept" ;;
     loop-apart*)
