@@ -66,6 +66,7 @@ inplace          | in.bin patched in place
 grown            | inplace, another program appending 8 bytes to in.bin $meanwhile_after s into the run
 cut              | inplace, another program cutting in.bin to $cut_to bytes $meanwhile_after s into the run
 swapped          | inplace, another program renaming a file of its own over in.bin $meanwhile_after s into the run
+shrunk           | new, another program cutting in.bin to $cut_to bytes $meanwhile_after s into the run
 locked           | inplace, another program holding a lock on all of in.bin (lockf)
 full             | new, out.bin on a $small_fs tmpfs in a mount namespace of its own
 ulimit           | new, under ulimit -f $limit_kib (KiB)
@@ -137,6 +138,7 @@ Kernel copy not permitted here          | new              | copy_file_range | .
 Kernel copy refused, file busy          | new              | copy_file_range | .                              | error=ETXTBSY        | 0   | R+Done
 Kernel copy fails                       | new              | copy_file_range | .                              | error=EIO            | 1   | R+Failed to write out.bin: Input/output error.
 Kernel copy copies nothing              | new              | copy_file_range | .                              | retval=0:when=@+     | 0   | R+Done
+Input ends during the kernel copy       | shrunk           | copy_file_range | .                              | delay_enter=2000000  | 1   | R+Failed to read file.
 Input length cannot be checked again    | new              | lseek           | SEEK_END                       | error=EIO            | 1   | R+Failed to read file.
 Output's length cannot be checked       | new              | newfstatat      | copy_file_range >> .           | error=EIO            | 1   | R+Failed to write out.bin: Input/output error.
 Patched byte cannot be written          | new              | pwrite64        | "A", 1, $at                    | error=EIO            | 1   | R+Failed to write out.bin: Input/output error.
@@ -537,6 +539,7 @@ while IFS='|' read -r name mode call which fault want last; do
     grown) output=in.bin meanwhile="printf appended >>in.bin" ;;
     cut) output=in.bin meanwhile="truncate -s $cut_to in.bin" ;;
     swapped) output=in.bin meanwhile="printf theirs >theirs.bin && mv theirs.bin in.bin" ;;
+    shrunk) meanwhile="truncate -s $cut_to in.bin" ;;
     shrunk-* | nocow)
         fs=btrfs input=mnt/in.bin output=mnt/old.bin
         [[ $mode == shrunk-* ]] && fs=${mode##*-} output=mnt/out.bin meanwhile="truncate -s $middle mnt/in.bin"
@@ -950,7 +953,7 @@ while IFS='|' read -r name mode call which fault want last; do
         ;;
     grown) cmp -s in.bin <(cat expected.bin; printf appended) || fail "in.bin is not patched, with what was appended kept" ;;
     cut) cmp -s in.bin <(head -c $cut_to original.bin) || fail "in.bin is not as the other program cut it" ;;
-    shrunk-*) ;;  # cut by the other program
+    shrunk*) ;;  # cut by the other program
     swapped) cmp -s in.bin <(printf theirs) || fail "the other program's in.bin was not left alone" ;;
     loop) cmp -s in.bin <(head -c $sectors expected.bin) || fail "in.bin is not patched, or changed beyond its byte" ;;
     loop-cached) patch_byte before.bin && cmp -s in.bin before.bin || fail "in.bin is not patched, with the other program's change kept" ;;
@@ -995,7 +998,7 @@ while IFS='|' read -r name mode call which fault want last; do
         [ "$mode" != oldsymlink ] || [ "$(readlink link.bin)" = old.bin ] || fail "link.bin is no longer a symlink to old.bin"
         ;;
     nocow) cmp -s mnt/old.bin old-original.bin || fail "old.bin changed though the copy failed ($(stat -c %s mnt/old.bin) bytes)" ;;
-    new | buf | named | norename | nolink | nomem | ulimit | kill* | loop-stdout | shrunk-*)
+    new | buf | named | norename | nolink | nomem | ulimit | kill* | loop-stdout | shrunk*)
         if [ "$want" = 0 ]; then
             cmp -s "$dir"/out.bin expected.bin || fail "out.bin is not the patched copy"
         elif [ -e "$dir"/out.bin ]; then
