@@ -9,7 +9,7 @@
 #   tests/faults.sh --table [--check | --update] doc/reliability.md
 #
 # --road runs that road's rows alone, as CTest does, one test a road, and
-# --roads lists the roads. Exits 77 (skipped) where strace is missing or
+# --roads lists the roads, each with its CTest labels. Exits 77 (skipped) where strace is missing or
 # tracing is not allowed, for a command that runs under an emulator, and
 # where every row it ran skipped itself. --table prints the rows below as
 # the Markdown tables of the reliability document, and checks or updates the
@@ -107,6 +107,10 @@ crash-any-btrfs  | crash-any-ext4, on Btrfs committing each second (commit=1), o
 pipe             | /dev/stdout out, standard output a pipe
 EOF
 )
+# The roads that mount a file system, set up a loop device or make a mount
+# namespace: CTest labels them "mounts", and the others "faults"; one whose
+# rows strace faults too, both.
+mounting='oldlooped|oldbound|oldmounted|full|overlay.*|loop.*|bindfs.*|reflink-.*|shrunk-.*|nocow|crash-.*'
 
 # name | road | call | which call | fault | status | last line. "which call"
 # picks the first call of that name whose trace line matches; "A >> B" the
@@ -276,7 +280,15 @@ if [ "${1-}" = --table ]; then
 fi
 
 if [ "${1-}" = --roads ]; then
-    cut -d'|' -f1 <<<"$roads"
+    while IFS='|' read -r mode _; do
+        labels=faults
+        if [[ $mode =~ ^($mounting)$ ]]; then
+            labels=mounts
+            awk -F'|' -v road="$mode" '$2 == road && $3 != "-" { traced = 1 } END { exit !traced }' <<<"$cases" &&
+                labels=faults,mounts
+        fi
+        echo "$mode $labels"
+    done <<<"$roads"
     exit
 fi
 only=""
