@@ -7,7 +7,11 @@
 # - cli: the GoogleTest cases that run the built command on real files
 #   (bytemend_cli_tests);
 # - faults: the fault table of tests/faults.sh, one test a road, and its
-#   copy in the reliability document.
+#   copy in the reliability document: the roads that strace faults, and
+#   those faulted for real on the file system the tests run on;
+# - mounts: the roads of that table that mount file systems of their own,
+#   set up loop devices or make mount namespaces; one that strace faults
+#   too is labelled both.
 # (The fuzzers, in fuzz.cmake, are labelled fuzz.)
 option(BYTEMEND_TESTS "Build the tests" ON)
 if(NOT BYTEMEND_TESTS)
@@ -81,10 +85,14 @@ if(NOT WIN32 AND NOT BYTEMEND_PORTABLE)
     execute_process(COMMAND bash ${faults} --roads OUTPUT_VARIABLE roads OUTPUT_STRIP_TRAILING_WHITESPACE
                     COMMAND_ERROR_IS_FATAL ANY)
     string(REPLACE "\n" ";" roads "${roads}")
-    foreach(road IN LISTS roads)
+    # Each line "ROAD LABEL,LABEL".
+    foreach(line IN LISTS roads)
+        string(REGEX REPLACE " .*" "" road "${line}")
+        string(REGEX REPLACE ".* " "" labels "${line}")
+        string(REPLACE "," ";" labels "${labels}")
         add_test(NAME faults.${road}
                  COMMAND bash ${faults} --road ${road} $<TARGET_FILE:bytemend> ${CMAKE_CROSSCOMPILING_EMULATOR})
-        set_tests_properties(faults.${road} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120 LABELS faults)
+        set_tests_properties(faults.${road} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120 LABELS "${labels}")
     endforeach()
     # The reliability document's copy of its rows.
     add_test(NAME faults_documented

@@ -617,6 +617,10 @@ INSTANTIATE_TEST_SUITE_P(
              .out = report(65, 1) + "Location 1 is outside one.bin, which is 1 byte long.\n",
              .status = 1,
              .setup = [] { write_file("one.bin", "x"); }},
+        // The kernel's copy done in one call of one byte.
+        Case{.name = "CopyOfOneByte", .args = {"one.bin", "out.bin", "0", "41"},
+             .out = report(65, 0) + "Done\n", .output_after = "A",
+             .setup = [] { write_file("one.bin", "x"); }},
         Case{.name = "Copy", .args = {"in.bin", "out.bin", "1", "41"},
              .out = report(65, 1) + "Done\n", .output_after = copied},
         Case{.name = "CopyCarriageReturnOverLineFeed", .args = {"in.bin", "out.bin", "2", "10D"},

@@ -9,7 +9,7 @@
 #   tests/faults.sh --table [--check | --update] doc/reliability.md
 #
 # --road runs that road's rows alone, as CTest does, one test a road, and
-# --roads lists the roads. Exits 77 (skipped) where strace is missing or
+# --roads lists the roads, each with its CTest labels. Exits 77 (skipped) where strace is missing or
 # tracing is not allowed, for a command that runs under an emulator, and
 # where every row it ran skipped itself. --table prints the rows below as
 # the Markdown tables of the reliability document, and checks or updates the
@@ -53,6 +53,7 @@ nomem            | buf, with no memory to be had once the fault is injected
 old              | in.bin copied over old.bin, longer, written in full, another user's and with an extended attribute and a capability: old.bin replaced whole
 oldkept          | old, where its replacement cannot be given what old.bin has, or finds no room, so that old.bin is overwritten where it lies
 oldlinked        | old, with a second hard link, old-link.bin, so that old.bin is overwritten where it lies
+oldlinked-nopunch | oldlinked, where no hole can be punched (fallocate refused: EOPNOTSUPP)
 oldsymlink       | old, through link.bin, a symlink to old.bin
 oldswapped       | old, another program renaming a file of its own over old.bin $meanwhile_after s into the run
 oldmoved         | old, in folder d, which another program renames $meanwhile_after s into the run, leaving a symlink to folder other, with an old.bin of its own, in its place
@@ -64,6 +65,8 @@ oldmounted       | old, with mounted.bin bind-mounted over it in a mount namespa
 inplace          | in.bin patched in place
 grown            | inplace, another program appending 8 bytes to in.bin $meanwhile_after s into the run
 cut              | inplace, another program cutting in.bin to $cut_to bytes $meanwhile_after s into the run
+swapped          | inplace, another program renaming a file of its own over in.bin $meanwhile_after s into the run
+shrunk           | new, another program cutting in.bin to $cut_to bytes $meanwhile_after s into the run
 locked           | inplace, another program holding a lock on all of in.bin (lockf)
 full             | new, out.bin on a $small_fs tmpfs in a mount namespace of its own
 ulimit           | new, under ulimit -f $limit_kib (KiB)
@@ -104,6 +107,10 @@ crash-any-btrfs  | crash-any-ext4, on Btrfs committing each second (commit=1), o
 pipe             | /dev/stdout out, standard output a pipe
 EOF
 )
+# The roads that mount a file system, set up a loop device or make a mount
+# namespace: CTest labels them "mounts", and the others "faults"; one whose
+# rows strace faults too, both.
+mounting='oldlooped|oldbound|oldmounted|full|overlay.*|loop.*|bindfs.*|reflink-.*|shrunk-.*|nocow|crash-.*'
 
 # name | road | call | which call | fault | status | last line. "which call"
 # picks the first call of that name whose trace line matches; "A >> B" the
@@ -121,6 +128,9 @@ New output cannot be measured           | new              | newfstatat      | O
 Output made by name cannot be measured  | named            | newfstatat      | O_EXCL >> .                    | error=EIO            | 1   | R+Failed to open/create out.bin.
 No exclusive rename                     | named            | renameat2       | RENAME_NOREPLACE               | error=EINVAL         | 0   | R+Done
 No exclusive rename, no hard links      | norename         | link            | \.bytemend                     | error=EPERM          | 0   | R+Done
+No exclusive rename, links unsupported  | norename         | link            | \.bytemend                     | error=EOPNOTSUPP     | 0   | R+Done
+No exclusive rename, no link call       | norename         | link            | \.bytemend                     | error=ENOSYS         | 0   | R+Done
+No exclusive rename, link across mounts | norename         | link            | \.bytemend                     | error=EXDEV          | 0   | R+Done
 Name taken before the plain rename      | nolink           | newfstatat      | "out\.bin".*NOFOLLOW           | retval=0             | 1   | R+Failed to create out.bin: File exists.
 Name unseen before the plain rename     | nolink           | newfstatat      | "out\.bin".*NOFOLLOW           | error=EACCES         | 1   | R+Failed to create out.bin: Permission denied.
 Input under a lease                     | new              | openat          | "in\.bin", O_RDONLY.O_NONBLOCK | error=EAGAIN         | 0   | R+Done
@@ -128,8 +138,11 @@ Reflink fails                           | new              | ioctl           | F
 Holes cannot be found                   | new              | lseek           | SEEK_DATA                      | error=EINVAL         | 0   | R+Done
 Kernel copy across file systems         | new              | copy_file_range | .                              | error=EXDEV          | 0   | R+Done
 Kernel without the copy call            | new              | copy_file_range | .                              | error=ENOSYS         | 0   | R+Done
+Kernel copy not permitted here          | new              | copy_file_range | .                              | error=EPERM          | 0   | R+Done
+Kernel copy refused, file busy          | new              | copy_file_range | .                              | error=ETXTBSY        | 0   | R+Done
 Kernel copy fails                       | new              | copy_file_range | .                              | error=EIO            | 1   | R+Failed to write out.bin: Input/output error.
 Kernel copy copies nothing              | new              | copy_file_range | .                              | retval=0:when=@+     | 0   | R+Done
+Input ends during the kernel copy       | shrunk           | copy_file_range | .                              | delay_enter=2000000  | 1   | R+Failed to read file.
 Input length cannot be checked again    | new              | lseek           | SEEK_END                       | error=EIO            | 1   | R+Failed to read file.
 Output's length cannot be checked       | new              | newfstatat      | copy_file_range >> .           | error=EIO            | 1   | R+Failed to write out.bin: Input/output error.
 Patched byte cannot be written          | new              | pwrite64        | "A", 1, $at                    | error=EIO            | 1   | R+Failed to write out.bin: Input/output error.
@@ -156,6 +169,8 @@ Its attribute cannot be given           | oldkept          | fsetxattr       | u
 Its replacement finds no room           | oldkept          | copy_file_range | .                              | error=EDQUOT         | 0   | R+Done
 No holes can be punched in it           | oldlinked        | fallocate       | .                              | error=EOPNOTSUPP     | 0   | R+Done
 Punching a hole fails                   | oldlinked        | fallocate       | .                              | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
+Punching a hole not permitted           | oldlinked        | fallocate       | .                              | error=EPERM          | 0   | R+Done
+Existing output cannot be read back     | oldlinked-nopunch | openat         | "old\.bin", O_RDWR             | error=EACCES         | 0   | R+Done
 Existing output cannot be cut           | oldlinked        | ftruncate       | $length                        | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
 It cannot be made durable               | oldlinked        | fdatasync       | .                              | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
 Existing output's close fails           | oldlinked        | close           | pwrite64 >> ^close             | error=EIO            | 1   | R+Failed to close old.bin: Input/output error.
@@ -168,9 +183,11 @@ In place: cannot open for writing       | inplace          | openat          | "
 In place: byte cannot be written        | inplace          | pwrite64        | "A", 1, $at                    | error=EIO            | 1   | R+Failed to write in.bin: Input/output error.
 In place: write interrupted             | inplace          | pwrite64        | "A", 1, $at                    | error=EINTR          | 0   | R+Done
 In place: close fails                   | inplace          | close           | pwrite64 >> ^close             | error=EIO            | 1   | R+Failed to close in.bin: Input/output error.
+In place: lock probe cannot be asked    | inplace          | fcntl           | F_OFD_GETLK                    | error=ENOLCK         | 0   | R+Done
 In place while another program appends  | grown            | openat          | "in\.bin", O_RDWR              | delay_enter=2000000  | 0   | R+Done
 In place while another program locks it | locked           | -               | -                              | -                    | 0   | R+Done
 In place while another program cuts it  | cut              | openat          | "in\.bin", O_RDWR              | delay_enter=2000000  | 1   | R+Location $at is outside in.bin, which is now $cut_to bytes long.
+In place, input replaced meanwhile      | swapped          | openat          | "in\.bin", O_RDWR              | delay_enter=2000000  | 1   | R+Cannot copy in.bin to in.bin: in.bin was replaced meanwhile; nothing was written.
 Input shrinks before sharing, XFS       | shrunk-xfs       | openat          | O_TMPFILE                      | delay_enter=2000000  | 1   | R+Failed to read file.
 Input shrinks before sharing, Btrfs     | shrunk-btrfs     | openat          | O_TMPFILE                      | delay_enter=2000000  | 1   | R+Failed to read file.
 Input shrinks before sharing over old   | shrunk-old-xfs   | openat          | "mnt/old\.bin", O_RDWR         | delay_enter=2000000  | 1   | R+Failed to read file.
@@ -263,7 +280,15 @@ if [ "${1-}" = --table ]; then
 fi
 
 if [ "${1-}" = --roads ]; then
-    cut -d'|' -f1 <<<"$roads"
+    while IFS='|' read -r mode _; do
+        labels=faults
+        if [[ $mode =~ ^($mounting)$ ]]; then
+            labels=mounts
+            awk -F'|' -v road="$mode" '$2 == road && $3 != "-" { traced = 1 } END { exit !traced }' <<<"$cases" &&
+                labels=faults,mounts
+        fi
+        echo "$mode $labels"
+    done <<<"$roads"
     exit
 fi
 only=""
@@ -360,7 +385,7 @@ fresh_files() {
         # A capability (cap_net_raw+ep), which a write takes away: only a
         # replacement can keep it.
         [ "$mode" != old ] || setfattr -n security.capability -v 0sAQAAAgAgAAAAAAAAAAAAAAAAAAA= old.bin 2>/dev/null
-        [ "$mode" != oldlinked ] || ln old.bin old-link.bin
+        [[ $mode != oldlinked* ]] || ln old.bin old-link.bin
         [ "$mode" != oldsymlink ] || ln -s old.bin link.bin
         old_inode=$(stat -c %i old.bin) old_extras=$(extras old.bin)
         ;;
@@ -516,6 +541,7 @@ while IFS='|' read -r name mode call which fault want last; do
     input=in.bin output=out.bin strace_setup=() meanwhile=""
     case $mode in
     old | oldkept | oldlinked | oldmounted | oldlooped | oldbound | killold) output=old.bin ;;
+    oldlinked-nopunch) output=old.bin strace_setup=(-e inject=fallocate:error=EOPNOTSUPP) ;;
     oldopened) output=old.bin meanwhile="sleep 2 <old.bin" ;;
     locked) output=in.bin ;;
     oldmoved) output=d/old.bin meanwhile="mv d d.moved && ln -s other d" ;;
@@ -524,6 +550,8 @@ while IFS='|' read -r name mode call which fault want last; do
     inplace) output=in.bin ;;
     grown) output=in.bin meanwhile="printf appended >>in.bin" ;;
     cut) output=in.bin meanwhile="truncate -s $cut_to in.bin" ;;
+    swapped) output=in.bin meanwhile="printf theirs >theirs.bin && mv theirs.bin in.bin" ;;
+    shrunk) meanwhile="truncate -s $cut_to in.bin" ;;
     shrunk-* | nocow)
         fs=btrfs input=mnt/in.bin output=mnt/old.bin
         [[ $mode == shrunk-* ]] && fs=${mode##*-} output=mnt/out.bin meanwhile="truncate -s $middle mnt/in.bin"
@@ -937,7 +965,8 @@ while IFS='|' read -r name mode call which fault want last; do
         ;;
     grown) cmp -s in.bin <(cat expected.bin; printf appended) || fail "in.bin is not patched, with what was appended kept" ;;
     cut) cmp -s in.bin <(head -c $cut_to original.bin) || fail "in.bin is not as the other program cut it" ;;
-    shrunk-*) ;;  # cut by the other program
+    shrunk*) ;;  # cut by the other program
+    swapped) cmp -s in.bin <(printf theirs) || fail "the other program's in.bin was not left alone" ;;
     loop) cmp -s in.bin <(head -c $sectors expected.bin) || fail "in.bin is not patched, or changed beyond its byte" ;;
     loop-cached) patch_byte before.bin && cmp -s in.bin before.bin || fail "in.bin is not patched, with the other program's change kept" ;;
     loop-apart*)
@@ -968,7 +997,7 @@ while IFS='|' read -r name mode call which fault want last; do
             cmp -s old.bin expected.bin || fail "old.bin is not the patched copy"
         elif [ ! -e old.bin ]; then
             fail "old.bin, there before, was removed"
-        elif [ "$mode" != oldlinked ] || [[ $last == *open/create* ]]; then
+        elif [[ $mode != oldlinked* ]] || [[ $last == *open/create* ]]; then
             cmp -s old.bin old-original.bin || fail "old.bin changed, though the run failed"
         fi
         if [ "$want" = 0 ] && [[ $mode == old || $mode == oldsymlink ]]; then
@@ -977,11 +1006,11 @@ while IFS='|' read -r name mode call which fault want last; do
             fail "old.bin is another file than before"
         fi
         [ "$(extras old.bin)" = "$old_extras" ] || fail "old.bin lost its owner, permissions or attribute"
-        [ "$mode" != oldlinked ] || [ old-link.bin -ef old.bin ] || fail "old-link.bin and old.bin are two files now"
+        [[ $mode != oldlinked* ]] || [ old-link.bin -ef old.bin ] || fail "old-link.bin and old.bin are two files now"
         [ "$mode" != oldsymlink ] || [ "$(readlink link.bin)" = old.bin ] || fail "link.bin is no longer a symlink to old.bin"
         ;;
     nocow) cmp -s mnt/old.bin old-original.bin || fail "old.bin changed though the copy failed ($(stat -c %s mnt/old.bin) bytes)" ;;
-    new | buf | named | norename | nolink | nomem | ulimit | kill* | loop-stdout | shrunk-*)
+    new | buf | named | norename | nolink | nomem | ulimit | kill* | loop-stdout | shrunk*)
         if [ "$want" = 0 ]; then
             cmp -s "$dir"/out.bin expected.bin || fail "out.bin is not the patched copy"
         elif [ -e "$dir"/out.bin ]; then
