@@ -9,9 +9,9 @@
 #   tests/faults.sh --table [--check | --update] doc/reliability.md
 #
 # --road runs that road's rows alone, as CTest does, one test a road, and
-# --roads lists the roads, each with its CTest labels. Exits 77 (skipped) where strace is missing or
-# tracing is not allowed, for a command that runs under an emulator, and
-# where every row it ran skipped itself. --table prints the rows below as
+# --roads lists the roads, each with its CTest labels. Exits 77 (skipped)
+# where strace is missing or tracing is not allowed, for a command that
+# runs under an emulator, and where every row it ran skipped itself. --table prints the rows below as
 # the Markdown tables of the reliability document, and checks or updates the
 # document's copy, which lies between its two "faults.sh --table" comments.
 set -uo pipefail
