@@ -371,6 +371,9 @@ const std::string shm_folder = [] {
     return writable ? "/dev/shm" : ".";
 }();
 const std::string far_on_tmpfs = shm_folder + "/bytemend-far-" + std::to_string(getpid()) + ".bin";
+// On another file system than the test's folder, so that the kernel's copy
+// is refused and the buffer copies.
+const std::string on_tmpfs = shm_folder + "/bytemend-in-" + std::to_string(getpid()) + ".bin";
 
 void make_far_input(const std::string& path) {
     write_file(path, "");
@@ -621,6 +624,10 @@ INSTANTIATE_TEST_SUITE_P(
         Case{.name = "CopyOfOneByte", .args = {"one.bin", "out.bin", "0", "41"},
              .out = report(65, 0) + "Done\n", .output_after = "A",
              .setup = [] { write_file("one.bin", "x"); }},
+        Case{.name = "CopyThroughBufferAtZero", .args = {on_tmpfs, "out.bin", "0", "41"},
+             .out = report(65, 0) + "Done\n", .output_after = with_byte(sample, 0, 'A'),
+             .setup = [] { write_file(on_tmpfs, sample); },
+             .check = [] { std::filesystem::remove(on_tmpfs); }},
         Case{.name = "Copy", .args = {"in.bin", "out.bin", "1", "41"},
              .out = report(65, 1) + "Done\n", .output_after = copied},
         Case{.name = "CopyCarriageReturnOverLineFeed", .args = {"in.bin", "out.bin", "2", "10D"},
