@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "helpers.h"
@@ -35,17 +36,25 @@ TEST_F(Copies, KernelAndBufferedCopiesPlaceTheByteAnywhere) {
     }
 }
 
-TEST_F(Copies, InputShorterThanMeasuredIsAReadFailure) {
-    write_file("in.bin", copy_sample());
+TEST_F(Copies, OnlyTheMeasuredLengthIsCopiedAndAShorterInputIsAReadFailure) {
+    const std::string original = copy_sample();
+    write_file("in.bin", original);
+    // As if the file shrank, or grew, after it was measured.
+    for (const std::int64_t change : {1, -1})
     for (const CopyFunction copy : {&copy_patched, &copy_through_buffer}) {
+        std::filesystem::remove("out.bin");
         auto input = open_input("in.bin");
         ASSERT_TRUE(input);
-        input->length += 1;  // as if the file shrank after it was measured
+        input->length += change;
         Output output;
         ASSERT_TRUE(open_output(output, "out.bin", *input));
         testing::internal::CaptureStdout();
-        EXPECT_FALSE(copy(*input, output, 0, 0x41));
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "Failed to read file.\n");
+        const bool copied = copy(*input, output, 0, 0x41) && close_output(output);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), change > 0 ? "Failed to read file.\n" : "");
+        EXPECT_EQ(copied, change < 0);
+        if (change < 0) {
+            EXPECT_EQ(read_file("out.bin"), with_byte(original.substr(0, original.size() - 1), 0, 'A'));
+        }
     }
 }
 
