@@ -83,6 +83,7 @@ loop-limit       | loop, the device cut at $middle bytes
 loop-offset-back | loop-offset, the other way round
 loop-stacked     | loop, through a second loop device starting $loop_offset bytes into the first
 loop-apart       | the loop device of in.bin's first $middle bytes in, that of its next $middle bytes out
+loop-apart-back  | loop-apart, the other way round
 loop-apart-partition | loop-apart, the output a partition from $middle bytes into a loop device of all of in.bin
 loop-stdout      | new, standard output in.bin's loop device
 loop-stdout-out  | loop-stdout, with in.bin the output and original.bin the input
@@ -211,6 +212,7 @@ Loop device with a size limit           | loop-limit       | -               | -
 File in, its offset loop out            | loop-offset-back | -               | -                              | -                    | 1   | R+Cannot copy in.bin to DEV: one is a loop device on the other, which it does not show byte for byte.
 Loop device on a loop device            | loop-stacked     | -               | -                              | -                    | 1   | R+Cannot copy DEV to in.bin: one is a loop device on the other, which it does not show byte for byte.
 Loops on stretches that do not overlap  | loop-apart       | -               | -                              | -                    | 0   | R+Done
+Loops apart, the later stretch in      | loop-apart-back  | -               | -                              | -                    | 0   | R+Done
 Loop and a partition that do not overlap| loop-apart-partition | -           | -                              | -                    | 0   | R+Done
 Standard output the input's loop device | loop-stdout      | -               | -                              | -                    | 1   | E+Cannot read in.bin: it is standard output, where the report goes.
 Standard output the output's loop device| loop-stdout-out  | -               | -                              | -                    | 1   | E+Cannot write in.bin: it is standard output, where the report goes.
@@ -788,7 +790,7 @@ while IFS='|' read -r name mode call which fault want last; do
         devices=()
         # For loop-unreached, on a node of the first that is gone once used.
         if ! attach "${options[@]}" in.bin || { [ "$mode" = loop-stacked ] && ! attach -o $loop_offset "$device"; } ||
-            { [ "$mode" = loop-apart ] && ! attach -o $middle in.bin; } ||
+            { [[ $mode == loop-apart || $mode == loop-apart-back ]] && ! attach -o $middle in.bin; } ||
             { [ "$mode" = loop-unreached ] && ! { mknod node b $(stat -c "%Hr %Lr" "$device") 2>/dev/null &&
                 attach -o $loop_offset node && rm node; }; }; then
             [ ${#devices[@]} -eq 0 ] || losetup -d "${devices[@]}"
@@ -807,6 +809,7 @@ while IFS='|' read -r name mode call which fault want last; do
         args=("$device" in.bin $at $value)
         [[ $mode == *-back ]] && args=(in.bin "$device" $at $value)
         [[ $mode == loop-apart* ]] && args=("${devices[1]}" "$device" $at $value)
+        [ "$mode" = loop-apart-back ] && args=("$device" "${devices[1]}" $at $value)
         if [ "$mode" = loop-cached ]; then
             # Another program holds the device open with its first block
             # cached, then changes the byte after the patch through the file:
@@ -969,6 +972,10 @@ while IFS='|' read -r name mode call which fault want last; do
     swapped) cmp -s in.bin <(printf theirs) || fail "the other program's in.bin was not left alone" ;;
     loop) cmp -s in.bin <(head -c $sectors expected.bin) || fail "in.bin is not patched, or changed beyond its byte" ;;
     loop-cached) patch_byte before.bin && cmp -s in.bin before.bin || fail "in.bin is not patched, with the other program's change kept" ;;
+    loop-apart-back)
+        tail -c +$((middle + 1)) before.bin | head -c $middle >half.bin && patch_byte half.bin
+        cmp -s in.bin <(cat half.bin; tail -c +$((middle + 1)) before.bin) || fail "in.bin's first half is not its second, patched"
+        ;;
     loop-apart*)
         head -c $middle before.bin >half.bin && patch_byte half.bin
         cmp -s in.bin <(head -c $middle before.bin; cat half.bin) || fail "in.bin's second half is not its first, patched"
