@@ -52,6 +52,7 @@ nolink           | norename, with no hard links either (link refused: EPERM), so
 nomem            | buf, with no memory to be had once the fault is injected
 old              | in.bin copied over old.bin, longer, written in full, another user's and with an extended attribute and a capability: old.bin replaced whole
 oldkept          | old, where its replacement cannot be given what old.bin has, or finds no room, so that old.bin is overwritten where it lies
+oldfull          | oldkept, its replacement finding no room (copy_file_range refused: EDQUOT)
 oldlinked        | old, with a second hard link, old-link.bin, so that old.bin is overwritten where it lies
 oldlinked-nopunch | oldlinked, where no hole can be punched (fallocate refused: EOPNOTSUPP)
 oldsymlink       | old, through link.bin, a symlink to old.bin
@@ -168,6 +169,7 @@ Replacement cannot be renamed           | old              | rename          | o
 Its owner cannot be given               | oldkept          | fchown          | .                              | error=EPERM          | 0   | R+Done
 Its attribute cannot be given           | oldkept          | fsetxattr       | user\.bytemend                 | error=EPERM          | 0   | R+Done
 Its replacement finds no room           | oldkept          | copy_file_range | .                              | error=EDQUOT         | 0   | R+Done
+No room, and it cannot be measured      | oldfull          | newfstatat      | copy_file_range >> .           | error=EIO            | 1   | R+Failed to write old.bin: Disk quota exceeded.
 No holes can be punched in it           | oldlinked        | fallocate       | .                              | error=EOPNOTSUPP     | 0   | R+Done
 Punching a hole fails                   | oldlinked        | fallocate       | .                              | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
 Punching a hole not permitted           | oldlinked        | fallocate       | .                              | error=EPERM          | 0   | R+Done
@@ -544,6 +546,7 @@ while IFS='|' read -r name mode call which fault want last; do
     case $mode in
     old | oldkept | oldlinked | oldmounted | oldlooped | oldbound | killold) output=old.bin ;;
     oldlinked-nopunch) output=old.bin strace_setup=(-e inject=fallocate:error=EOPNOTSUPP) ;;
+    oldfull) output=old.bin strace_setup=(-e inject=copy_file_range:error=EDQUOT) ;;
     oldopened) output=old.bin meanwhile="sleep 2 <old.bin" ;;
     locked) output=in.bin ;;
     oldmoved) output=d/old.bin meanwhile="mv d d.moved && ln -s other d" ;;
