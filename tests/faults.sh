@@ -194,6 +194,7 @@ In place, input replaced meanwhile      | swapped          | openat          | "
 Input shrinks before sharing, XFS       | shrunk-xfs       | openat          | O_TMPFILE                      | delay_enter=2000000  | 1   | R+Failed to read file.
 Input shrinks before sharing, Btrfs     | shrunk-btrfs     | openat          | O_TMPFILE                      | delay_enter=2000000  | 1   | R+Failed to read file.
 Input shrinks before sharing over old   | shrunk-old-xfs   | openat          | "mnt/old\.bin", O_RDWR         | delay_enter=2000000  | 1   | R+Failed to read file.
+Copy over a NOCOW output               | nocow            | openat          | "mnt/in\.bin"                  | delay_enter=1        | 0   | R+Done
 Copy over a NOCOW output fails          | nocow            | copy_file_range | .                              | error=EIO            | 1   | R+Failed to write mnt/old.bin: Input/output error.
 Real full file system                   | full             | -               | -                              | -                    | 1   | R+Failed to write full/out.bin: No space left on device.
 Real file size limit                    | ulimit           | -               | -                              | -                    | 1   | R+Failed to write out.bin: File too large.
@@ -1019,7 +1020,14 @@ while IFS='|' read -r name mode call which fault want last; do
         [[ $mode != oldlinked* ]] || [ old-link.bin -ef old.bin ] || fail "old-link.bin and old.bin are two files now"
         [ "$mode" != oldsymlink ] || [ "$(readlink link.bin)" = old.bin ] || fail "link.bin is no longer a symlink to old.bin"
         ;;
-    nocow) cmp -s mnt/old.bin old-original.bin || fail "old.bin changed though the copy failed ($(stat -c %s mnt/old.bin) bytes)" ;;
+    nocow)
+        if [ "$want" = 0 ]; then
+            cmp -s mnt/old.bin expected.bin || fail "old.bin is not the patched copy"
+            [[ $(lsattr mnt/old.bin | cut -d' ' -f1) == *C* ]] || fail "old.bin is no longer NOCOW"
+        else
+            cmp -s mnt/old.bin old-original.bin || fail "old.bin changed though the copy failed ($(stat -c %s mnt/old.bin) bytes)"
+        fi
+        ;;
     new | buf | named | norename | nolink | nomem | ulimit | kill* | loop-stdout | shrunk*)
         if [ "$want" = 0 ]; then
             cmp -s "$dir"/out.bin expected.bin || fail "out.bin is not the patched copy"
