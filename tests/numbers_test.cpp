@@ -24,7 +24,8 @@ TEST(ParseValue, ReadsHexLikeA32BitStrtolButRefusesNoDigitsAndTextAfter) {
         {"", none},           {"0x", none},          {"-", none},        {"g", none},
         {" ", none},          {"0xg", none},         {"-0X", none},      {"0x 1", none},
         {"41zz", none},       {"9o", none},          {"90,91", none},    {"90 90", none},
-        {"0x41h", none},      {"0", 0},              {"0x0", 0},         {"7FFFFFFF", INT32_MAX},
+        {"0x41h", none},      {"0", 0},              {"0 ", 0},          {"0x0", 0},
+        {"7FFFFFFF", INT32_MAX},
         {"80000000", INT32_MAX, true}, {"FFFFFFFF", INT32_MAX, true}, {"123456789ABCDEF01", INT32_MAX, true},
         {"-80000000", INT32_MIN}, {"-80000001", INT32_MIN, true}, {"-123456789ABCDEF01", INT32_MIN, true},
     };
