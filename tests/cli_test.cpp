@@ -641,6 +641,17 @@ INSTANTIATE_TEST_SUITE_P(
                  old_number = file_number("out.bin");
              },
              .check = [] { EXPECT_EQ(file_number("out.bin") != old_number, BYTEMEND_REPLACES_OUTPUTS != 0); }},
+        Case{.name = "CopyOverOutputOnTmpfs", .args = {"in.bin", on_tmpfs, "1", "41"},
+             .out = report(65, 1) + "Done\n",
+             .setup = [] {
+                 write_file(on_tmpfs, "a much longer old output");
+                 old_number = file_number(on_tmpfs);
+             },
+             .check = [] {
+                 EXPECT_EQ(read_file(on_tmpfs), copied);
+                 EXPECT_EQ(file_number(on_tmpfs) != old_number, BYTEMEND_REPLACES_OUTPUTS != 0);
+                 std::filesystem::remove(on_tmpfs);
+             }},
         // Overwritten where it lies where a replacement would lose what the
         // old file is: another name for it, the file a symlink names (which
         // Wine's replacement takes away), its owner (Windows gives a new file

@@ -46,11 +46,13 @@ unpadded() {
 roads=$(unpadded <<EOF
 new              | in.bin copied to a new out.bin
 buf              | new, with the kernel copy refused (EXDEV), so that the buffer copies
+nocopy           | new, with the kernel copy copying nothing (copy_file_range returns 0), so that the buffer copies
 named            | new, with no unnamed files (O_TMPFILE refused), so that out.bin is made by name
 norename         | named, with no exclusive rename (renameat2 refused: EINVAL), so that out.bin is named by link, then unlink
 nolink           | norename, with no hard links either (link refused: EPERM), so that out.bin is named by rename once lstat finds no file there
 nomem            | buf, with no memory to be had once the fault is injected
 old              | in.bin copied over old.bin, longer, written in full, another user's and with an extended attribute and a capability: old.bin replaced whole
+oldacl           | old, old.bin with an ACL of its own, in a folder whose default ACL gives its replacement another
 oldkept          | old, where its replacement cannot be given what old.bin has, or finds no room, so that old.bin is overwritten where it lies
 oldfull          | oldkept, its replacement finding no room (copy_file_range refused: EDQUOT)
 oldlinked        | old, with a second hard link, old-link.bin, so that old.bin is overwritten where it lies
@@ -67,6 +69,7 @@ inplace          | in.bin patched in place
 grown            | inplace, another program appending 8 bytes to in.bin $meanwhile_after s into the run
 cut              | inplace, another program cutting in.bin to $cut_to bytes $meanwhile_after s into the run
 swapped          | inplace, another program renaming a file of its own over in.bin $meanwhile_after s into the run
+stdoutlinked     | new, another program linking out.bin to standard output's file $meanwhile_after s into the run
 shrunk           | new, another program cutting in.bin to $cut_to bytes $meanwhile_after s into the run
 locked           | inplace, another program holding a lock on all of in.bin (lockf)
 full             | new, out.bin on a $small_fs tmpfs in a mount namespace of its own
@@ -85,7 +88,7 @@ loop-offset-back | loop-offset, the other way round
 loop-stacked     | loop, through a second loop device starting $loop_offset bytes into the first
 loop-apart       | the loop device of in.bin's first $middle bytes in, that of its next $middle bytes out
 loop-apart-back  | loop-apart, the other way round
-loop-apart-partition | loop-apart, the output a partition from $middle bytes into a loop device of all of in.bin
+loop-apart-partition | loop-apart, the input in.bin's first $chunk bytes, the output a partition from $chunk bytes into a loop device of all of in.bin
 loop-stdout      | new, standard output in.bin's loop device
 loop-stdout-out  | loop-stdout, with in.bin the output and original.bin the input
 loop-unreached   | loop-stacked, the second device set up on a node of the first that is then removed
@@ -94,8 +97,8 @@ bindfs-twice     | in.bin copied twice to out.bin through bindfs, which can neit
 bindfs-same-id   | a.bin to b.bin through bindfs: two files with one identity, from two tmpfs mounts, one inside the other
 bindfs-same-state | bindfs-same-id, the two of one size and written in one tick, so that they show one state too
 bindfs-locked    | bindfs-same-state, another program holding a write lock on the last byte b.bin can have
-reflink-xfs      | in.bin copied to a new, a longer and a shorter out.bin on XFS on a loop device
-reflink-btrfs    | reflink-xfs, on Btrfs
+reflink-xfs      | in.bin copied to a new, a longer and a shorter out.bin on XFS on a loop device, and to a longer one with a second hard link
+reflink-btrfs    | reflink-xfs, on Btrfs, in a folder that gives new files a default ACL and its compression (zstd), two extended attributes; the old out.bin compressed otherwise (lzo)
 shrunk-xfs       | in.bin copied to a new out.bin on XFS on a loop device, another program cutting in.bin to $middle bytes $meanwhile_after s into the run
 shrunk-btrfs     | shrunk-xfs, on Btrfs
 shrunk-old-xfs   | shrunk-xfs, copied over old.bin, longer and written in full
@@ -119,7 +122,7 @@ mounting='oldlooped|oldbound|oldmounted|full|overlay.*|loop.*|bindfs.*|reflink-.
 # first matching B after one matching A. The fault goes to that call, or
 # with when=@+ to it and every later one. "R+" stands for the report line
 # before the last line; "E+" puts the last line on standard error, with
-# nothing on standard output; DEV stands for the loop device.
+# nothing on standard output, or the report line alone after "R+"; DEV stands for the loop device.
 cases=$(unpadded <<EOF
 Input cannot be opened                  | new              | openat          | "in\.bin", O_RDONLY            | error=EACCES         | 1   | Error opening in.bin for reading.
 Input cannot be measured                | new              | newfstatat      | "", .*size=$length             | error=EIO            | 1   | Cannot measure the length of in.bin: Input/output error.
@@ -144,10 +147,12 @@ Kernel copy not permitted here          | new              | copy_file_range | .
 Kernel copy refused, file busy          | new              | copy_file_range | .                              | error=ETXTBSY        | 0   | R+Done
 Kernel copy fails                       | new              | copy_file_range | .                              | error=EIO            | 1   | R+Failed to write out.bin: Input/output error.
 Kernel copy copies nothing              | new              | copy_file_range | .                              | retval=0:when=@+     | 0   | R+Done
+Clone interrupted, then no kernel copy  | nocopy           | ioctl           | FICLONE                        | error=EINTR          | 0   | R+Done
 Input ends during the kernel copy       | shrunk           | copy_file_range | .                              | delay_enter=2000000  | 1   | R+Failed to read file.
 Input length cannot be checked again    | new              | lseek           | SEEK_END                       | error=EIO            | 1   | R+Failed to read file.
 Output's length cannot be checked       | new              | newfstatat      | copy_file_range >> .           | error=EIO            | 1   | R+Failed to write out.bin: Input/output error.
 Patched byte cannot be written          | new              | pwrite64        | "A", 1, $at                    | error=EIO            | 1   | R+Failed to write out.bin: Input/output error.
+Output made standard output meanwhile   | stdoutlinked     | newfstatat      | Hexintval >> "out\.bin"        | delay_enter=2000000  | 1   | R+E+Cannot write out.bin: it is standard output, where the report goes.
 Output name taken meanwhile             | new              | linkat          | out\.bin                       | error=EEXIST         | 1   | R+Failed to create out.bin: File exists.
 New output's close fails                | new              | close           | linkat >> ^close               | error=EIO            | 1   | R+Failed to close out.bin: Input/output error.
 No memory for the buffer                | nomem            | mmap            | EXDEV >> MAP_ANONYMOUS         | error=ENOMEM:when=@+ | 1   | R+Failed to allocate memory.
@@ -163,6 +168,8 @@ Existing output cannot be opened        | old              | openat          | "
 Copy over an existing output fails      | old              | copy_file_range | .                              | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
 Replacement made by name                | old              | openat          | O_TMPFILE                      | error=EOPNOTSUPP     | 0   | R+Done
 Replacement's data cannot be written out| old              | sync_file_range | .                              | error=EIO            | 1   | R+Failed to replace old.bin: Input/output error.
+Every temporary name taken              | old              | linkat          | \.bytemend                     | error=EEXIST:when=1..100 | 1 | R+Failed to replace old.bin: File exists.
+Its ACL, not the folder's default       | oldacl           | openat          | "in\.bin"                      | delay_enter=1        | 0   | R+Done
 Replacement cannot be named             | old              | linkat          | \.bytemend                     | error=EIO            | 1   | R+Failed to replace old.bin: Input/output error.
 Replacement's close fails               | old              | close           | linkat >> ^close               | error=EIO            | 1   | R+Failed to replace old.bin: Input/output error.
 Replacement cannot be renamed           | old              | rename          | old\.bin                       | error=EIO            | 1   | R+Failed to replace old.bin: Input/output error.
@@ -255,11 +262,12 @@ table() {
             made=${fault%%:*} made=${made#error=} made=${made/#retval=/returns }
             [[ $made == delay_enter=* ]] && made="delayed $((${made#*=} / 1000000)) s"
             [[ $fault == *when=@+ ]] && made+=", and every later call"
+            [[ $fault == *when=*..* ]] && made+=", calls ${fault##*when=}"
             made="\`$call\` matching \`$which\`: $made"
         fi
         status=$want line=${last#R+}
         [ "$want" = 137 ] && status=killed line="(none after the report line)"
-        [[ $last == E+* ]] && line="on standard error: ${last#E+}"
+        [[ $last == *E+* ]] && line="on standard error: ${last#*E+}"
         echo "| $name | \`$mode\` | $made | $status | $line |"
     done <<<"$cases"
 }
@@ -373,6 +381,7 @@ fresh_files() {
     cp original.bin in.bin
     [ ! -d a ] || chattr -a a
     rm -rf d d.moved other a
+    [ "$mode" != oldacl ] || setfacl -k . 2>/dev/null
     case $mode in
     oldmoved)
         mkdir d other
@@ -393,6 +402,7 @@ fresh_files() {
         [ "$mode" != old ] || setfattr -n security.capability -v 0sAQAAAgAgAAAAAAAAAAAAAAAAAAA= old.bin 2>/dev/null
         [[ $mode != oldlinked* ]] || ln old.bin old-link.bin
         [ "$mode" != oldsymlink ] || ln -s old.bin link.bin
+        [ "$mode" != oldacl ] || { setfacl -m u:1:r old.bin && setfacl -d -m u:2:r .; } 2>/dev/null
         old_inode=$(stat -c %i old.bin) old_extras=$(extras old.bin)
         ;;
     killlink) ln -s out.bin link.bin ;;
@@ -401,7 +411,7 @@ fresh_files() {
     # a DOS partition table makes its second half a partition.
     loop*)
         truncate -s $sectors in.bin
-        [ "$mode" != loop-apart-partition ] || sfdisk -q in.bin <<<"start=$((middle / 512))" >/dev/null 2>&1
+        [ "$mode" != loop-apart-partition ] || sfdisk -q in.bin <<<"start=$((chunk / 512))" >/dev/null 2>&1
         ;;
     # On the image, once it is mounted.
     shrunk-* | nocow)
@@ -409,7 +419,8 @@ fresh_files() {
             rm -f mnt/*.bin mnt/.bytemend-*
             cp original.bin mnt/in.bin
             # NOCOW while still empty, as Btrfs asks.
-            [ "$mode" = nocow ] && : >mnt/old.bin && chattr +C mnt/old.bin && cat old-original.bin >>mnt/old.bin
+            [ "$mode" = nocow ] && : >mnt/old.bin && chattr +C mnt/old.bin && cat old-original.bin >>mnt/old.bin &&
+                old_inode=$(stat -c %i mnt/old.bin)
             [ "$mode" = shrunk-old-xfs ] && cp old-original.bin mnt/old.bin
         fi
         ;;
@@ -547,6 +558,13 @@ while IFS='|' read -r name mode call which fault want last; do
     input=in.bin output=out.bin strace_setup=() meanwhile=""
     case $mode in
     old | oldkept | oldlinked | oldmounted | oldlooped | oldbound | killold) output=old.bin ;;
+    oldacl)
+        output=old.bin
+        if [ -z "$(getfacl -cd . 2>/dev/null)" ]; then
+            skip "cannot give a folder a default ACL here (needs setfacl, and ACLs on the tests' file system)"
+            continue
+        fi
+        ;;
     oldlinked-nopunch) output=old.bin strace_setup=(-e inject=fallocate:error=EOPNOTSUPP) ;;
     oldfull) output=old.bin strace_setup=(-e inject=copy_file_range:error=EDQUOT) ;;
     oldopened) output=old.bin meanwhile="sleep 2 <old.bin" ;;
@@ -567,6 +585,8 @@ while IFS='|' read -r name mode call which fault want last; do
         fresh_files
         ;;
     buf) strace_setup=(-e inject=copy_file_range:error=EXDEV) ;;
+    nocopy) strace_setup=(-e inject=copy_file_range:retval=0) ;;
+    stdoutlinked) meanwhile="ln stdout out.bin" ;;
     named | norename | nolink | killnamed)
         strace -o trace "$exe" in.bin out.bin $at $value >/dev/null
         rm -f out.bin
@@ -692,13 +712,18 @@ while IFS='|' read -r name mode call which fault want last; do
         ;;
     reflink-*)
         mount_image "${mode#reflink-}" || continue
+        # A replacement is born with these; the old file has them too.
+        [ "$mode" != reflink-btrfs ] || { setfacl -d -m u:2:r mnt && btrfs property set mnt compression zstd; } 2>/dev/null
         cp in.bin mnt/in.bin
-        for old in none longer shorter; do
-            rm -f mnt/out.bin
+        for old in none longer shorter linked; do
+            rm -f mnt/out.bin mnt/out-link.bin
             case $old in
-            longer) cp old-original.bin mnt/out.bin ;;
+            longer | linked) cp old-original.bin mnt/out.bin ;;
             shorter) head -c $middle old-original.bin >mnt/out.bin ;;
             esac
+            [ "$old" != linked ] || ln mnt/out.bin mnt/out-link.bin
+            [ "$old" = none ] || [ "$mode" != reflink-btrfs ] || btrfs property set mnt/out.bin compression lzo 2>/dev/null
+            old_inode=$(stat -c %i mnt/out.bin 2>/dev/null)
             sync
             "$exe" mnt/in.bin mnt/out.bin $at $value >stdout 2>stderr
             status=$?
@@ -707,6 +732,11 @@ while IFS='|' read -r name mode call which fault want last; do
             # The patched block and nothing else.
             kib=$(kib_unshared mnt/out.bin)
             [ "$kib" -le 4 ] || fail "out.bin over $old takes $kib KiB of its own"
+            if [ "$old" = linked ]; then
+                [ mnt/out-link.bin -ef mnt/out.bin ] || fail "out.bin and its second name are two files now"
+            elif [ "$(stat -c %i mnt/out.bin)" = "$old_inode" ]; then
+                fail "out.bin over $old was overwritten where it lies, not replaced"
+            fi
         done
         ;;
     crash-*)
@@ -796,7 +826,10 @@ while IFS='|' read -r name mode call which fault want last; do
         options=()
         case $mode in
         loop-offset*) options=(-o $loop_offset) ;;
-        loop-limit | loop-apart*) options=(--sizelimit $middle) ;;
+        loop-limit | loop-apart | loop-apart-back) options=(--sizelimit $middle) ;;
+        # Shorter than the partition, which counted back from its start
+        # would overlap it.
+        loop-apart-partition) options=(--sizelimit $chunk) ;;
         esac
         # A second device: on the first, or on in.bin's other half.
         devices=()
@@ -959,7 +992,7 @@ while IFS='|' read -r name mode call which fault want last; do
     # those two lines have no room for.
     expected=${last/#R+/$report$'\n'} expected_err=""
     expected=${expected%$'\n'}  # "R+" alone: the report line, and nothing after it
-    if [[ $last == E+* ]]; then expected="" expected_err=${last#E+}; fi
+    if [[ $last == *E+* ]]; then expected=${expected%%E+*} expected=${expected%$'\n'} expected_err=${last#*E+}; fi
     if [[ $last == *"Error opening "* || $last == *"Failed to open/create "* ]]; then
         [ "$(wc -l <stderr)" = 1 ] && grep -q "^bytemend: cannot open.*: ." stderr &&
             expected_err=$(cat stderr) || fail "gave no reason on standard error"
@@ -989,8 +1022,11 @@ while IFS='|' read -r name mode call which fault want last; do
         cmp -s in.bin <(cat half.bin; tail -c +$((middle + 1)) before.bin) || fail "in.bin's first half is not its second, patched"
         ;;
     loop-apart*)
-        head -c $middle before.bin >half.bin && patch_byte half.bin
-        cmp -s in.bin <(head -c $middle before.bin; cat half.bin) || fail "in.bin's second half is not its first, patched"
+        split=$middle
+        [ "$mode" != loop-apart-partition ] || split=$chunk
+        head -c $split before.bin >half.bin && patch_byte half.bin
+        cmp -s in.bin <(head -c $split before.bin; cat half.bin; tail -c +$((2 * split + 1)) before.bin) ||
+            fail "in.bin's stretch after its first $split bytes is not them, patched"
         ;;
     loop-*) cmp -s in.bin before.bin || fail "in.bin changed" ;;
     *) cmp -s "$input" original.bin || fail "the input changed" ;;
@@ -1019,7 +1055,7 @@ while IFS='|' read -r name mode call which fault want last; do
         elif [[ $mode != oldlinked* ]] || [[ $last == *open/create* ]]; then
             cmp -s old.bin old-original.bin || fail "old.bin changed, though the run failed"
         fi
-        if [ "$want" = 0 ] && [[ $mode == old || $mode == oldsymlink ]]; then
+        if [ "$want" = 0 ] && [[ $mode == old || $mode == oldsymlink || $mode == oldacl ]]; then
             [ "$(stat -c %i old.bin)" != "$old_inode" ] || fail "old.bin was overwritten where it lies, not replaced"
         elif [ "$(stat -c %i old.bin)" != "$old_inode" ]; then
             fail "old.bin is another file than before"
@@ -1032,11 +1068,12 @@ while IFS='|' read -r name mode call which fault want last; do
         if [ "$want" = 0 ]; then
             cmp -s mnt/old.bin expected.bin || fail "old.bin is not the patched copy"
             [[ $(lsattr mnt/old.bin | cut -d' ' -f1) == *C* ]] || fail "old.bin is no longer NOCOW"
+            [ "$(stat -c %i mnt/old.bin)" != "$old_inode" ] || fail "old.bin was overwritten where it lies, not replaced"
         else
             cmp -s mnt/old.bin old-original.bin || fail "old.bin changed though the copy failed ($(stat -c %s mnt/old.bin) bytes)"
         fi
         ;;
-    new | buf | named | norename | nolink | nomem | ulimit | kill* | loop-stdout | shrunk*)
+    new | buf | nocopy | named | norename | nolink | nomem | ulimit | kill* | loop-stdout | shrunk*)
         if [ "$want" = 0 ]; then
             cmp -s "$dir"/out.bin expected.bin || fail "out.bin is not the patched copy"
         elif [ -e "$dir"/out.bin ]; then
