@@ -120,9 +120,10 @@ mounting='oldlooped|oldbound|oldmounted|full|overlay.*|loop.*|bindfs.*|reflink-.
 # name | road | call | which call | fault | status | last line. "which call"
 # picks the first call of that name whose trace line matches; "A >> B" the
 # first matching B after one matching A. The fault goes to that call, or
-# with when=@+ to it and every later one. "R+" stands for the report line
-# before the last line; "E+" puts the last line on standard error, with
-# nothing on standard output, or the report line alone after "R+"; DEV stands for the loop device.
+# with when=@+ to it and every later one, with when=@..+N to N calls from
+# it. "R+" stands for the report line before the last line; "E+" puts the
+# last line on standard error, with nothing on standard output, or the
+# report line alone after "R+"; DEV stands for the loop device.
 cases=$(unpadded <<EOF
 Input cannot be opened                  | new              | openat          | "in\.bin", O_RDONLY            | error=EACCES         | 1   | Error opening in.bin for reading.
 Input cannot be measured                | new              | newfstatat      | "", .*size=$length             | error=EIO            | 1   | Cannot measure the length of in.bin: Input/output error.
@@ -168,7 +169,7 @@ Existing output cannot be opened        | old              | openat          | "
 Copy over an existing output fails      | old              | copy_file_range | .                              | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
 Replacement made by name                | old              | openat          | O_TMPFILE                      | error=EOPNOTSUPP     | 0   | R+Done
 Replacement's data cannot be written out| old              | sync_file_range | .                              | error=EIO            | 1   | R+Failed to replace old.bin: Input/output error.
-Every temporary name taken              | old              | linkat          | \.bytemend                     | error=EEXIST:when=1..100 | 1 | R+Failed to replace old.bin: File exists.
+Every temporary name taken              | old              | linkat          | \.bytemend                     | error=EEXIST:when=@..+100 | 1 | R+Failed to replace old.bin: File exists.
 Its ACL, not the folder's default       | oldacl           | openat          | "in\.bin"                      | delay_enter=1        | 0   | R+Done
 Replacement cannot be named             | old              | linkat          | \.bytemend                     | error=EIO            | 1   | R+Failed to replace old.bin: Input/output error.
 Replacement's close fails               | old              | close           | linkat >> ^close               | error=EIO            | 1   | R+Failed to replace old.bin: Input/output error.
@@ -262,12 +263,13 @@ table() {
             made=${fault%%:*} made=${made#error=} made=${made/#retval=/returns }
             [[ $made == delay_enter=* ]] && made="delayed $((${made#*=} / 1000000)) s"
             [[ $fault == *when=@+ ]] && made+=", and every later call"
-            [[ $fault == *when=*..* ]] && made+=", calls ${fault##*when=}"
+            [[ $fault == *when=@..+* ]] && made+=", and the $((${fault##*+} - 1)) calls after it"
             made="\`$call\` matching \`$which\`: $made"
         fi
         status=$want line=${last#R+}
         [ "$want" = 137 ] && status=killed line="(none after the report line)"
-        [[ $last == *E+* ]] && line="on standard error: ${last#*E+}"
+        [[ $last == E+* ]] && line="on standard error: ${last#E+}"
+        [[ $last == R+E+* ]] && line="the report line, then on standard error: ${last#R+E+}"
         echo "| $name | \`$mode\` | $made | $status | $line |"
     done <<<"$cases"
 }
@@ -381,7 +383,8 @@ fresh_files() {
     cp original.bin in.bin
     [ ! -d a ] || chattr -a a
     rm -rf d d.moved other a
-    [ "$mode" != oldacl ] || setfacl -k . 2>/dev/null
+    setfacl -k . 2>/dev/null
+    old_inode=""
     case $mode in
     oldmoved)
         mkdir d other
@@ -715,6 +718,8 @@ while IFS='|' read -r name mode call which fault want last; do
         # A replacement is born with these; the old file has them too.
         [ "$mode" != reflink-btrfs ] || { setfacl -d -m u:2:r mnt && btrfs property set mnt compression zstd; } 2>/dev/null
         cp in.bin mnt/in.bin
+        [ "$mode" != reflink-btrfs ] || [ "$(getfattr -m - mnt/in.bin 2>/dev/null | grep -c '^[bs]')" = 2 ] ||
+            echo "note $name: new files here get no default ACL and compression (needs setfacl and btrfs); replaced without them"
         for old in none longer shorter linked; do
             rm -f mnt/out.bin mnt/out-link.bin
             case $old in
@@ -977,6 +982,8 @@ while IFS='|' read -r name mode call which fault want last; do
         fi
         fresh_files
         [[ $fault == *when=* ]] || fault="$fault:when=@"
+        # "@..+N": that call and the N - 1 after it.
+        [[ $fault == *when=@..+* ]] && fault=${fault/..+${fault##*+}/..$((n + ${fault##*+} - 1))}
         # The road's other program, acting while the faulted call waits.
         if [ -n "$meanwhile" ]; then (sleep $meanwhile_after && eval "$meanwhile") & fi
         strace -o trace "${strace_setup[@]}" -e "inject=$call:${fault//@/$n}" "$exe" "${args[@]}" >stdout 2>stderr
@@ -992,7 +999,8 @@ while IFS='|' read -r name mode call which fault want last; do
     # those two lines have no room for.
     expected=${last/#R+/$report$'\n'} expected_err=""
     expected=${expected%$'\n'}  # "R+" alone: the report line, and nothing after it
-    if [[ $last == *E+* ]]; then expected=${expected%%E+*} expected=${expected%$'\n'} expected_err=${last#*E+}; fi
+    if [[ $last == E+* ]]; then expected="" expected_err=${last#E+}; fi
+    if [[ $last == R+E+* ]]; then expected=$report expected_err=${last#R+E+}; fi
     if [[ $last == *"Error opening "* || $last == *"Failed to open/create "* ]]; then
         [ "$(wc -l <stderr)" = 1 ] && grep -q "^bytemend: cannot open.*: ." stderr &&
             expected_err=$(cat stderr) || fail "gave no reason on standard error"
