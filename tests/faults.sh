@@ -831,10 +831,10 @@ while IFS='|' read -r name mode call which fault want last; do
         options=()
         case $mode in
         loop-offset*) options=(-o $loop_offset) ;;
-        loop-limit | loop-apart | loop-apart-back) options=(--sizelimit $middle) ;;
+        loop-limit | loop-apart | loop-apart-back) options=(--sizelimit $middle) split=$middle ;;
         # Shorter than the partition, which counted back from its start
         # would overlap it.
-        loop-apart-partition) options=(--sizelimit $chunk) ;;
+        loop-apart-partition) options=(--sizelimit $chunk) split=$chunk ;;
         esac
         # A second device: on the first, or on in.bin's other half.
         devices=()
@@ -1030,8 +1030,6 @@ while IFS='|' read -r name mode call which fault want last; do
         cmp -s in.bin <(cat half.bin; tail -c +$((middle + 1)) before.bin) || fail "in.bin's first half is not its second, patched"
         ;;
     loop-apart*)
-        split=$middle
-        [ "$mode" != loop-apart-partition ] || split=$chunk
         head -c $split before.bin >half.bin && patch_byte half.bin
         cmp -s in.bin <(head -c $split before.bin; cat half.bin; tail -c +$((2 * split + 1)) before.bin) ||
             fail "in.bin's stretch after its first $split bytes is not them, patched"
