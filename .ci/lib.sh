@@ -55,12 +55,12 @@ mounts() {
     if mount -t tmpfs -o size=1m bytemend-full "$full"; then
         export BYTEMEND_FULL_DIR="$full"
     else
-        echo "ci: no small file system for the full-disk tests"
+        echo "ci: skipped the full-disk tests: no small file system could be mounted"
     fi
     if mount -t tmpfs -o size=1m bytemend-twin "$twin/a" && mount -t tmpfs -o size=1m bytemend-twin "$twin/b"; then
         export BYTEMEND_TWIN_A="$twin/a" BYTEMEND_TWIN_B="$twin/b"
     else
-        echo "ci: no two small file systems for the test of two files with one identity"
+        echo "ci: skipped the test of two files with one identity: no two small file systems could be mounted"
     fi
 }
 
