@@ -196,7 +196,7 @@ int spawn(const std::vector<std::string>& args, const std::string& out_path,
     }
     if (started == -1) {
         ADD_FAILURE() << "could not start " << bytemend::wtf8_from_wide(exe) << ": " << std::strerror(spawn_error)
-                      << " (Windows error " << windows_error << ")";
+                      << " (Windows error " << windows_error << "); it wrote [" << read_file(err_path) << "]";
         return -1;
     }
     const auto process = reinterpret_cast<HANDLE>(started);
@@ -375,19 +375,22 @@ constexpr std::int64_t far_length = std::int64_t{5} << 30;
 constexpr std::int64_t far_location = 4500000000;
 constexpr std::int64_t far_start = far_location - 300000;
 const std::string far_data = std::string(300000, 'f') + std::string(300000, 'g');
+// Names in /dev/shm that no other test run takes: under Wine, process ids
+// are counted by each prefix's server, and two runs at once share them.
+const std::string unique = std::to_string(std::random_device{}());
 // Where this user may make a file: a chroot's /dev/shm can be root's alone.
 // A folder is made to find out, since making one follows no symlink.
 const std::string shm_folder = [] {
-    const std::string probe = "/dev/shm/bytemend-probe-" + std::to_string(getpid());
+    const std::string probe = "/dev/shm/bytemend-probe-" + unique;
     std::error_code error;
     const bool writable = std::filesystem::create_directory(probe, error);
     std::filesystem::remove(probe, error);
     return writable ? "/dev/shm" : ".";
 }();
-const std::string far_on_tmpfs = shm_folder + "/bytemend-far-" + std::to_string(getpid()) + ".bin";
+const std::string far_on_tmpfs = shm_folder + "/bytemend-far-" + unique + ".bin";
 // On another file system than the test's folder, so that the kernel's copy
 // is refused and the buffer copies.
-const std::string on_tmpfs = shm_folder + "/bytemend-in-" + std::to_string(getpid()) + ".bin";
+const std::string on_tmpfs = shm_folder + "/bytemend-in-" + unique + ".bin";
 
 void make_far_input(const std::string& path) {
     write_file(path, "");
