@@ -1,6 +1,26 @@
 #include "new_file.h"
 
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <random>
+
 namespace bytemend {
+
+std::string NewFile::temporary_name() {
+    std::uint64_t bits = 0;
+    try {
+        std::random_device random;
+        bits = (std::uint64_t{random()} << 32) ^ random();
+    } catch (...) {
+        // No source of randomness at all: the clock's nanoseconds are as
+        // far from foreseeable as a name can then be.
+        bits = static_cast<std::uint64_t>(std::chrono::high_resolution_clock::now().time_since_epoch().count());
+    }
+    char digits[17] = {};
+    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(bits));
+    return std::string(".bytemend-") + digits + ".tmp";
+}
 
 std::error_code NewFile::close() {
     // Closed already, as replace() leaves it.

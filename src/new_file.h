@@ -67,6 +67,10 @@ private:
     std::error_code ready_to_replace(int old);
     std::error_code take_the_place();
 
+    // A name for it beside its output, `.bytemend-<random>.tmp`, that no
+    // other user can foresee and take first, as mkstemp's names are.
+    static std::string temporary_name();
+
     enum class State {
         none,       // nothing to discard: closed, or never made
         unnamed,    // no name at all; it goes with its descriptor
@@ -76,6 +80,7 @@ private:
 
     File file_;
     File folder_;            // POSIX: where it is made, kept and renamed
+    std::string typed_;      // POSIX: its name as typed, which may lead to path_ through links
     std::string path_;       // where it is kept
     std::string temporary_;  // its name until then, if it has one
     std::optional<FileId> id_;  // to tell it from any other file at its names

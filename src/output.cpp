@@ -28,28 +28,36 @@ std::error_code open_or_create(Output& output, mode_t mode) {
 }
 
 // Makes the new file that is to replace an existing regular output, beside
-// it, with everything the user has of the old one; false where that cannot
-// be done without losing something, and the old one is to be overwritten
-// where it lies instead. A run that worked that way before still does.
-bool make_replacement(Output& output, const Input& input) {
+// it, with everything the user has of the old one: replaced; or existing,
+// where that cannot be done without losing something, and the old one is
+// to be overwritten where it lies instead. A run that worked that way
+// before still does. The error where the output's name no longer leads to
+// the file opened (an editor's save moved it away): neither is written.
+std::error_code make_replacement(Output& output, const Input& input) {
+    output.kind = Output::Kind::existing;
     if (!S_ISREG(output.opened.status.st_mode)) {
-        return false;
+        return {};
     }
     // No room for a second copy as long as the input: overwritten where it
     // lies, where that needs no more room than the old file has; else the
     // replacement is tried, and a failure leaves the old file whole.
     const auto room = free_space(output.existing.get());
     if (room && *room < input.length && overwrite_fits(output.existing.get(), input.length)) {
-        return false;
+        return {};
     }
     OpenFile made;
-    if (output.made.create(output.path, 0600) || output.made.take_over(output.existing.get()) ||
-        look_at(output.made.fd(), made)) {
+    if (output.made.create(output.path, 0600)) {
         output.made.discard();
-        return false;
+        return {};
+    }
+    const std::error_code error = output.made.take_over(output.existing.get());
+    if (error || look_at(output.made.fd(), made)) {
+        output.made.discard();
+        return error == std::errc::file_exists ? error : std::error_code();
     }
     output.opened = made;
-    return true;
+    output.kind = Output::Kind::replaced;
+    return {};
 }
 
 }  // namespace
@@ -79,11 +87,10 @@ bool open_output(Output& output, const char* path, const Input& input) {
     const bool replaced = output.existing && same == Sameness::two && output.opened.id &&
                           output.opened.id != input.opened.id && target_id(input.path) == output.opened.id;
     if (!replaced && (same == Sameness::one || same == Sameness::two)) {
-        output.kind = !output.existing            ? Output::Kind::made
-                      : same == Sameness::one      ? Output::Kind::same_as_input
-                      : make_replacement(output, input) ? Output::Kind::replaced
-                                                   : Output::Kind::existing;
-        return true;
+        output.kind = !output.existing ? Output::Kind::made : Output::Kind::same_as_input;
+        const auto error = output.existing && same == Sameness::two ? make_replacement(output, input)
+                                                                    : std::error_code();
+        return !error || say_failed("replace", path, error);
     }
     const std::string from = shown(input.path);
     const std::string to = shown(path);

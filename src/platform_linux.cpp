@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <limits>
 #include <memory>
@@ -41,6 +42,22 @@ std::error_code open_folder(const std::string& path, File& folder) {
     // O_PATH: a folder this user may search but not read opens too.
     folder = File(::open(path.empty() ? "." : path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     return folder ? std::error_code() : errno_error();
+}
+
+std::error_code read_link(int folder, const char* name, struct stat& status, std::string& target) {
+    // The link itself, opened: its owner and its target are read from it,
+    // and cannot come from two links that took the name in turn.
+    const File link(::openat(folder, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (!link || ::fstat(link.get(), &status) != 0) {
+        return errno_error();
+    }
+    target.assign(PATH_MAX, '\0');
+    const ssize_t length = S_ISLNK(status.st_mode) ? ::readlinkat(link.get(), "", target.data(), target.size()) : 0;
+    if (length < 0) {
+        return errno_error();
+    }
+    target.resize(static_cast<std::size_t>(length));
+    return {};
 }
 
 std::error_code open_unnamed(int folder, mode_t mode, File& file) {

@@ -50,28 +50,6 @@ std::error_code through_signals(Call call, size_t& done) {
     return result < 0 ? errno_error() : std::error_code();
 }
 
-// Turns `name` into where a new file of that name would be made: the end
-// of its chain of symlinks, each relative to its own folder, or the name
-// itself. ELOOP past 40 links, as the system gives up there too.
-std::error_code follow_links(std::string& name) {
-    // The longest target Linux keeps in a link.
-    std::string target(4096, '\0');
-    for (int followed = 0;; ++followed) {
-        const ssize_t length = ::readlink(name.c_str(), target.data(), target.size());
-        if (length < 0) {
-            // Not a link (EINVAL) or nothing there (ENOENT): the file goes here.
-            return errno == EINVAL || errno == ENOENT ? std::error_code() : errno_error();
-        }
-        if (followed == 40) {
-            return std::make_error_code(std::errc::too_many_symbolic_link_levels);
-        }
-        // A relative target is relative to the link's own folder.
-        const std::size_t slash = name.rfind('/');
-        const std::size_t folder = target[0] == '/' || slash == std::string::npos ? 0 : slash + 1;
-        name.replace(folder, std::string::npos, target.data(), static_cast<std::size_t>(length));
-    }
-}
-
 // Where `path` is, its folder with its last slash ("" for the current
 // one), and its own name.
 std::string folder_of(const std::string& path) {
@@ -83,9 +61,62 @@ std::string name_of(const std::string& path) {
     return path.substr(folder_of(path).size());
 }
 
-// The name for the new file's `attempt`-th try, in its folder.
-std::string temporary_name(unsigned attempt) {
-    return ".bytemend-" + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp";
+// Turns `name` into where a new file of that name would be made: the end
+// of its chain of symlinks, each relative to its own folder, or the name
+// itself. ELOOP past 40 links, as the system gives up there too. A link is
+// followed only as the kernel follows one with fs.protected_symlinks set:
+// in a sticky folder that anyone may write (/tmp), only a link of this
+// user's or of the folder's owner, else EACCES. There the rule holds
+// whatever the setting, as `cp` refuses such a link: a dangling link that
+// another user planted leads where that user chose.
+std::error_code follow_links(std::string& name) {
+    for (int followed = 0;; ++followed) {
+        File folder;
+        struct stat held {};
+        struct stat link {};
+        std::string target;
+        if (const auto error = open_folder(folder_of(name), folder)) {
+            return error;
+        }
+        const std::error_code error = read_link(folder.get(), name_of(name).c_str(), link, target);
+        // Nothing there: the file goes here. Anything but a link is there
+        // already, which the new file's exclusive name then finds.
+        if (error == std::errc::no_such_file_or_directory || (!error && !S_ISLNK(link.st_mode))) {
+            return {};
+        }
+        if (error || ::fstat(folder.get(), &held) != 0) {
+            return error ? error : errno_error();
+        }
+        if (followed == 40) {
+            return std::make_error_code(std::errc::too_many_symbolic_link_levels);
+        }
+        constexpr mode_t shared = S_ISVTX | S_IWOTH;
+        if ((held.st_mode & shared) == shared && link.st_uid != ::geteuid() && link.st_uid != held.st_uid) {
+            return std::make_error_code(std::errc::permission_denied);
+        }
+        // A relative target is relative to the link's own folder.
+        const std::size_t slash = name.rfind('/');
+        const std::size_t at = target[0] == '/' || slash == std::string::npos ? 0 : slash + 1;
+        name.replace(at, std::string::npos, target);
+    }
+}
+
+// Whether `typed` still leads, through its links followed again, to the
+// name `path` in `folder`, where they led as the file was made: a link
+// changed since then would have the file named where its user never said.
+std::error_code still_leads(const std::string& typed, const std::string& path, int folder) {
+    std::string again = typed;
+    File now;
+    struct stat was {};
+    struct stat is {};
+    if (const auto error = follow_links(again)) {
+        return error;
+    }
+    if (again != path || open_folder(folder_of(again), now) || ::fstat(now.get(), &is) != 0 ||
+        ::fstat(folder, &was) != 0 || is.st_dev != was.st_dev || is.st_ino != was.st_ino) {
+        return std::make_error_code(std::errc::file_exists);
+    }
+    return {};
 }
 
 // Errors that mean "not on this file system": no hard links (FAT, many
@@ -202,13 +233,21 @@ std::error_code open_for_writing(const char* path, File& file) {
     // zeros; a FIFO opened to be read too would never see its reader go.
     struct stat before {};
     file = File(::stat(path, &before) == 0 && S_ISREG(before.st_mode) ? ::open(path, O_RDWR) : -1);
+    // Without waiting: a FIFO with no reader is refused at once (ENXIO),
+    // where a plain open would wait for one for ever.
     if (!file && (errno == EACCES || errno == ENOENT || !S_ISREG(before.st_mode))) {
-        file = File(::open(path, O_WRONLY));
+        file = File(::open(path, O_WRONLY | O_NONBLOCK));
+        if (file && ::fcntl(file.get(), F_SETFL, 0) != 0) {
+            const std::error_code error = errno_error();
+            file = File();
+            return error;
+        }
     }
     return file ? std::error_code() : errno_error();
 }
 
 std::error_code NewFile::create(const char* path, mode_t mode) {
+    typed_ = path;
     path_ = path;
     if (const auto error = follow_links(path_)) {
         return error;
@@ -218,7 +257,7 @@ std::error_code NewFile::create(const char* path, mode_t mode) {
     }
     state_ = open_unnamed(folder_.get(), mode, file_) ? State::none : State::unnamed;
     for (unsigned attempt = 0; !file_ && attempt < 100; ++attempt) {
-        temporary_ = folder_of(path_) + temporary_name(attempt);
+        temporary_ = folder_of(path_) + temporary_name();
         file_ = File(::openat(folder_.get(), name_of(temporary_).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode));
         state_ = State::temporary;
         if (!file_ && errno != EEXIST) {
@@ -243,10 +282,13 @@ std::error_code NewFile::create(const char* path, mode_t mode) {
 
 std::error_code NewFile::keep() {
     const std::string name = name_of(path_);
-    const std::error_code error =
-        state_ == State::unnamed
-            ? give_name(file_.get(), folder_.get(), name.c_str())
-            : rename_without_replacing(folder_.get(), name_of(temporary_).c_str(), name.c_str());
+    // Reached through links: named only where they still lead.
+    std::error_code error = typed_ == path_ ? std::error_code() : still_leads(typed_, path_, folder_.get());
+    if (!error) {
+        error = state_ == State::unnamed
+                    ? give_name(file_.get(), folder_.get(), name.c_str())
+                    : rename_without_replacing(folder_.get(), name_of(temporary_).c_str(), name.c_str());
+    }
     if (!error) {
         state_ = State::kept;
     }
@@ -302,7 +344,7 @@ std::error_code NewFile::ready_to_replace(int old) {
     // A rename takes names, and a link never replaces: an unnamed file gets
     // a temporary name first.
     for (unsigned attempt = 0; !error && state_ == State::unnamed; ++attempt) {
-        temporary_ = folder_of(path_) + temporary_name(attempt);
+        temporary_ = folder_of(path_) + temporary_name();
         error = give_name(file_.get(), folder_.get(), name_of(temporary_).c_str());
         if (!error) {
             state_ = State::temporary;

@@ -679,7 +679,7 @@ std::error_code NewFile::create(const char* path, mode_t mode) {
                         GetDriveTypeW(root.c_str()) == DRIVE_REMOTE;
     const std::string place = wtf8_from_wide(full.substr(0, folder));
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
-        temporary_ = place + ".bytemend-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt) + ".tmp";
+        temporary_ = place + temporary_name();
         const std::wstring wide = wide_path(temporary_.c_str(), error);
         if (wide.empty()) {
             return error;

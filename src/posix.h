@@ -21,6 +21,10 @@ namespace bytemend {
 // elsewhere (another program renaming it and leaving a symlink).
 std::error_code open_folder(const std::string& path, File& folder);
 
+// What `name` in `folder` is, not followed if a symlink: its status, and
+// for a link its target, both of the one link where the system can tell.
+std::error_code read_link(int folder, const char* name, struct stat& status, std::string& target);
+
 // Opens a new file with no name yet, to be read and written, in `folder`:
 // a run that dies leaves nothing. The error where the system or the file
 // system cannot: the file is then made by name.

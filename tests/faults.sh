@@ -64,6 +64,10 @@ oldlooped        | old, with a loop device set up on old.bin, which would go on 
 oldappend        | old, in an append-only folder (chattr +a), which takes no rename over it, so that it is overwritten where it lies
 oldbound         | old, bind-mounted onto view.bin in a mount namespace of its own, so that it is overwritten where it lies
 oldopened        | old, another program opening old.bin $meanwhile_after s into the run, while the copy's data is written out
+oldsaved         | old, another program saving old.bin as an editor does $meanwhile_after s into the run: renamed to old.bin~, a file of its own written as old.bin
+oldplanted       | old, with the 100 temporary names of the process id the run then has (.bytemend-PID-0.tmp to -99) taken before it starts
+planted          | new, out.bin in a folder that anyone may write (sticky, mode 1777), where another user (nobody) plants a symlink to victim/raced $meanwhile_after s into the run, after the output's open found no file; victim a folder that only root writes
+fifo             | new, out.bin a FIFO that no program reads
 oldmounted       | old, with mounted.bin bind-mounted over it in a mount namespace of its own, as container runtimes mount files, so that it is overwritten where it lies
 inplace          | in.bin patched in place
 grown            | inplace, another program appending 8 bytes to in.bin $meanwhile_after s into the run
@@ -190,6 +194,10 @@ Replaced through a symlink, by name     | oldsymlink       | openat          | O
 Existing output replaced meanwhile      | oldswapped       | sync_file_range | .                              | delay_enter=2000000  | 1   | R+Failed to replace old.bin: File exists.
 Existing output replaced at the swap    | oldswapped       | renameat2       | RENAME_EXCHANGE                | delay_enter=2000000  | 1   | R+Failed to replace old.bin: File exists.
 Opened by another program meanwhile     | oldopened        | sync_file_range | .                              | delay_enter=2000000  | 1   | R+Failed to replace old.bin: another program opened it meanwhile; it was left as it was.
+Existing output saved anew meanwhile    | oldsaved         | openat          | O_TMPFILE                      | delay_enter=2000000  | 1   | R+Failed to replace old.bin: File exists.
+Temporary names taken before the run    | oldplanted       | -               | -                              | -                    | 0   | R+Done
+Another user's link planted after open  | planted          | openat          | "pub/out\.bin", O_WRONLY       | delay_exit=2000000   | 1   | R+Failed to open/create pub/out.bin.
+A FIFO that no program reads            | fifo             | -               | -                              | -                    | 1   | R+Failed to open/create out.bin.
 Its folder moved meanwhile              | oldmoved         | sync_file_range | .                              | delay_enter=2000000  | 0   | R+Done
 In place: cannot open for writing       | inplace          | openat          | "in\.bin", O_RDWR              | error=EACCES:when=@+ | 1   | R+Failed to open/create in.bin.
 In place: byte cannot be written        | inplace          | pwrite64        | "A", 1, $at                    | error=EIO            | 1   | R+Failed to write in.bin: Input/output error.
@@ -262,6 +270,7 @@ table() {
         if [ "$call" != - ]; then
             made=${fault%%:*} made=${made#error=} made=${made/#retval=/returns }
             [[ $made == delay_enter=* ]] && made="delayed $((${made#*=} / 1000000)) s"
+            [[ $made == delay_exit=* ]] && made="held $((${made#*=} / 1000000)) s once it returns"
             [[ $fault == *when=@+ ]] && made+=", and every later call"
             [[ $fault == *when=@..+* ]] && made+=", and the $((${fault##*+} - 1)) calls after it"
             made="\`$call\` matching \`$which\`: $made"
@@ -379,10 +388,10 @@ extras() { stat -c '%u:%g %a' "$1"; getfattr -d -m - "$1" 2>/dev/null; }
 # The files as each run must find them: the input whole, no output, and
 # old.bin there before when the row overwrites it, as it was then.
 fresh_files() {
-    rm -f in.bin out.bin old.bin old-link.bin link.bin before.bin mounted.bin theirs.bin view.bin locked .bytemend-*
+    rm -f in.bin out.bin old.bin old.bin~ old-link.bin link.bin before.bin mounted.bin theirs.bin view.bin locked .bytemend-*
     cp original.bin in.bin
     [ ! -d a ] || chattr -a a
-    rm -rf d d.moved other a
+    rm -rf d d.moved other a pub victim
     setfacl -k . 2>/dev/null
     old_inode=""
     case $mode in
@@ -409,6 +418,8 @@ fresh_files() {
         old_inode=$(stat -c %i old.bin) old_extras=$(extras old.bin)
         ;;
     killlink) ln -s out.bin link.bin ;;
+    planted) mkdir -m 1777 pub && mkdir -m 755 victim ;;
+    fifo) mkfifo out.bin ;;
     loop-unaligned) ;;
     # A loop device holds whole sectors of its file; for loop-apart-partition,
     # a DOS partition table makes its second half a partition.
@@ -560,7 +571,16 @@ while IFS='|' read -r name mode call which fault want last; do
     fresh_files
     input=in.bin output=out.bin strace_setup=() meanwhile=""
     case $mode in
-    old | oldkept | oldlinked | oldmounted | oldlooped | oldbound | killold) output=old.bin ;;
+    old | oldkept | oldlinked | oldmounted | oldlooped | oldbound | oldplanted | killold) output=old.bin ;;
+    oldsaved) output=old.bin meanwhile="mv old.bin old.bin~ && printf theirs >old.bin" ;;
+    planted)
+        output=pub/out.bin meanwhile="setpriv --reuid=65534 --regid=65534 --clear-groups ln -s ../victim/raced pub/out.bin"
+        # The other user walks into the work folder, which only root may.
+        if [ "$(id -u)" != 0 ] || ! command -v setpriv >/dev/null || ! chmod 755 .; then
+            skip "cannot act as another user here (needs root and setpriv)"
+            continue
+        fi
+        ;;
     oldacl)
         output=old.bin
         if [ -z "$(getfacl -cd . 2>/dev/null)" ]; then
@@ -942,6 +962,18 @@ while IFS='|' read -r name mode call which fault want last; do
             continue
         fi
         ;;
+    oldplanted)
+        # shellcheck disable=SC2016  # expanded by the inner shell, whose process the command takes over
+        bash -c 'for n in $(seq 0 99); do : >".bytemend-$$-$n.tmp"; done; exec "$@"' _ "$exe" "${args[@]}" >stdout 2>stderr
+        status=$?
+        [ "$(find . -maxdepth 1 -name '.bytemend-*' -empty | wc -l)" = 100 ] || fail "did not leave the 100 planted names alone"
+        rm -f .bytemend-*
+        ;;
+    fifo)
+        timeout 20 "$exe" "${args[@]}" >stdout 2>stderr
+        status=$?
+        [ -p out.bin ] || fail "out.bin is no longer the FIFO"
+        ;;
     pipe)
         "$exe" "${args[@]}" 2>stderr | cat >stdout
         status=${PIPESTATUS[0]}
@@ -1039,6 +1071,14 @@ while IFS='|' read -r name mode call which fault want last; do
     esac
     case $mode in
     oldswapped) [ "$(cat old.bin)" = theirs ] || fail "the other program's old.bin was not left alone" ;;
+    oldsaved)
+        [ "$(cat old.bin)" = theirs ] || fail "the other program's old.bin was not left alone"
+        cmp -s old.bin~ old-original.bin || fail "old.bin~, the file the run opened, changed"
+        ;;
+    planted)
+        [ ! -e victim/raced ] || fail "followed the other user's link: made victim/raced"
+        [ -L pub/out.bin ] || fail "the other user's link is gone"
+        ;;
     oldmoved)
         [ "$(cat other/old.bin)" = theirs ] || fail "the old.bin of the folder the symlink leads to was not left alone"
         cmp -s d.moved/old.bin expected.bin || fail "old.bin, in its folder moved, is not the patched copy"
@@ -1061,7 +1101,7 @@ while IFS='|' read -r name mode call which fault want last; do
         elif [[ $mode != oldlinked* ]] || [[ $last == *open/create* ]]; then
             cmp -s old.bin old-original.bin || fail "old.bin changed, though the run failed"
         fi
-        if [ "$want" = 0 ] && [[ $mode == old || $mode == oldsymlink || $mode == oldacl ]]; then
+        if [ "$want" = 0 ] && [[ $mode == old || $mode == oldsymlink || $mode == oldacl || $mode == oldplanted ]]; then
             [ "$(stat -c %i old.bin)" != "$old_inode" ] || fail "old.bin was overwritten where it lies, not replaced"
         elif [ "$(stat -c %i old.bin)" != "$old_inode" ]; then
             fail "old.bin is another file than before"
