@@ -134,8 +134,19 @@ std::error_code open_for_reading(const char* path, File& file);
 
 // Opens an existing file to be written, emptying nothing: a regular file to
 // be read back too where it may be; a FIFO only to be written, so that it
-// sees its reader go. ENOENT where there is none.
+// sees its reader go, and refused where none reads it (ENXIO); a running
+// program, which cannot be written, only to be read, to be replaced.
+// ENOENT where there is none.
 std::error_code open_for_writing(const char* path, File& file);
+
+// Makes `file` an open of the same file, reached through the open file and
+// never by name, to be read only or written too (`writable`), where it is
+// not that already. A file to be replaced is held only to be read, so that
+// the kernel can tell whether another program writes it; one to be
+// overwritten where it lies after all is held to be written again. The
+// error, and `file` as it was, where that cannot be (a running program
+// cannot be opened to be written).
+std::error_code reopen(File& file, bool writable);
 
 // Whether a failed write means the file system has no more room for this
 // user: full, or past a quota.

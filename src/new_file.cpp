@@ -44,16 +44,14 @@ std::error_code NewFile::close() {
 std::error_code NewFile::replace(File& old) {
     std::error_code error = ready_to_replace(old.get());
     // Closed before it takes the name: data whose close failed cannot be
-    // trusted, and the old file must then still be there. Then the old one
-    // closed: Windows renames no file that is open without sharing its
-    // deletion.
+    // trusted, and the old file must then still be there.
     if (!error) {
         error = file_.close();
     }
-    old = File();
     if (!error) {
-        error = take_the_place();
+        error = take_the_place(old);
     }
+    old = File();
     if (error) {
         discard();
         return error;

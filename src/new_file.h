@@ -48,7 +48,10 @@ public:
     // Puts it, complete, in the place of the file at its name, `old`, in
     // one step: its data reaches the disk first, so that a power loss at any
     // instant leaves the old file or this one there; `old` is taken over
-    // again, then closed. Closed then, or discarded with the error, the old
+    // again, then closed. Where the system can tell, a program that opens
+    // `old` to write it meanwhile is held in its open until the names are
+    // swapped, and then has them swapped back (ETXTBSY): its writes go to
+    // the file the name holds, never to one that no name reaches. Closed then, or discarded with the error, the old
     // file untouched, where that fails.
     std::error_code replace(File& old);
 
@@ -63,9 +66,9 @@ private:
     // The two steps of replace() that differ between systems, around the
     // close: the file made ready to take the place of `old` (its data on
     // the disk, `old` taken over again, a name of its own), then renamed
-    // over it.
+    // over it, `old` held as long as that needs.
     std::error_code ready_to_replace(int old);
-    std::error_code take_the_place();
+    std::error_code take_the_place(File& old);
 
     // A name for it beside its output, `.bytemend-<random>.tmp`, that no
     // other user can foresee and take first, as mkstemp's names are.

@@ -46,7 +46,7 @@ std::error_code make_replacement(Output& output, const Input& input) {
         return {};
     }
     OpenFile made;
-    if (output.made.create(output.path, 0600)) {
+    if (output.made.create(output.path, 0600) || reopen(output.existing, false)) {
         output.made.discard();
         return {};
     }
@@ -58,6 +58,13 @@ std::error_code make_replacement(Output& output, const Input& input) {
     output.opened = made;
     output.kind = Output::Kind::replaced;
     return {};
+}
+
+// Holds the old file to be written where it lies.
+std::error_code writable(Output& output) {
+    const std::error_code error = reopen(output.existing, true);
+    output.opened.fd = output.existing.get();
+    return error;
 }
 
 }  // namespace
@@ -88,9 +95,19 @@ bool open_output(Output& output, const char* path, const Input& input) {
                           output.opened.id != input.opened.id && target_id(input.path) == output.opened.id;
     if (!replaced && (same == Sameness::one || same == Sameness::two)) {
         output.kind = !output.existing ? Output::Kind::made : Output::Kind::same_as_input;
-        const auto error = output.existing && same == Sameness::two ? make_replacement(output, input)
-                                                                    : std::error_code();
-        return !error || say_failed("replace", path, error);
+        if (const auto error = output.existing && same == Sameness::two ? make_replacement(output, input)
+                                                                        : std::error_code()) {
+            return say_failed("replace", path, error);
+        }
+        // Written where it lies: held to be written, which a running
+        // program, held only to be replaced, refuses.
+        const bool in_place = output.kind == Output::Kind::existing || output.kind == Output::Kind::same_as_input;
+        if (const auto error = in_place ? writable(output) : std::error_code()) {
+            say("Failed to open/create %s.\n", shown(path).c_str());
+            say_why("open or create " + quoted(path), error);
+            return false;
+        }
+        return true;
     }
     const std::string from = shown(input.path);
     const std::string to = shown(path);
@@ -115,7 +132,8 @@ bool open_output(Output& output, const char* path, const Input& input) {
 bool overwrite_instead(Output& output, const Input& input) {
     const std::error_code no_room = std::exchange(output.no_room, {});
     output.made.discard();
-    if (!overwrite_fits(output.existing.get(), input.length) || look_at(output.existing.get(), output.opened)) {
+    if (!overwrite_fits(output.existing.get(), input.length) || writable(output) ||
+        look_at(output.existing.get(), output.opened)) {
         return say_failed("write", output.path, no_room);
     }
     output.kind = Output::Kind::existing;

@@ -209,12 +209,16 @@ bool mounted_elsewhere(const struct stat& old) {
 // to it may go unseen (FUSE, an overlay, a network), or where it is not
 // known what a rename keeps; a mount over its name, which no rename
 // replaces, or of it elsewhere; a loop device or another program that
-// holds it open (a virtual machine, a mapping), which would go on with the
-// old file, its name gone; a folder that takes no rename. A write lease is
-// refused while anyone else has the file open, and given back at once.
-// Asked `again`, just before the rename, the mounts are not read again:
-// they take a tenth of a millisecond, and a bind mount made meanwhile is
-// rarer than an open.
+// holds it open to write it (a virtual machine, a log), which would go on
+// writing the old file, its name gone; a folder that takes no rename. A
+// read lease is refused while anyone has the file open to write it (this
+// run too: `old` is held only to be read), and readers, mappers and a
+// running program keep the old file, as `install` leaves them. Asked
+// `again`, just before the rename, the lease is kept: a program that then
+// opens the file to write it waits until the rename is done and `old`
+// closed (opened_to_write). The mounts are not read again: they take a
+// tenth of a millisecond, and a bind mount made meanwhile is rarer than
+// an open.
 std::error_code in_the_way(int old, int folder, bool again) {
     constexpr unsigned long ext4 = 0xEF53;
     constexpr unsigned long xfs = 0x58465342;
@@ -236,10 +240,12 @@ std::error_code in_the_way(int old, int folder, bool again) {
     if (!again && mounted_elsewhere(status)) {
         return std::make_error_code(std::errc::device_or_resource_busy);
     }
-    if (::fcntl(old, F_SETLEASE, F_WRLCK) != 0) {
+    if (::fcntl(old, F_SETLEASE, F_RDLCK) != 0) {
         return errno == EAGAIN ? std::make_error_code(std::errc::text_file_busy) : errno_error();
     }
-    ::fcntl(old, F_SETLEASE, F_UNLCK);
+    if (!again) {
+        ::fcntl(old, F_SETLEASE, F_UNLCK);
+    }
     // Asked of the folder held by a path alone, which may be unreadable.
     struct statx held {};
     return ::statx(folder, "", AT_EMPTY_PATH, 0, &held) == 0 &&
@@ -420,6 +426,11 @@ std::error_code carry_extras(int from, int to, int folder, bool again) {
         }
     }
     return {};
+}
+
+bool opened_to_write(int old) {
+    // A lease being broken shows the type it is to become.
+    return ::fcntl(old, F_GETLEASE) != F_RDLCK;
 }
 
 std::error_code write_before_renaming(int fd) {

@@ -69,6 +69,10 @@ Probe probe_one_file(int, int) {
     return Probe::unknown;
 }
 
+bool opened_to_write(int) {
+    return false;
+}
+
 std::error_code write_before_renaming(int fd) {
     return ::fdatasync(fd) == 0 ? std::error_code() : errno_error();
 }

@@ -233,6 +233,9 @@ std::error_code open_for_writing(const char* path, File& file) {
     // zeros; a FIFO opened to be read too would never see its reader go.
     struct stat before {};
     file = File(::stat(path, &before) == 0 && S_ISREG(before.st_mode) ? ::open(path, O_RDWR) : -1);
+    if (!file && errno == ETXTBSY) {
+        file = File(::open(path, O_RDONLY));
+    }
     // Without waiting: a FIFO with no reader is refused at once (ENXIO),
     // where a plain open would wait for one for ever.
     if (!file && (errno == EACCES || errno == ENOENT || !S_ISREG(before.st_mode))) {
@@ -358,7 +361,7 @@ std::error_code NewFile::ready_to_replace(int old) {
 // The two names swapped in one step, and the file swapped out checked to
 // be the old one: one that another program saved there meanwhile is put
 // back. Where names cannot be swapped, checked just before a rename.
-std::error_code NewFile::take_the_place() {
+std::error_code NewFile::take_the_place(File& old) {
     const int folder = folder_.get();
     const std::string name = name_of(path_);
     const std::string temporary = name_of(temporary_);
@@ -372,13 +375,36 @@ std::error_code NewFile::take_the_place() {
     if (error) {
         return error;
     }
-    if (id_in(folder, temporary.c_str()) != replaces_) {
+    // Swapped back where the file swapped out is not the old one, or
+    // where a program opened the old one to write it while the names were
+    // swapped: it waits in its open until `old` is closed, and then writes
+    // the file the name holds again.
+    const bool theirs = id_in(folder, temporary.c_str()) != replaces_;
+    if (theirs || opened_to_write(old.get())) {
         rename_exclusive(folder, temporary.c_str(), name.c_str(), true);
-        return std::make_error_code(std::errc::file_exists);
+        return std::make_error_code(theirs ? std::errc::file_exists : std::errc::text_file_busy);
     }
     // Replaced: the old file, should it stay, is only what a killed run may
     // leave too.
     ::unlinkat(folder, temporary.c_str(), 0);
+    return {};
+}
+
+std::error_code reopen(File& file, bool writable) {
+    const int mode = ::fcntl(file.get(), F_GETFL);
+    if (mode < 0) {
+        return errno_error();
+    }
+    if (((mode & O_ACCMODE) != O_RDONLY) == writable) {
+        return {};
+    }
+    // Through /proc: the file itself, whatever its name leads to by now.
+    const std::string self = "/proc/self/fd/" + std::to_string(file.get());
+    File again(::open(self.c_str(), writable ? O_RDWR : O_RDONLY));
+    if (!again) {
+        return errno_error();
+    }
+    file = std::move(again);
     return {};
 }
 

@@ -807,7 +807,10 @@ std::error_code NewFile::ready_to_replace(int old) {
 // a failed ReplaceFileW may leave it gone, or under a name of Windows'
 // choosing (Wine leaves an empty rf*.tmp behind). Put back where it was
 // moved and the new file could not follow; removed once replaced.
-std::error_code NewFile::take_the_place() {
+std::error_code NewFile::take_the_place(File& old) {
+    // Closed first: Windows renames no file that is open without sharing
+    // its deletion.
+    old = File();
     // Only the file this run opened, not one another program saved there.
     if (path_id(path_.c_str()) != replaces_) {
         return windows_error(ERROR_FILE_EXISTS);
@@ -831,6 +834,11 @@ std::error_code NewFile::take_the_place() {
 }
 
 // Windows says which room ran out: the disk, or a quota.
+// Windows asks no lease of a file it replaces: held as it was opened.
+std::error_code reopen(File&, bool) {
+    return {};
+}
+
 bool out_of_room(const std::error_code& error) {
     const auto code = static_cast<DWORD>(error.value());
     return error.category() == windows_error().category() &&

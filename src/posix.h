@@ -45,8 +45,14 @@ std::error_code rename_exclusive(int folder, const char* from, const char* to, b
 // replacement would cut off what reaches `old` (a loop device or another
 // program that holds it open, a mount over its name), or the folder takes
 // no rename (append-only). `again` where it was asked before, for the
-// same two files.
+// same two files: `old`, held only to be read, is then held so that a
+// program that opens it to write it waits until it is closed.
 std::error_code carry_extras(int old, int replacement, int folder, bool again);
+
+// Whether a program has opened `old`, held by carry_extras asked `again`,
+// to write it since: a program that opens it so waits in its open until
+// `old` is closed. False where the system cannot tell.
+bool opened_to_write(int old);
 
 // Writes the file's data to its disk and waits, where the file system
 // would not write it by itself before a rename over another file: a power

@@ -1000,6 +1000,9 @@ TEST_F(Cli, PipeClosedEarlyIsAFailedWriteNotADeath) {
 TEST_F(Cli, PipeOutputGetsTheByteInTheStream) {
     write_file("in.bin", sample);
     ASSERT_EQ(mkfifo("pipe", 0600), 0);
+    // A reader is there first: a pipe that no program reads is refused.
+    const int end = open("pipe", O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(end, 0);
     std::string received;
     std::thread reader([&] { received = read_file("pipe"); });
     const Result result = run({"in.bin", "pipe", "1", "41"});
@@ -1009,6 +1012,7 @@ TEST_F(Cli, PipeOutputGetsTheByteInTheStream) {
         close(writer);
     }
     reader.join();
+    close(end);
     EXPECT_EQ(result.out, report(65, 1) + "Done\n");
     EXPECT_EQ(received, copied);
 }
@@ -1016,7 +1020,10 @@ TEST_F(Cli, PipeOutputGetsTheByteInTheStream) {
 TEST_F(Cli, PipeClosedEarlyIsAFailedWriteNotADeath) {
     write_file("in.bin", std::string(4 << 20, 'x'));  // far more than a pipe holds
     ASSERT_EQ(mkfifo("pipe", 0600), 0);
-    std::thread reader([] { close(open("pipe", O_RDONLY)); });
+    // A reader is there first, and goes with a second as the command opens it.
+    const int end = open("pipe", O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(end, 0);
+    std::thread reader([end] { close(open("pipe", O_RDONLY)); close(end); });
     const Result result = run({"in.bin", "pipe", "1", "41"});
     reader.join();
     EXPECT_EQ(result.out, report(65, 1) + "Failed to write pipe: Broken pipe.\n");

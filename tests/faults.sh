@@ -63,7 +63,9 @@ oldmoved         | old, in folder d, which another program renames $meanwhile_af
 oldlooped        | old, with a loop device set up on old.bin, which would go on with the old file, so that it is overwritten where it lies
 oldappend        | old, in an append-only folder (chattr +a), which takes no rename over it, so that it is overwritten where it lies
 oldbound         | old, bind-mounted onto view.bin in a mount namespace of its own, so that it is overwritten where it lies
-oldopened        | old, another program opening old.bin $meanwhile_after s into the run, while the copy's data is written out
+oldopened        | old, another program opening old.bin to append to it $meanwhile_after s into the run, appending a line, then 3 s later another
+oldread          | old, another program opening old.bin to read it $meanwhile_after s into the run, while the copy's data is written out
+running          | in.bin copied over prog.bin, a copy of sleep that is running
 oldsaved         | old, another program saving old.bin as an editor does $meanwhile_after s into the run: renamed to old.bin~, a file of its own written as old.bin
 oldplanted       | old, with the 100 temporary names of the process id the run then has (.bytemend-PID-0.tmp to -99) taken before it starts
 planted          | new, out.bin in a folder that anyone may write (sticky, mode 1777), where another user (nobody) plants a symlink to victim/raced $meanwhile_after s into the run, after the output's open found no file; victim a folder that only root writes
@@ -193,7 +195,10 @@ Existing output's close fails           | oldlinked        | close           | p
 Replaced through a symlink, by name     | oldsymlink       | openat          | O_TMPFILE                      | error=EOPNOTSUPP     | 0   | R+Done
 Existing output replaced meanwhile      | oldswapped       | sync_file_range | .                              | delay_enter=2000000  | 1   | R+Failed to replace old.bin: File exists.
 Existing output replaced at the swap    | oldswapped       | renameat2       | RENAME_EXCHANGE                | delay_enter=2000000  | 1   | R+Failed to replace old.bin: File exists.
-Opened by another program meanwhile     | oldopened        | sync_file_range | .                              | delay_enter=2000000  | 1   | R+Failed to replace old.bin: another program opened it meanwhile; it was left as it was.
+Opened to be written meanwhile          | oldopened        | sync_file_range | .                              | delay_enter=2000000  | 1   | R+Failed to replace old.bin: another program opened it meanwhile; it was left as it was.
+Opened to be written at the swap        | oldopened        | renameat2       | RENAME_EXCHANGE                | delay_enter=2000000  | 1   | R+Failed to replace old.bin: another program opened it meanwhile; it was left as it was.
+Opened to be read meanwhile             | oldread          | sync_file_range | .                              | delay_enter=2000000  | 0   | R+Done
+A running program replaced              | running          | -               | -                              | -                    | 0   | R+Done
 Existing output saved anew meanwhile    | oldsaved         | openat          | O_TMPFILE                      | delay_enter=2000000  | 1   | R+Failed to replace old.bin: File exists.
 Temporary names taken before the run    | oldplanted       | -               | -                              | -                    | 0   | R+Done
 Another user's link planted after open  | planted          | openat          | "pub/out\.bin", O_WRONLY       | delay_exit=2000000   | 1   | R+Failed to open/create pub/out.bin.
@@ -388,7 +393,7 @@ extras() { stat -c '%u:%g %a' "$1"; getfattr -d -m - "$1" 2>/dev/null; }
 # The files as each run must find them: the input whole, no output, and
 # old.bin there before when the row overwrites it, as it was then.
 fresh_files() {
-    rm -f in.bin out.bin old.bin old.bin~ old-link.bin link.bin before.bin mounted.bin theirs.bin view.bin locked .bytemend-*
+    rm -f in.bin out.bin old.bin old.bin~ prog.bin old-link.bin link.bin before.bin mounted.bin theirs.bin view.bin locked .bytemend-*
     cp original.bin in.bin
     [ ! -d a ] || chattr -a a
     rm -rf d d.moved other a pub victim
@@ -590,7 +595,8 @@ while IFS='|' read -r name mode call which fault want last; do
         ;;
     oldlinked-nopunch) output=old.bin strace_setup=(-e inject=fallocate:error=EOPNOTSUPP) ;;
     oldfull) output=old.bin strace_setup=(-e inject=copy_file_range:error=EDQUOT) ;;
-    oldopened) output=old.bin meanwhile="sleep 2 <old.bin" ;;
+    oldopened) output=old.bin meanwhile="{ echo record1 && sleep 3 && echo record2; } >>old.bin" ;;
+    oldread) output=old.bin meanwhile="sleep 2 <old.bin" ;;
     locked) output=in.bin ;;
     oldmoved) output=d/old.bin meanwhile="mv d d.moved && ln -s other d" ;;
     oldappend) output=a/old.bin ;;
@@ -969,6 +975,18 @@ while IFS='|' read -r name mode call which fault want last; do
         [ "$(find . -maxdepth 1 -name '.bytemend-*' -empty | wc -l)" = 100 ] || fail "did not leave the 100 planted names alone"
         rm -f .bytemend-*
         ;;
+    running)
+        cp "$(command -v sleep)" prog.bin
+        ./prog.bin 20 &
+        until [ "$(readlink /proc/$!/exe)" = "$PWD/prog.bin" ] || ! kill -0 $! 2>/dev/null; do sleep 0.05; done
+        args=(in.bin prog.bin $at $value)
+        "$exe" "${args[@]}" >stdout 2>stderr
+        status=$?
+        kill -0 $! 2>/dev/null || fail "the running program ended"
+        kill $! 2>/dev/null
+        wait
+        cmp -s prog.bin expected.bin || fail "prog.bin is not the patched copy"
+        ;;
     fifo)
         timeout 20 "$exe" "${args[@]}" >stdout 2>stderr
         status=$?
@@ -1071,6 +1089,10 @@ while IFS='|' read -r name mode call which fault want last; do
     esac
     case $mode in
     oldswapped) [ "$(cat old.bin)" = theirs ] || fail "the other program's old.bin was not left alone" ;;
+    oldopened)
+        cmp -s old.bin <(cat old-original.bin; printf 'record1\nrecord2\n') ||
+            fail "old.bin is not what it was with the other program's two lines"
+        ;;
     oldsaved)
         [ "$(cat old.bin)" = theirs ] || fail "the other program's old.bin was not left alone"
         cmp -s old.bin~ old-original.bin || fail "old.bin~, the file the run opened, changed"
@@ -1101,7 +1123,7 @@ while IFS='|' read -r name mode call which fault want last; do
         elif [[ $mode != oldlinked* ]] || [[ $last == *open/create* ]]; then
             cmp -s old.bin old-original.bin || fail "old.bin changed, though the run failed"
         fi
-        if [ "$want" = 0 ] && [[ $mode == old || $mode == oldsymlink || $mode == oldacl || $mode == oldplanted ]]; then
+        if [ "$want" = 0 ] && [[ $mode =~ ^old(|symlink|acl|planted|read)$ ]]; then
             [ "$(stat -c %i old.bin)" != "$old_inode" ] || fail "old.bin was overwritten where it lies, not replaced"
         elif [ "$(stat -c %i old.bin)" != "$old_inode" ]; then
             fail "old.bin is another file than before"
