@@ -132,8 +132,14 @@ bool open_output(Output& output, const char* path, const Input& input) {
 bool overwrite_instead(Output& output, const Input& input) {
     const std::error_code no_room = std::exchange(output.no_room, {});
     output.made.discard();
-    if (!overwrite_fits(output.existing.get(), input.length) || writable(output) ||
-        look_at(output.existing.get(), output.opened)) {
+    // Whole or nothing: an overwrite that needs new blocks too would stop
+    // midway, leaving a mix.
+    if (!overwrite_fits(output.existing.get(), input.length)) {
+        say("Failed to write %s: %s; a copy beside it needs up to %lld bytes, and it was left as it was.\n",
+            shown(output.path).c_str(), no_room.message().c_str(), static_cast<long long>(input.length));
+        return false;
+    }
+    if (writable(output) || look_at(output.existing.get(), output.opened)) {
         return say_failed("write", output.path, no_room);
     }
     output.kind = Output::Kind::existing;

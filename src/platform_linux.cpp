@@ -2,6 +2,7 @@
 // blocks (FICLONE), copies inside the kernel and punched holes.
 
 #include <fcntl.h>
+#include <linux/fiemap.h>
 #include <linux/fs.h>
 #include <linux/loop.h>
 #include <sys/ioctl.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -426,6 +428,44 @@ std::error_code carry_extras(int from, int to, int folder, bool again) {
         }
     }
     return {};
+}
+
+bool rewritten_where_it_lies(int fd) {
+    struct statfs system {};
+    int flags = 0;
+    if (::fstatfs(fd, &system) != 0) {
+        return false;
+    }
+    constexpr unsigned long btrfs = 0x9123683E;
+    if (static_cast<unsigned long>(system.f_type) == btrfs &&
+        (::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0 || (flags & FS_NOCOW_FL) == 0)) {
+        return false;
+    }
+    // The extents, a batch at a time, until the last or a shared one.
+    constexpr unsigned batch = 64;
+    alignas(fiemap) std::array<unsigned char, sizeof(fiemap) + batch * sizeof(fiemap_extent)> space{};
+    auto* const map = reinterpret_cast<fiemap*>(space.data());
+    for (std::uint64_t from = 0;;) {
+        space.fill(0);
+        map->fm_start = from;
+        map->fm_length = FIEMAP_MAX_OFFSET - from;
+        map->fm_extent_count = batch;
+        if (::ioctl(fd, FS_IOC_FIEMAP, map) != 0) {
+            // tmpfs shares no blocks, and has no map of them.
+            return errno == EOPNOTSUPP;
+        }
+        const fiemap_extent* const extents = map->fm_extents;
+        const unsigned found = map->fm_mapped_extents;
+        for (unsigned at = 0; at < found; ++at) {
+            if ((extents[at].fe_flags & FIEMAP_EXTENT_SHARED) != 0) {
+                return false;
+            }
+        }
+        if (found == 0 || (extents[found - 1].fe_flags & FIEMAP_EXTENT_LAST) != 0) {
+            return true;
+        }
+        from = extents[found - 1].fe_logical + extents[found - 1].fe_length;
+    }
 }
 
 bool opened_to_write(int old) {

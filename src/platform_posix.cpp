@@ -439,7 +439,7 @@ std::optional<std::int64_t> free_space(int fd) {
 bool overwrite_fits(int fd, std::int64_t length) {
     struct stat status {};
     return ::fstat(fd, &status) == 0 && status.st_size >= length &&
-           static_cast<std::int64_t>(status.st_blocks) * 512 >= status.st_size;
+           static_cast<std::int64_t>(status.st_blocks) * 512 >= status.st_size && rewritten_where_it_lies(fd);
 }
 
 std::error_code read_at(int fd, void* data, size_t size, std::int64_t offset, size_t& done) {

@@ -54,6 +54,13 @@ std::error_code carry_extras(int old, int replacement, int folder, bool again);
 // `old` is closed. False where the system cannot tell.
 bool opened_to_write(int old);
 
+// Whether writing over the data of the regular file in `fd` needs no new
+// blocks: not on a file system that writes every change anew (Btrfs, but
+// for a NOCOW file), nor where a block is shared with another file (a
+// reflink, a snapshot), which a write must first unshare. True where the
+// system cannot tell.
+bool rewritten_where_it_lies(int fd);
+
 // Writes the file's data to its disk and waits, where the file system
 // would not write it by itself before a rename over another file: a power
 // loss must not leave the name on a file whose data never arrived.

@@ -108,6 +108,8 @@ reflink-btrfs    | reflink-xfs, on Btrfs, in a folder that gives new files a def
 shrunk-xfs       | in.bin copied to a new out.bin on XFS on a loop device, another program cutting in.bin to $middle bytes $meanwhile_after s into the run
 shrunk-btrfs     | shrunk-xfs, on Btrfs
 shrunk-old-xfs   | shrunk-xfs, copied over old.bin, longer and written in full
+noroom-btrfs     | in.bin copied over old.bin on Btrfs on a loop device, filled up to 640 KiB short of full, too little for a copy beside old.bin
+noroom-xfs       | noroom-btrfs, on XFS, old.bin sharing its blocks with twin.bin (cp --reflink)
 nocow            | old, on Btrfs on a loop device, old.bin made NOCOW (chattr +C) before its data, so that it can share no block
 crash-ext4       | on ext4 on a loop device, out.bin made from in.bin, out-tail.bin from tail.bin (in.bin and 1 MiB of hole), old.bin and short.bin (old.bin's first $middle bytes) overwritten, self.bin patched in place; then the power lost and the image mounted again, twice, on files of their own (old-1.bin, old-2.bin): with the journal written (shutdown -f), then without (shutdown)
 crash-xfs        | crash-ext4, on XFS, where the copies share blocks
@@ -121,7 +123,7 @@ EOF
 # The roads that mount a file system, set up a loop device or make a mount
 # namespace: CTest labels them "mounts", and the others "faults"; one whose
 # rows strace faults too, both.
-mounting='oldlooped|oldbound|oldmounted|full|overlay.*|loop.*|bindfs.*|reflink-.*|shrunk-.*|nocow|crash-.*'
+mounting='oldlooped|oldbound|oldmounted|full|overlay.*|loop.*|bindfs.*|reflink-.*|shrunk-.*|noroom-.*|nocow|crash-.*'
 
 # name | road | call | which call | fault | status | last line. "which call"
 # picks the first call of that name whose trace line matches; "A >> B" the
@@ -184,7 +186,7 @@ Its owner cannot be given               | oldkept          | fchown          | .
 Attribute read as it grows              | old              | fgetxattr       | fgetxattr >> .                 | error=ERANGE         | 0   | R+Done
 Its attribute cannot be given           | oldkept          | fsetxattr       | user\.bytemend                 | error=EPERM          | 0   | R+Done
 Its replacement finds no room           | oldkept          | copy_file_range | .                              | error=EDQUOT         | 0   | R+Done
-No room, and it cannot be measured      | oldfull          | newfstatat      | copy_file_range >> .           | error=EIO            | 1   | R+Failed to write old.bin: Disk quota exceeded.
+No room, and it cannot be measured      | oldfull          | newfstatat      | copy_file_range >> .           | error=EIO            | 1   | R+Failed to write old.bin: Disk quota exceeded; a copy beside it needs up to $length bytes, and it was left as it was.
 No holes can be punched in it           | oldlinked        | fallocate       | .                              | error=EOPNOTSUPP     | 0   | R+Done
 Punching a hole fails                   | oldlinked        | fallocate       | .                              | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
 Punching a hole not permitted           | oldlinked        | fallocate       | .                              | error=EPERM          | 0   | R+Done
@@ -216,6 +218,8 @@ In place, input replaced meanwhile      | swapped          | openat          | "
 Input shrinks before sharing, XFS       | shrunk-xfs       | openat          | O_TMPFILE                      | delay_enter=2000000  | 1   | R+Failed to read file.
 Input shrinks before sharing, Btrfs     | shrunk-btrfs     | openat          | O_TMPFILE                      | delay_enter=2000000  | 1   | R+Failed to read file.
 Input shrinks before sharing over old   | shrunk-old-xfs   | openat          | "mnt/old\.bin", O_RDWR         | delay_enter=2000000  | 1   | R+Failed to read file.
+No room on Btrfs                        | noroom-btrfs     | -               | -                              | -                    | 1   | R+Failed to write mnt/old.bin: No space left on device; a copy beside it needs up to $length bytes, and it was left as it was.
+No room on XFS, blocks shared           | noroom-xfs       | -               | -                              | -                    | 1   | R+Failed to write mnt/old.bin: No space left on device; a copy beside it needs up to $length bytes, and it was left as it was.
 Copy over a NOCOW output               | nocow            | openat          | "mnt/in\.bin"                  | delay_enter=1        | 0   | R+Done
 Copy over a NOCOW output fails          | nocow            | copy_file_range | .                              | error=EIO            | 1   | R+Failed to write mnt/old.bin: Input/output error.
 Real full file system                   | full             | -               | -                              | -                    | 1   | R+Failed to write full/out.bin: No space left on device.
@@ -443,6 +447,16 @@ fresh_files() {
             [ "$mode" = shrunk-old-xfs ] && cp old-original.bin mnt/old.bin
         fi
         ;;
+    noroom-*)
+        if mountpoint -q mnt; then
+            rm -f mnt/*.bin mnt/.bytemend-* mnt/filler
+            cp old-original.bin mnt/old.bin
+            [ "$mode" = noroom-xfs ] && cp --reflink=always mnt/old.bin mnt/twin.bin
+            # Full, then some room again, once the file system has counted it.
+            sync && { dd if=/dev/zero of=mnt/filler bs=64k status=none 2>/dev/null; sync; } &&
+                truncate -s -640K mnt/filler && sync && sleep 1 && sync
+        fi
+        ;;
     esac
 }
 
@@ -611,6 +625,11 @@ while IFS='|' read -r name mode call which fault want last; do
         [[ $mode == shrunk-* ]] && fs=${mode##*-} output=mnt/out.bin meanwhile="truncate -s $middle mnt/in.bin"
         [ "$mode" = shrunk-old-xfs ] && output=mnt/old.bin
         mount_image "$fs" || continue
+        fresh_files
+        ;;
+    noroom-*)
+        input=in.bin output=mnt/old.bin
+        mount_image "${mode#noroom-}" || continue
         fresh_files
         ;;
     buf) strace_setup=(-e inject=copy_file_range:error=EXDEV) ;;
@@ -974,6 +993,11 @@ while IFS='|' read -r name mode call which fault want last; do
         status=$?
         [ "$(find . -maxdepth 1 -name '.bytemend-*' -empty | wc -l)" = 100 ] || fail "did not leave the 100 planted names alone"
         rm -f .bytemend-*
+        ;;
+    noroom-*)
+        "$exe" "${args[@]}" >stdout 2>stderr
+        status=$?
+        cmp -s mnt/old.bin old-original.bin || fail "old.bin changed ($(cmp mnt/old.bin old-original.bin 2>&1 | head -1))"
         ;;
     running)
         cp "$(command -v sleep)" prog.bin
