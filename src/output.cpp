@@ -60,6 +60,12 @@ std::error_code make_replacement(Output& output, const Input& input) {
     return {};
 }
 
+bool cannot_open(const char* path, const std::error_code& error) {
+    say("Failed to open/create %s.\n", shown(path).c_str());
+    say_why("open or create " + quoted(path), error);
+    return false;
+}
+
 // Holds the old file to be written where it lies.
 std::error_code writable(Output& output) {
     const std::error_code error = reopen(output.existing, true);
@@ -74,9 +80,7 @@ bool open_output(Output& output, const char* path, const Input& input) {
     // Permission bits only, as cp does: set-user-ID and the like are not
     // handed on to a copy, and open() takes the umask off.
     if (const auto error = open_or_create(output, input.opened.status.st_mode & 0777)) {
-        say("Failed to open/create %s.\n", shown(path).c_str());
-        say_why("open or create " + quoted(path), error);
-        return false;
+        return cannot_open(path, error);
     }
     // The names were checked before the report; this catches a road to
     // standard output that only the open file shows.
@@ -102,12 +106,8 @@ bool open_output(Output& output, const char* path, const Input& input) {
         // Written where it lies: held to be written, which a running
         // program, held only to be replaced, refuses.
         const bool in_place = output.kind == Output::Kind::existing || output.kind == Output::Kind::same_as_input;
-        if (const auto error = in_place ? writable(output) : std::error_code()) {
-            say("Failed to open/create %s.\n", shown(path).c_str());
-            say_why("open or create " + quoted(path), error);
-            return false;
-        }
-        return true;
+        const auto error = in_place ? writable(output) : std::error_code();
+        return !error || cannot_open(path, error);
     }
     const std::string from = shown(input.path);
     const std::string to = shown(path);
