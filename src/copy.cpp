@@ -16,6 +16,8 @@ namespace bytemend {
 namespace {
 
 constexpr std::int64_t chunk = std::int64_t{256} * 1024;
+// How much of a replacement is copied before its writeback is started.
+constexpr std::int64_t stretch = std::int64_t{32} * 1024 * 1024;
 // The largest block a file system uses: a multiple of any other.
 constexpr std::int64_t largest_block = std::int64_t{64} * 1024;
 
@@ -30,6 +32,7 @@ struct Copy {
     const Input& input;
     const Output& output;
     Buffer buffer;
+    std::int64_t unstarted = 0;  // bytes copied since writeback was last started
 
     // malloc, not new: a failed allocation is reported, where an exception
     // may not even be thrown when memory is that short.
@@ -137,17 +140,33 @@ bool copy_through_buffer(Copy& copy, Extent extent, const Patch* patch) {
 }
 
 // Copies the extent inside the kernel while it can, and through the buffer
-// from the first extent it cannot.
+// from where it cannot. A replacement's data is waited for on the disk
+// before it takes the old file's name: its writeback is started a stretch
+// at a time as it is copied, so that the wait goes on beside the copy
+// rather than after it.
 bool copy_extent(Copy& copy, Extent extent, bool& in_kernel) {
-    const std::int64_t size = extent.end - extent.start;
-    std::int64_t copied = 0;
-    const std::error_code error = in_kernel
-                                      ? kernel_copy(copy.input.file.get(), copy.output.fd(), extent.start, size, copied)
-                                      : std::make_error_code(std::errc::operation_not_supported);
-    if (error != std::errc::operation_not_supported) {
-        return error ? write_failed(copy.output, error) : copied == size || read_failed();
+    const bool early = copy.output.kind == Output::Kind::replaced;
+    while (in_kernel && extent.start < extent.end) {
+        const std::int64_t size = early ? std::min(stretch, extent.end - extent.start) : extent.end - extent.start;
+        std::int64_t copied = 0;
+        const std::error_code error = kernel_copy(copy.input.file.get(), copy.output.fd(), extent.start, size, copied);
+        if (error == std::errc::operation_not_supported) {
+            in_kernel = false;
+            break;
+        }
+        if (error || copied != size) {
+            return error ? write_failed(copy.output, error) : read_failed();
+        }
+        extent.start += size;
+        copy.unstarted += size;
+        if (early && copy.unstarted >= stretch) {
+            start_writeback(copy.output.fd());
+            copy.unstarted = 0;
+        }
     }
-    in_kernel = false;
+    if (in_kernel) {
+        return true;
+    }
     if (::lseek(copy.output.fd(), extent.start, SEEK_SET) < 0) {
         return write_failed(copy.output, errno_error());
     }
