@@ -23,6 +23,7 @@
 
 #include "fast_copy.h"
 #include "file_system.h"
+#include "new_file.h"
 #include "posix.h"
 
 namespace bytemend {
@@ -207,55 +208,6 @@ bool mounted_elsewhere(const struct stat& old) {
     return false;
 }
 
-// What keeps a file from being replaced: a file system where another road
-// to it may go unseen (FUSE, an overlay, a network), or where it is not
-// known what a rename keeps; a mount over its name, which no rename
-// replaces, or of it elsewhere; a loop device or another program that
-// holds it open to write it (a virtual machine, a log), which would go on
-// writing the old file, its name gone; a folder that takes no rename. A
-// read lease is refused while anyone has the file open to write it (this
-// run too: `old` is held only to be read), and readers, mappers and a
-// running program keep the old file, as `install` leaves them. Asked
-// `again`, just before the rename, the lease is kept: a program that then
-// opens the file to write it waits until the rename is done and `old`
-// closed (opened_to_write). The mounts are not read again: they take a
-// tenth of a millisecond, and a bind mount made meanwhile is rarer than
-// an open.
-std::error_code in_the_way(int old, int folder, bool again) {
-    constexpr unsigned long ext4 = 0xEF53;
-    constexpr unsigned long xfs = 0x58465342;
-    constexpr unsigned long btrfs = 0x9123683E;
-    constexpr unsigned long tmpfs = 0x01021994;
-    struct statfs system {};
-    struct stat status {};
-    if (::fstatfs(old, &system) != 0 || ::fstat(old, &status) != 0) {
-        return errno_error();
-    }
-    const auto type = static_cast<unsigned long>(system.f_type);
-    if (type != ext4 && type != xfs && type != btrfs && type != tmpfs) {
-        return std::make_error_code(std::errc::operation_not_supported);
-    }
-    struct statx mount {};
-    if (::statx(old, "", AT_EMPTY_PATH, 0, &mount) == 0 && (mount.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0) {
-        return std::make_error_code(std::errc::device_or_resource_busy);
-    }
-    if (!again && mounted_elsewhere(status)) {
-        return std::make_error_code(std::errc::device_or_resource_busy);
-    }
-    if (::fcntl(old, F_SETLEASE, F_RDLCK) != 0) {
-        return errno == EAGAIN ? std::make_error_code(std::errc::text_file_busy) : errno_error();
-    }
-    if (!again) {
-        ::fcntl(old, F_SETLEASE, F_UNLCK);
-    }
-    // Asked of the folder held by a path alone, which may be unreadable.
-    struct statx held {};
-    return ::statx(folder, "", AT_EMPTY_PATH, 0, &held) == 0 &&
-                   (held.stx_attributes & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) != 0
-               ? std::make_error_code(std::errc::operation_not_permitted)
-               : std::error_code();
-}
-
 // The first line of a file in /sys; empty where there is none.
 std::string first_line(const std::string& name) {
     const std::string text = read_text(name);
@@ -392,10 +344,61 @@ bool identity_may_lie(int fd) {
     return ::fstatfs(fd, &system) != 0 || static_cast<unsigned long>(system.f_type) == fuse;
 }
 
-std::error_code carry_extras(int from, int to, int folder, bool again) {
-    if (const auto error = in_the_way(from, folder, again)) {
-        return error;
+// The reasons of doc/behaviour.md, in its order. Whether a program writes
+// the file is asked of the kernel: a read lease is refused while anyone
+// has it open to write it (this run too: `old` is held only to be read),
+// while readers, mappers and a running program keep the old file, as
+// `install` leaves them. Asked `again`, just before the rename, the lease
+// is kept: a program that then opens the file to write it waits until the
+// rename is done and `old` closed (opened_to_write). The mounts are not
+// read again: they take a tenth of a millisecond, and a bind mount made
+// meanwhile is rarer than an open.
+std::error_code NewFile::why_not_replace(int old, bool again) const {
+    constexpr unsigned long ext4 = 0xEF53;
+    constexpr unsigned long xfs = 0x58465342;
+    constexpr unsigned long btrfs = 0x9123683E;
+    constexpr unsigned long tmpfs = 0x01021994;
+    struct stat was {};
+    struct stat now {};
+    struct statfs system {};
+    struct statx mount {};
+    struct statx held {};
+    if (::fstat(old, &was) != 0 || ::fstat(file_.get(), &now) != 0 || ::fstatfs(old, &system) != 0) {
+        return errno_error();
     }
+    // Another name would go on naming the old file.
+    if (was.st_nlink > 1) {
+        return std::make_error_code(std::errc::too_many_links);
+    }
+    // A loop device or a program that writes it (a virtual machine, a log)
+    // would go on writing the old file, its name gone.
+    if (::fcntl(old, F_SETLEASE, F_RDLCK) != 0) {
+        return errno == EAGAIN ? std::make_error_code(std::errc::text_file_busy) : errno_error();
+    }
+    if (!again) {
+        ::fcntl(old, F_SETLEASE, F_UNLCK);
+    }
+    // No rename replaces a file mounted over its name, nor reaches one
+    // mounted elsewhere, nor crosses a mount over the folder's.
+    if ((::statx(old, "", AT_EMPTY_PATH, 0, &mount) == 0 && (mount.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0) ||
+        (!again && mounted_elsewhere(was)) || was.st_dev != now.st_dev) {
+        return std::make_error_code(std::errc::device_or_resource_busy);
+    }
+    // A folder that takes no rename, asked of the folder held by a path
+    // alone, which may be unreadable.
+    if (::statx(folder_.get(), "", AT_EMPTY_PATH, 0, &held) == 0 &&
+        (held.stx_attributes & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) != 0) {
+        return std::make_error_code(std::errc::operation_not_permitted);
+    }
+    // A file system where another road to it may go unseen (FUSE, an
+    // overlay, a network), or where it is not known what a rename keeps.
+    const auto type = static_cast<unsigned long>(system.f_type);
+    return type == ext4 || type == xfs || type == btrfs || type == tmpfs
+               ? std::error_code()
+               : std::make_error_code(std::errc::operation_not_supported);
+}
+
+std::error_code carry_extras(int from, int to) {
     if (const auto error = carry_flags(from, to)) {
         return error;
     }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "file_system.h"
+#include "new_file.h"
 #include "posix.h"
 
 namespace bytemend {
@@ -54,7 +55,11 @@ std::error_code rename_exclusive(int, const char*, const char*, bool) {
 
 // Extended attributes and flags have no POSIX calls: what a file has of
 // them cannot be known, so it is overwritten where it lies, losing none.
-std::error_code carry_extras(int, int, int, bool) {
+std::error_code NewFile::why_not_replace(int, bool) const {
+    return std::make_error_code(std::errc::operation_not_supported);
+}
+
+std::error_code carry_extras(int, int) {
     return std::make_error_code(std::errc::operation_not_supported);
 }
 

@@ -125,13 +125,6 @@ bool cannot_link(int error) {
     return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EXDEV;
 }
 
-// The identity of what `name` in `folder` is now, a symlink itself rather
-// than its target.
-std::optional<FileId> id_in(int folder, const char* name) {
-    struct stat status {};
-    return id_of(::fstatat(folder, name, &status, AT_SYMLINK_NOFOLLOW), status);
-}
-
 // Renames `from` to `to` in `folder`, never in place of a file at `to` (EEXIST).
 std::error_code rename_without_replacing(int folder, const char* from, const char* to) {
     const std::error_code error = rename_exclusive(folder, from, to);
@@ -298,6 +291,11 @@ std::error_code NewFile::keep() {
     return error;
 }
 
+std::optional<FileId> NewFile::id_at(const std::string& path) const {
+    struct stat status {};
+    return id_of(::fstatat(folder_.get(), name_of(path).c_str(), &status, AT_SYMLINK_NOFOLLOW), status);
+}
+
 std::error_code NewFile::take_over(int old) {
     struct stat was {};
     struct stat now {};
@@ -308,16 +306,11 @@ std::error_code NewFile::take_over(int old) {
     // name may lead elsewhere by now.
     const bool again = replaces_ == id_of(0, was);
     replaces_ = id_of(0, was);
-    if (id_in(folder_.get(), name_of(path_).c_str()) != replaces_) {
+    if (id_at(path_) != replaces_) {
         return std::make_error_code(std::errc::file_exists);
     }
-    // Another name would go on naming the old file, not the new one; a file
-    // system mounted over the folder's would take no rename between the two.
-    if (was.st_nlink > 1) {
-        return std::make_error_code(std::errc::too_many_links);
-    }
-    if (was.st_dev != now.st_dev) {
-        return std::make_error_code(std::errc::cross_device_link);
+    if (const auto why = why_not_replace(old, again)) {
+        return why;
     }
     // Owner first: a change of owner clears set-user-ID bits and
     // capabilities, which come after it.
@@ -332,7 +325,7 @@ std::error_code NewFile::take_over(int old) {
     if ((now.st_mode & 07777) != (was.st_mode & 07777)) {
         return std::make_error_code(std::errc::operation_not_permitted);
     }
-    return carry_extras(old, file_.get(), folder_.get(), again);
+    return carry_extras(old, file_.get());
 }
 
 // Taken over again once the data is written, which took away its
@@ -365,7 +358,7 @@ std::error_code NewFile::take_the_place(File& old) {
     const int folder = folder_.get();
     const std::string name = name_of(path_);
     const std::string temporary = name_of(temporary_);
-    if (id_in(folder, name.c_str()) != replaces_) {
+    if (id_at(path_) != replaces_) {
         return std::make_error_code(std::errc::file_exists);
     }
     const std::error_code error = rename_exclusive(folder, temporary.c_str(), name.c_str(), true);
@@ -379,7 +372,7 @@ std::error_code NewFile::take_the_place(File& old) {
     // where a program opened the old one to write it while the names were
     // swapped: it waits in its open until `old` is closed, and then writes
     // the file the name holds again.
-    const bool theirs = id_in(folder, temporary.c_str()) != replaces_;
+    const bool theirs = id_at(temporary_) != replaces_;
     if (theirs || opened_to_write(old.get())) {
         rename_exclusive(folder, temporary.c_str(), name.c_str(), true);
         return std::make_error_code(theirs ? std::errc::file_exists : std::errc::text_file_busy);

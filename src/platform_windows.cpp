@@ -757,12 +757,21 @@ std::error_code NewFile::keep() {
 // program has open without sharing its deletion, as most programs open
 // files: found out here, before the copy, rather than after it.
 std::error_code NewFile::take_over(int old) {
+    replaces_ = handle_id(handle_of(old));
+    return why_not_replace(old, false);
+}
+
+std::optional<FileId> NewFile::id_at(const std::string& path) const {
+    return path_id(path.c_str());
+}
+
+// The reasons of doc/behaviour.md for Windows, in its order.
+std::error_code NewFile::why_not_replace(int old, bool) const {
     const HANDLE handle = handle_of(old);
     BY_HANDLE_FILE_INFORMATION info{};
     if (GetFileInformationByHandle(handle, &info) == 0) {
         return windows_error();
     }
-    replaces_ = handle_id(handle);
     if (info.nNumberOfLinks > 1) {
         return windows_error(ERROR_TOO_MANY_LINKS);
     }
@@ -812,7 +821,7 @@ std::error_code NewFile::take_the_place(File& old) {
     // its deletion.
     old = File();
     // Only the file this run opened, not one another program saved there.
-    if (path_id(path_.c_str()) != replaces_) {
+    if (id_at(path_) != replaces_) {
         return windows_error(ERROR_FILE_EXISTS);
     }
     std::error_code error;

@@ -39,17 +39,12 @@ std::error_code give_name(int fd, int folder, const char* name);
 // `exchange`, swaps the two names instead, in one step.
 std::error_code rename_exclusive(int folder, const char* from, const char* to, bool exchange = false);
 
-// What else a replacement of `old` in `folder` must keep of it, beyond
-// what POSIX names: extended attributes and file flags, given to
-// `replacement`. The error where one cannot be given or known, or where a
-// replacement would cut off what reaches `old` (a loop device or another
-// program that holds it open, a mount over its name), or the folder takes
-// no rename (append-only). `again` where it was asked before, for the
-// same two files: `old`, held only to be read, is then held so that a
-// program that opens it to write it waits until it is closed.
-std::error_code carry_extras(int old, int replacement, int folder, bool again);
+// What else a replacement of `old` must keep of it, beyond what POSIX
+// names: extended attributes and file flags, given to `replacement`. The
+// error where one cannot be given or known.
+std::error_code carry_extras(int old, int replacement);
 
-// Whether a program has opened `old`, held by carry_extras asked `again`,
+// Whether a program has opened `old`, held by why_not_replace asked again,
 // to write it since: a program that opens it so waits in its open until
 // `old` is closed. False where the system cannot tell.
 bool opened_to_write(int old);
