@@ -26,13 +26,24 @@ struct Free {
 };
 using Buffer = std::unique_ptr<unsigned char, Free>;
 
-// What each step of a copy works with: the two files, and one buffer for
-// the run, taken when first needed (sharing blocks needs none).
+// What each step of a copy works with: the two files, one buffer for the
+// run, taken when first needed (sharing blocks needs none), and why it
+// stopped, where it did.
 struct Copy {
     const Input& input;
     const Output& output;
     Buffer buffer;
+    Stop stop;
     std::int64_t unstarted = 0;  // bytes copied since writeback was last started
+
+    Copy(const Input& from, const Output& to) : input(from), output(to) {}
+
+    // Stops the copy: false.
+    bool failed(Stop::Why why, const std::error_code& error = {}) {
+        stop.why = why;
+        stop.error = error;
+        return false;
+    }
 
     // malloc, not new: a failed allocation is reported, where an exception
     // may not even be thrown when memory is that short.
@@ -40,7 +51,7 @@ struct Copy {
         if (!buffer) {
             buffer.reset(static_cast<unsigned char*>(std::malloc(chunk)));
             if (!buffer) {
-                say("Failed to allocate memory.\n");
+                failed(Stop::Why::memory);
             }
         }
         return buffer.get();
@@ -53,32 +64,15 @@ struct Patch {
     unsigned char byte;
 };
 
-// A write to the output that failed. A replacement that finds no room
-// after all (a quota, or room the file system keeps for itself, which
-// free_space does not count) is not said yet: the old file may still be
-// overwritten where it lies instead.
-bool write_failed(const Output& output, const std::error_code& error) {
-    if (output.kind == Output::Kind::replaced && out_of_room(error)) {
-        output.no_room = error;
-        return false;
-    }
-    return say_failed("write", output.path, error);
-}
-
-bool read_failed() {
-    say("Failed to read file.\n");
-    return false;
-}
-
 // Writes all of `data`, through short writes and signals: at `offset`, or
 // where the output stands for a stream (a negative offset), which moves on.
-bool write_all(const Output& output, const unsigned char* data, size_t size, std::int64_t offset) {
+bool write_all(Copy& copy, const unsigned char* data, size_t size, std::int64_t offset) {
     for (size_t done = 0; done < size;) {
         size_t written = 0;
-        const std::error_code error = write_at(output.fd(), data + done, size - done,
+        const std::error_code error = write_at(copy.output.fd(), data + done, size - done,
                                                offset < 0 ? -1 : offset + static_cast<std::int64_t>(done), written);
         if (error || written == 0) {
-            return write_failed(output, error ? error : std::make_error_code(std::errc::io_error));
+            return copy.failed(Stop::Why::write, error ? error : std::make_error_code(std::errc::io_error));
         }
         done += written;
     }
@@ -105,7 +99,7 @@ bool zero_blocks_with_data(Copy& copy, size_t size, std::int64_t offset) {
         }
         end = std::min(end, size);
         std::memset(buffer + at, 0, end - at);
-        if (!write_all(copy.output, buffer + at, end - at, offset + static_cast<std::int64_t>(at))) {
+        if (!write_all(copy, buffer + at, end - at, offset + static_cast<std::int64_t>(at))) {
             return false;
         }
         at = end;
@@ -125,13 +119,13 @@ bool copy_through_buffer(Copy& copy, Extent extent, const Patch* patch) {
         size_t got = 0;
         // Nothing left before the measured length: the input shrank.
         if (read_at(copy.input.file.get(), buffer, wanted, offset, got) || got == 0) {
-            return read_failed();
+            return copy.failed(Stop::Why::read);
         }
         const std::int64_t end = offset + static_cast<std::int64_t>(got);
         if (patch != nullptr && patch->location >= offset && patch->location < end) {
             buffer[patch->location - offset] = patch->byte;
         }
-        if (!write_all(copy.output, buffer, got, -1)) {
+        if (!write_all(copy, buffer, got, -1)) {
             return false;
         }
         offset = end;
@@ -155,7 +149,7 @@ bool copy_extent(Copy& copy, Extent extent, bool& in_kernel) {
             break;
         }
         if (error || copied != size) {
-            return error ? write_failed(copy.output, error) : read_failed();
+            return copy.failed(error ? Stop::Why::write : Stop::Why::read, error);
         }
         extent.start += size;
         copy.unstarted += size;
@@ -168,7 +162,7 @@ bool copy_extent(Copy& copy, Extent extent, bool& in_kernel) {
         return true;
     }
     if (::lseek(copy.output.fd(), extent.start, SEEK_SET) < 0) {
-        return write_failed(copy.output, errno_error());
+        return copy.failed(Stop::Why::write, errno_error());
     }
     return copy_through_buffer(copy, extent, nullptr);
 }
@@ -190,7 +184,7 @@ bool clear(Copy& copy, std::int64_t start, std::int64_t end, bool last) {
         held < end || last ? (held + largest_block - 1) / largest_block * largest_block : held;
     const std::error_code punched = punch_hole(output.fd(), start, punch_end - start);
     if (punched != std::errc::operation_not_supported) {
-        return !punched || write_failed(output, punched);
+        return !punched || copy.failed(Stop::Why::write, punched);
     }
     // Zeros only over the output's data, and there only where it does not
     // read as zeros, which keeps even holes a file system cannot report
@@ -227,7 +221,7 @@ bool copy_data(Copy& copy) {
     }
     // Data that ends early may be a hole at the end or an input that shrank.
     if (::lseek(copy.input.file.get(), 0, SEEK_END) < copy.input.length) {
-        return read_failed();
+        return copy.failed(Stop::Why::read);
     }
     return clear(copy, from, copy.input.length, true);
 }
@@ -256,44 +250,41 @@ bool share_blocks(const Input& input, const Output& output) {
 // its data. Cuts an older, longer output only now: on XFS an earlier cut
 // would unshare a reflinked last block. A short shared copy is an input
 // that shrank before it was shared: a read that ended early.
-bool set_length(const Input& input, const Output& output, bool shared) {
+bool set_length(Copy& copy, bool shared) {
+    const std::int64_t length = copy.input.length;
     struct stat now {};
-    if (::fstat(output.fd(), &now) != 0) {
-        return write_failed(output, errno_error());
+    if (::fstat(copy.output.fd(), &now) != 0) {
+        return copy.failed(Stop::Why::write, errno_error());
     }
-    if (now.st_size < input.length) {
+    if (now.st_size < length) {
         const unsigned char zero = 0;
-        return !shared ? write_all(output, &zero, 1, input.length - 1) : read_failed();
+        return !shared ? write_all(copy, &zero, 1, length - 1) : copy.failed(Stop::Why::read);
     }
-    if (now.st_size == input.length) {
-        return true;
-    }
-    const std::error_code error = truncate_file(output.fd(), input.length);
-    return !error || write_failed(output, error);
+    const std::error_code error = now.st_size == length ? std::error_code() : truncate_file(copy.output.fd(), length);
+    return !error || copy.failed(Stop::Why::write, error);
 }
 
 }  // namespace
 
-bool patch_in_place(const Output& output, std::int64_t location, unsigned char byte) {
+Stop patch_in_place(const Input& input, const Output& output, std::int64_t location, unsigned char byte) {
+    Copy copy(input, output);
     struct stat now {};
     if (::fstat(output.fd(), &now) != 0) {
-        return write_failed(output, errno_error());
+        copy.failed(Stop::Why::write, errno_error());
+    } else if (S_ISREG(now.st_mode) && location >= now.st_size) {
+        // Another program cut the file meanwhile: a byte written past its
+        // end would grow it back, with a hole.
+        copy.stop = {.why = Stop::Why::cut, .error = {}, .length = now.st_size};
+    } else if (const std::error_code error =
+                   S_ISBLK(now.st_mode) ? drop_cached_page(output.fd(), location) : std::error_code()) {
+        copy.failed(Stop::Why::write, error);
+    } else {
+        write_all(copy, &byte, 1, location);
     }
-    // Another program may have cut the file meanwhile: a byte written past
-    // its end would grow it back, with a hole.
-    if (S_ISREG(now.st_mode) && location >= now.st_size) {
-        say("Location %lld is outside %s, which is now %lld byte%s long.\n", static_cast<long long>(location),
-            shown(output.path).c_str(), static_cast<long long>(now.st_size), now.st_size == 1 ? "" : "s");
-        return false;
-    }
-    if (const std::error_code error = S_ISBLK(now.st_mode) ? drop_cached_page(output.fd(), location)
-                                                           : std::error_code()) {
-        return write_failed(output, error);
-    }
-    return write_all(output, &byte, 1, location);
+    return copy.stop;
 }
 
-bool copy_patched(const Input& input, const Output& output, std::int64_t location, unsigned char byte) {
+Stop copy_patched(const Input& input, const Output& output, std::int64_t location, unsigned char byte) {
     // Shared blocks and holes exist only in regular files. A device, a pipe
     // or a terminal gets every byte, in order: a hole skipped on a disk
     // would leave its old data showing through.
@@ -301,12 +292,9 @@ bool copy_patched(const Input& input, const Output& output, std::int64_t locatio
         return copy_through_buffer(input, output, location, byte);
     }
     const bool shared = share_blocks(input, output);
-    Copy copy{input, output, nullptr};
-    if (!shared && !copy_data(copy)) {
-        return false;
-    }
-    if (!set_length(input, output, shared) || !write_all(output, &byte, 1, location)) {
-        return false;
+    Copy copy(input, output);
+    if ((!shared && !copy_data(copy)) || !set_length(copy, shared) || !write_all(copy, &byte, 1, location)) {
+        return copy.stop;
     }
     // A shared copy's blocks are recorded at once, and a new output's name
     // soon after, but the patched block only once written out: it is written
@@ -316,21 +304,38 @@ bool copy_patched(const Input& input, const Output& output, std::int64_t locatio
     // for whole as the output is closed.
     const bool named_soon = shared && output.kind == Output::Kind::made;
     const std::error_code error = named_soon ? write_out(output.fd(), location, 1) : std::error_code();
-    return !error || write_failed(output, error);
-}
-
-bool write_output(const Input& input, Output& output, std::int64_t location, unsigned char byte) {
-    if (output.kind == Output::Kind::same_as_input) {
-        return patch_in_place(output, location, byte);
+    if (error) {
+        copy.failed(Stop::Why::write, error);
     }
-    return copy_patched(input, output, location, byte) ||
-           (output.no_room && overwrite_instead(output, input) && copy_patched(input, output, location, byte));
+    return copy.stop;
 }
 
-bool copy_through_buffer(const Input& input, const Output& output, std::int64_t location, unsigned char byte) {
-    Copy copy{input, output, nullptr};
+Stop copy_through_buffer(const Input& input, const Output& output, std::int64_t location, unsigned char byte) {
+    Copy copy(input, output);
     const Patch patch{location, byte};
-    return copy_through_buffer(copy, {0, input.length}, &patch);
+    copy_through_buffer(copy, {0, input.length}, &patch);
+    return copy.stop;
+}
+
+bool say_stop(const Output& output, const Stop& stop, std::int64_t location) {
+    switch (stop.why) {
+    case Stop::Why::none:
+        return true;
+    case Stop::Why::read:
+        say("Failed to read file.\n");
+        break;
+    case Stop::Why::memory:
+        say("Failed to allocate memory.\n");
+        break;
+    case Stop::Why::write:
+        say_failed("write", output.path, stop.error);
+        break;
+    case Stop::Why::cut:
+        say("Location %lld is outside %s, which is now %lld byte%s long.\n", static_cast<long long>(location),
+            shown(output.path).c_str(), static_cast<long long>(stop.length), stop.length == 1 ? "" : "s");
+        break;
+    }
+    return false;
 }
 
 }  // namespace bytemend

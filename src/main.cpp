@@ -10,7 +10,6 @@
 #include <string>
 #include <string_view>
 
-#include "copy.h"
 #include "input.h"
 #include "numbers.h"
 #include "output.h"

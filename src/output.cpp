@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "copy.h"
 #include "fast_copy.h"
 #include "same_file.h"
 #include "say.h"
@@ -73,6 +74,23 @@ std::error_code writable(Output& output) {
     return error;
 }
 
+// Gives up a replacement that found no room, to overwrite the old file
+// where it lies instead: whole or nothing, since an overwrite that needs
+// new blocks too would stop midway, leaving a mix.
+bool overwrite_instead(Output& output, const Input& input, const std::error_code& no_room) {
+    output.made.discard();
+    if (!overwrite_fits(output.existing.get(), input.length)) {
+        say("Failed to write %s: %s; a copy beside it needs up to %lld bytes, and it was left as it was.\n",
+            shown(output.path).c_str(), no_room.message().c_str(), static_cast<long long>(input.length));
+        return false;
+    }
+    if (writable(output) || look_at(output.existing.get(), output.opened)) {
+        return say_failed("write", output.path, no_room);
+    }
+    output.kind = Output::Kind::existing;
+    return true;
+}
+
 }  // namespace
 
 bool open_output(Output& output, const char* path, const Input& input) {
@@ -129,21 +147,19 @@ bool open_output(Output& output, const char* path, const Input& input) {
     return false;
 }
 
-bool overwrite_instead(Output& output, const Input& input) {
-    const std::error_code no_room = std::exchange(output.no_room, {});
-    output.made.discard();
-    // Whole or nothing: an overwrite that needs new blocks too would stop
-    // midway, leaving a mix.
-    if (!overwrite_fits(output.existing.get(), input.length)) {
-        say("Failed to write %s: %s; a copy beside it needs up to %lld bytes, and it was left as it was.\n",
-            shown(output.path).c_str(), no_room.message().c_str(), static_cast<long long>(input.length));
-        return false;
+
+bool write_output(const Input& input, Output& output, std::int64_t location, unsigned char byte) {
+    if (output.kind == Output::Kind::same_as_input) {
+        return say_stop(output, patch_in_place(input, output, location, byte), location);
     }
-    if (writable(output) || look_at(output.existing.get(), output.opened)) {
-        return say_failed("write", output.path, no_room);
+    Stop stop = copy_patched(input, output, location, byte);
+    if (output.kind == Output::Kind::replaced && stop.why == Stop::Why::write && out_of_room(stop.error)) {
+        if (!overwrite_instead(output, input, stop.error)) {
+            return false;
+        }
+        stop = copy_patched(input, output, location, byte);
     }
-    output.kind = Output::Kind::existing;
-    return true;
+    return say_stop(output, stop, location);
 }
 
 bool close_output(Output& output) {

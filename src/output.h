@@ -23,9 +23,6 @@ struct Output {
     NewFile made;   // the new one, for made and replaced; discarded with the
                     // Output unless kept
     OpenFile opened;  // the file written, as opened: its old size and type
-    // A replacement's copy that found no room, not yet said: the old file
-    // may be overwritten instead (overwrite_instead).
-    mutable std::error_code no_room;
 
     [[nodiscard]] int fd() const { return opened.fd; }
 };
@@ -49,10 +46,12 @@ struct Output {
 // False once refused. Opened in place, as the new file's life is never moved.
 bool open_output(Output& output, const char* path, const Input& input);
 
-// Gives up a replacement that found no room, to overwrite the old file
-// where it lies instead: only where that needs no more room; else says why
-// the copy failed. False then.
-bool overwrite_instead(Output& output, const Input& input);
+// Writes the output, as open_output found it: the byte alone where it is
+// the input, else the copy. A replacement that finds no room after all (a
+// quota, or room the file system keeps for itself) is given up, and the
+// old file overwritten where it lies instead, where that needs no new
+// blocks; else the old file is left whole. False once said why not.
+bool write_output(const Input& input, Output& output, std::int64_t location, unsigned char byte);
 
 // Names a new output, now complete, or puts a replacement in the old file's
 // place, or makes an overwritten one durable; then closes it: a failed close

@@ -78,7 +78,7 @@ TEST_F(Copies, SparseInputGivesEqualBytesAndStaysSparse) {
             ASSERT_TRUE(input);
             Output output;
             ASSERT_TRUE(open_output(output, "out.bin", *input));
-            ASSERT_TRUE(copy_patched(*input, output, location, 0x5a));
+            ASSERT_TRUE(copy_patched(*input, output, location, 0x5a).done());
             ASSERT_TRUE(close_output(output));
             EXPECT_EQ(read_file("out.bin"), with_byte(original, location, 0x5a));
             // The input's data, the block the byte is in where it fell in a
