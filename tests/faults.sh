@@ -69,6 +69,8 @@ running          | in.bin copied over prog.bin, a copy of sleep that is running
 oldsaved         | old, another program saving old.bin as an editor does $meanwhile_after s into the run: renamed to old.bin~, a file of its own written as old.bin
 oldplanted       | old, with the 100 temporary names of the process id the run then has (.bytemend-PID-0.tmp to -99) taken before it starts
 planted          | new, out.bin in a folder that anyone may write (sticky, mode 1777), where another user (nobody) plants a symlink to victim/raced $meanwhile_after s into the run, after the output's open found no file; victim a folder that only root writes
+planted-before   | planted, the link there before the run starts
+planted-own      | planted-before, the link root's own
 fifo             | new, out.bin a FIFO that no program reads
 oldmounted       | old, with mounted.bin bind-mounted over it in a mount namespace of its own, as container runtimes mount files, so that it is overwritten where it lies
 inplace          | in.bin patched in place
@@ -204,6 +206,8 @@ A running program replaced              | running          | -               | -
 Existing output saved anew meanwhile    | oldsaved         | openat          | O_TMPFILE                      | delay_enter=2000000  | 1   | R+Failed to replace old.bin: File exists.
 Temporary names taken before the run    | oldplanted       | -               | -                              | -                    | 0   | R+Done
 Another user's link planted after open  | planted          | openat          | "pub/out\.bin", O_WRONLY       | delay_exit=2000000   | 1   | R+Failed to open/create pub/out.bin.
+Another user's link there before        | planted-before   | -               | -                              | -                    | 1   | R+Failed to open/create pub/out.bin.
+One's own link there, followed          | planted-own      | -               | -                              | -                    | 0   | R+Done
 A FIFO that no program reads            | fifo             | -               | -                              | -                    | 1   | R+Failed to open/create out.bin.
 Its folder moved meanwhile              | oldmoved         | sync_file_range | .                              | delay_enter=2000000  | 0   | R+Done
 In place: cannot open for writing       | inplace          | openat          | "in\.bin", O_RDWR              | error=EACCES:when=@+ | 1   | R+Failed to open/create in.bin.
@@ -427,7 +431,7 @@ fresh_files() {
         old_inode=$(stat -c %i old.bin) old_extras=$(extras old.bin)
         ;;
     killlink) ln -s out.bin link.bin ;;
-    planted) mkdir -m 1777 pub && mkdir -m 755 victim ;;
+    planted*) mkdir -m 1777 pub && mkdir -m 755 victim ;;
     fifo) mkfifo out.bin ;;
     loop-unaligned) ;;
     # A loop device holds whole sectors of its file; for loop-apart-partition,
@@ -592,7 +596,7 @@ while IFS='|' read -r name mode call which fault want last; do
     case $mode in
     old | oldkept | oldlinked | oldmounted | oldlooped | oldbound | oldplanted | killold) output=old.bin ;;
     oldsaved) output=old.bin meanwhile="mv old.bin old.bin~ && printf theirs >old.bin" ;;
-    planted)
+    planted*)
         output=pub/out.bin meanwhile="setpriv --reuid=65534 --regid=65534 --clear-groups ln -s ../victim/raced pub/out.bin"
         # The other user walks into the work folder, which only root may.
         if [ "$(id -u)" != 0 ] || ! command -v setpriv >/dev/null || ! chmod 755 .; then
@@ -999,6 +1003,11 @@ while IFS='|' read -r name mode call which fault want last; do
         status=$?
         cmp -s mnt/old.bin old-original.bin || fail "old.bin changed ($(cmp mnt/old.bin old-original.bin 2>&1 | head -1))"
         ;;
+    planted-*)
+        if [ "$mode" = planted-own ]; then ln -s ../victim/raced pub/out.bin; else eval "$meanwhile"; fi
+        "$exe" "${args[@]}" >stdout 2>stderr
+        status=$?
+        ;;
     running)
         cp "$(command -v sleep)" prog.bin
         ./prog.bin 20 &
@@ -1121,7 +1130,8 @@ while IFS='|' read -r name mode call which fault want last; do
         [ "$(cat old.bin)" = theirs ] || fail "the other program's old.bin was not left alone"
         cmp -s old.bin~ old-original.bin || fail "old.bin~, the file the run opened, changed"
         ;;
-    planted)
+    planted-own) cmp -s victim/raced expected.bin || fail "victim/raced, where root's own link leads, is not the patched copy" ;;
+    planted*)
         [ ! -e victim/raced ] || fail "followed the other user's link: made victim/raced"
         [ -L pub/out.bin ] || fail "the other user's link is gone"
         ;;
