@@ -1,5 +1,6 @@
 #include "new_file.h"
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -17,9 +18,9 @@ std::string NewFile::temporary_name() {
         // far from foreseeable as a name can then be.
         bits = static_cast<std::uint64_t>(std::chrono::high_resolution_clock::now().time_since_epoch().count());
     }
-    char digits[17] = {};
-    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(bits));
-    return std::string(".bytemend-") + digits + ".tmp";
+    std::array<char, 17> digits{};
+    std::snprintf(digits.data(), digits.size(), "%016llx", static_cast<unsigned long long>(bits));
+    return std::string(".bytemend-") + digits.data() + ".tmp";
 }
 
 std::error_code NewFile::close() {

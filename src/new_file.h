@@ -74,12 +74,12 @@ private:
     // it lies than replaced: the first of the reasons doc/behaviour.md
     // gives, in its order, apart from what take_over cannot give it; nothing
     // where it may be replaced. Each system has its own.
-    std::error_code why_not_replace(int old, bool again) const;
+    [[nodiscard]] std::error_code why_not_replace(int old, bool again) const;
 
     // The identity of what `path`, this file's name or its temporary one,
     // names now in its folder, a symlink itself rather than its target:
     // whether it is still the file this file is to replace.
-    std::optional<FileId> id_at(const std::string& path) const;
+    [[nodiscard]] std::optional<FileId> id_at(const std::string& path) const;
 
     // A name for it beside its output, `.bytemend-<random>.tmp`, that no
     // other user can foresee and take first, as mkstemp's names are.
