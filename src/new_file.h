@@ -51,8 +51,9 @@ public:
     // again, then closed. Where the system can tell, a program that opens
     // `old` to write it meanwhile is held in its open until the names are
     // swapped, and then has them swapped back (ETXTBSY): its writes go to
-    // the file the name holds, never to one that no name reaches. Closed then, or discarded with the error, the old
-    // file untouched, where that fails.
+    // the file the name holds, never to one that no name reaches. Closed
+    // then, or discarded with the error, the old file untouched, where that
+    // fails.
     std::error_code replace(File& old);
 
     // Closes it. A failed close means its data cannot be trusted: a kept

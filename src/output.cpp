@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <string>
-#include <utility>
 
 #include "copy.h"
 #include "fast_copy.h"
