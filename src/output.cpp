@@ -46,10 +46,13 @@ std::error_code make_replacement(Output& output, const Input& input) {
         return {};
     }
     OpenFile made;
-    if (output.made.create(output.path, 0600) || reopen(output.existing, false)) {
+    if (output.made.create(output.path, 0600)) {
         output.made.discard();
         return {};
     }
+    // Held only to be read where the system can, so that only a writer
+    // keeps it where it lies; else held as it is.
+    reopen(output.existing, false);
     const std::error_code error = output.made.take_over(output.existing.get());
     if (error || look_at(output.made.fd(), made)) {
         output.made.discard();

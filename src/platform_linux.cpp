@@ -348,9 +348,11 @@ bool identity_may_lie(int fd) {
 // the file is asked of the kernel: a read lease is refused while anyone
 // has it open to write it (this run too: `old` is held only to be read),
 // while readers, mappers and a running program keep the old file, as
-// `install` leaves them. Asked `again`, just before the rename, the lease
-// is kept: a program that then opens the file to write it waits until the
-// rename is done and `old` closed (opened_to_write). The mounts are not
+// `install` leaves them. Where `old` could not be held only to be read
+// (no /proc), a write lease, refused by any other open: a reader then
+// keeps the file where it lies too. Asked `again`, just before the rename,
+// the lease is kept: a program that then opens the file to write it waits
+// until the rename is done and `old` closed (opened_to_write). The mounts are not
 // read again: they take a tenth of a millisecond, and a bind mount made
 // meanwhile is rarer than an open.
 std::error_code NewFile::why_not_replace(int old, bool again) const {
@@ -372,7 +374,8 @@ std::error_code NewFile::why_not_replace(int old, bool again) const {
     }
     // A loop device or a program that writes it (a virtual machine, a log)
     // would go on writing the old file, its name gone.
-    if (::fcntl(old, F_SETLEASE, F_RDLCK) != 0) {
+    const int mode = ::fcntl(old, F_GETFL);
+    if (mode < 0 || ::fcntl(old, F_SETLEASE, (mode & O_ACCMODE) == O_RDONLY ? F_RDLCK : F_WRLCK) != 0) {
         return errno == EAGAIN ? std::make_error_code(std::errc::text_file_busy) : errno_error();
     }
     if (!again) {
@@ -472,8 +475,10 @@ bool rewritten_where_it_lies(int fd) {
 }
 
 bool opened_to_write(int old) {
-    // A lease being broken shows the type it is to become.
-    return ::fcntl(old, F_GETLEASE) != F_RDLCK;
+    // A lease being broken shows the type it is to become: none for an
+    // open to write; a read lease where a write lease meets a reader.
+    const int held = ::fcntl(old, F_GETLEASE);
+    return held != F_RDLCK && held != F_WRLCK;
 }
 
 std::error_code write_before_renaming(int fd) {

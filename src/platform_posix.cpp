@@ -13,6 +13,7 @@
 #include <string>
 
 #include "console.h"
+#include "fast_copy.h"
 #include "file_system.h"
 #include "new_file.h"
 #include "posix.h"
@@ -225,14 +226,16 @@ std::error_code open_for_writing(const char* path, File& file) {
     // A regular file is read back, so that zeros need not be written over
     // zeros; a FIFO opened to be read too would never see its reader go.
     struct stat before {};
-    file = File(::stat(path, &before) == 0 && S_ISREG(before.st_mode) ? ::open(path, O_RDWR) : -1);
-    if (!file && errno == ETXTBSY) {
+    const bool regular = ::stat(path, &before) == 0 && S_ISREG(before.st_mode);
+    file = File(regular ? ::open(path, O_RDWR) : -1);
+    if (!file && regular && errno == ETXTBSY) {
         file = File(::open(path, O_RDONLY));
     }
     // Without waiting: a FIFO with no reader is refused at once (ENXIO),
-    // where a plain open would wait for one for ever.
-    if (!file && (errno == EACCES || errno == ENOENT || !S_ISREG(before.st_mode))) {
-        file = File(::open(path, O_WRONLY | O_NONBLOCK));
+    // where a plain open would wait for one for ever. A regular file waits
+    // as any open does, for a lease's holder to let go.
+    if (!file && (errno == EACCES || errno == ENOENT || !regular)) {
+        file = File(::open(path, O_WRONLY | (regular ? 0 : O_NONBLOCK)));
         if (file && ::fcntl(file.get(), F_SETFL, 0) != 0) {
             const std::error_code error = errno_error();
             file = File();
@@ -430,9 +433,13 @@ std::optional<std::int64_t> free_space(int fd) {
 }
 
 bool overwrite_fits(int fd, std::int64_t length) {
+    // Data from the start to past the input's length, as the file system
+    // reports its holes; its blocks count may hold metadata too.
     struct stat status {};
+    const auto data = next_data(fd, 0, length);
     return ::fstat(fd, &status) == 0 && status.st_size >= length &&
-           static_cast<std::int64_t>(status.st_blocks) * 512 >= status.st_size && rewritten_where_it_lies(fd);
+           static_cast<std::int64_t>(status.st_blocks) * 512 >= status.st_size &&
+           (length == 0 || (data && data->start == 0 && data->end == length)) && rewritten_where_it_lies(fd);
 }
 
 std::error_code read_at(int fd, void* data, size_t size, std::int64_t offset, size_t& done) {

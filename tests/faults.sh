@@ -66,6 +66,7 @@ oldbound         | old, bind-mounted onto view.bin in a mount namespace of its o
 oldopened        | old, another program opening old.bin to append to it $meanwhile_after s into the run, appending a line, then 3 s later another
 oldread          | old, another program opening old.bin to read it $meanwhile_after s into the run, while the copy's data is written out
 running          | in.bin copied over prog.bin, a copy of sleep that is running
+oldnoproc        | old, in a mount namespace whose /proc is an empty tmpfs, under ulimit -f $limit_kib (KiB), so that the copy fails midway
 oldsaved         | old, another program saving old.bin as an editor does $meanwhile_after s into the run: renamed to old.bin~, a file of its own written as old.bin
 oldplanted       | old, with the 100 temporary names of the process id the run then has (.bytemend-PID-0.tmp to -99) taken before it starts
 planted          | new, out.bin in a folder that anyone may write (sticky, mode 1777), where another user (nobody) plants a symlink to victim/raced $meanwhile_after s into the run, after the output's open found no file; victim a folder that only root writes
@@ -112,6 +113,7 @@ shrunk-btrfs     | shrunk-xfs, on Btrfs
 shrunk-old-xfs   | shrunk-xfs, copied over old.bin, longer and written in full
 noroom-btrfs     | in.bin copied over old.bin on Btrfs on a loop device, filled up to 640 KiB short of full, too little for a copy beside old.bin
 noroom-xfs       | noroom-btrfs, on XFS, old.bin sharing its blocks with twin.bin (cp --reflink)
+noroom-ext4      | noroom-btrfs, on ext4 with 1 KiB blocks and 128-byte inodes, filled up, old.bin with a block punched out of its middle and an extended attribute in a block of its own, so that it counts as many blocks as its length
 nocow            | old, on Btrfs on a loop device, old.bin made NOCOW (chattr +C) before its data, so that it can share no block
 crash-ext4       | on ext4 on a loop device, out.bin made from in.bin, out-tail.bin from tail.bin (in.bin and 1 MiB of hole), old.bin and short.bin (old.bin's first $middle bytes) overwritten, self.bin patched in place; then the power lost and the image mounted again, twice, on files of their own (old-1.bin, old-2.bin): with the journal written (shutdown -f), then without (shutdown)
 crash-xfs        | crash-ext4, on XFS, where the copies share blocks
@@ -125,7 +127,7 @@ EOF
 # The roads that mount a file system, set up a loop device or make a mount
 # namespace: CTest labels them "mounts", and the others "faults"; one whose
 # rows strace faults too, both.
-mounting='oldlooped|oldbound|oldmounted|full|overlay.*|loop.*|bindfs.*|reflink-.*|shrunk-.*|noroom-.*|nocow|crash-.*'
+mounting='oldlooped|oldbound|oldnoproc|oldmounted|full|overlay.*|loop.*|bindfs.*|reflink-.*|shrunk-.*|noroom-.*|nocow|crash-.*'
 
 # name | road | call | which call | fault | status | last line. "which call"
 # picks the first call of that name whose trace line matches; "A >> B" the
@@ -203,6 +205,7 @@ Opened to be written meanwhile          | oldopened        | sync_file_range | .
 Opened to be written at the swap        | oldopened        | renameat2       | RENAME_EXCHANGE                | delay_enter=2000000  | 1   | R+Failed to replace old.bin: another program opened it meanwhile; it was left as it was.
 Opened to be read meanwhile             | oldread          | sync_file_range | .                              | delay_enter=2000000  | 0   | R+Done
 A running program replaced              | running          | -               | -                              | -                    | 0   | R+Done
+Replaced without /proc, failing midway  | oldnoproc        | -               | -                              | -                    | 1   | R+Failed to write old.bin: File too large.
 Existing output saved anew meanwhile    | oldsaved         | openat          | O_TMPFILE                      | delay_enter=2000000  | 1   | R+Failed to replace old.bin: File exists.
 Temporary names taken before the run    | oldplanted       | -               | -                              | -                    | 0   | R+Done
 Another user's link planted after open  | planted          | openat          | "pub/out\.bin", O_WRONLY       | delay_exit=2000000   | 1   | R+Failed to open/create pub/out.bin.
@@ -224,6 +227,7 @@ Input shrinks before sharing, Btrfs     | shrunk-btrfs     | openat          | O
 Input shrinks before sharing over old   | shrunk-old-xfs   | openat          | "mnt/old\.bin", O_RDWR         | delay_enter=2000000  | 1   | R+Failed to read file.
 No room on Btrfs                        | noroom-btrfs     | -               | -                              | -                    | 1   | R+Failed to write mnt/old.bin: No space left on device; a copy beside it needs up to $length bytes, and it was left as it was.
 No room on XFS, blocks shared           | noroom-xfs       | -               | -                              | -                    | 1   | R+Failed to write mnt/old.bin: No space left on device; a copy beside it needs up to $length bytes, and it was left as it was.
+No room on ext4, a hole in the old file  | noroom-ext4      | -               | -                              | -                    | 1   | R+Failed to write mnt/old.bin: No space left on device; a copy beside it needs up to $length bytes, and it was left as it was.
 Copy over a NOCOW output               | nocow            | openat          | "mnt/in\.bin"                  | delay_enter=1        | 0   | R+Done
 Copy over a NOCOW output fails          | nocow            | copy_file_range | .                              | error=EIO            | 1   | R+Failed to write mnt/old.bin: Input/output error.
 Real full file system                   | full             | -               | -                              | -                    | 1   | R+Failed to write full/out.bin: No space left on device.
@@ -401,7 +405,7 @@ extras() { stat -c '%u:%g %a' "$1"; getfattr -d -m - "$1" 2>/dev/null; }
 # The files as each run must find them: the input whole, no output, and
 # old.bin there before when the row overwrites it, as it was then.
 fresh_files() {
-    rm -f in.bin out.bin old.bin old.bin~ prog.bin old-link.bin link.bin before.bin mounted.bin theirs.bin view.bin locked .bytemend-*
+    rm -f in.bin out.bin old.bin old.bin~ old-before.bin prog.bin old-link.bin link.bin before.bin mounted.bin theirs.bin view.bin locked .bytemend-*
     cp original.bin in.bin
     [ ! -d a ] || chattr -a a
     rm -rf d d.moved other a pub victim
@@ -453,12 +457,18 @@ fresh_files() {
         ;;
     noroom-*)
         if mountpoint -q mnt; then
-            rm -f mnt/*.bin mnt/.bytemend-* mnt/filler
+            rm -f mnt/*.bin mnt/.bytemend-* mnt/filler mnt/filler-blocks
             cp old-original.bin mnt/old.bin
             [ "$mode" = noroom-xfs ] && cp --reflink=always mnt/old.bin mnt/twin.bin
-            # Full, then some room again, once the file system has counted it.
+            [ "$mode" = noroom-ext4 ] && fallocate -p -o $chunk -l 1024 mnt/old.bin &&
+                setfattr -n user.bytemend -v "$(printf '%0900d' 0)" mnt/old.bin
+            cp mnt/old.bin old-before.bin
+            # Full, then some room again, once the file system has counted
+            # it; on ext4 none, where the block missing from old.bin is one
+            # too many.
             sync && { dd if=/dev/zero of=mnt/filler bs=64k status=none 2>/dev/null; sync; } &&
-                truncate -s -640K mnt/filler && sync && sleep 1 && sync
+                { dd if=/dev/zero of=mnt/filler-blocks bs=1k status=none 2>/dev/null; sync; } &&
+                { [ "$mode" = noroom-ext4 ] || truncate -s -640K mnt/filler; } && sync && sleep 1 && sync
         fi
         ;;
     esac
@@ -470,7 +480,8 @@ image=fs.img crash_jobs=""
 mount_image() {
     truncate -s 512M "$image"
     mkdir -p mnt
-    { "mkfs.$1" -q "$image" && mount -o "loop${2:+,$2}" "$image" mnt; } >/dev/null 2>&1 && return
+    # shellcheck disable=SC2086  # the options are words
+    { "mkfs.$1" -q ${mkfs_options-} "$image" && mount -o "loop${2:+,$2}" "$image" mnt; } >/dev/null 2>&1 && return
     rm -f "$image"
     skip "cannot mount $1 on a loop device here (needs root and mkfs.$1)"
     return 1
@@ -594,7 +605,7 @@ while IFS='|' read -r name mode call which fault want last; do
     fresh_files
     input=in.bin output=out.bin strace_setup=() meanwhile=""
     case $mode in
-    old | oldkept | oldlinked | oldmounted | oldlooped | oldbound | oldplanted | killold) output=old.bin ;;
+    old | oldkept | oldlinked | oldmounted | oldlooped | oldbound | oldplanted | oldnoproc | killold) output=old.bin ;;
     oldsaved) output=old.bin meanwhile="mv old.bin old.bin~ && printf theirs >old.bin" ;;
     planted*)
         output=pub/out.bin meanwhile="setpriv --reuid=65534 --regid=65534 --clear-groups ln -s ../victim/raced pub/out.bin"
@@ -633,7 +644,7 @@ while IFS='|' read -r name mode call which fault want last; do
         ;;
     noroom-*)
         input=in.bin output=mnt/old.bin
-        mount_image "${mode#noroom-}" || continue
+        mkfs_options=$([ "$mode" != noroom-ext4 ] || echo "-b 1024 -I 128 -m 0") mount_image "${mode#noroom-}" || continue
         fresh_files
         ;;
     buf) strace_setup=(-e inject=copy_file_range:error=EXDEV) ;;
@@ -998,10 +1009,20 @@ while IFS='|' read -r name mode call which fault want last; do
         [ "$(find . -maxdepth 1 -name '.bytemend-*' -empty | wc -l)" = 100 ] || fail "did not leave the 100 planted names alone"
         rm -f .bytemend-*
         ;;
+    oldnoproc)
+        # shellcheck disable=SC2016  # expanded by the inner shell
+        unshare -m bash -c 'mount -t tmpfs bytemend-noproc /proc || exit 99; ulimit -f $1; shift; "$@"' _ \
+            $limit_kib "$exe" "${args[@]}" >stdout 2>stderr
+        status=$?
+        if [ $status -eq 99 ]; then
+            skip "cannot mount over /proc in a mount namespace of our own here"
+            continue
+        fi
+        ;;
     noroom-*)
         "$exe" "${args[@]}" >stdout 2>stderr
         status=$?
-        cmp -s mnt/old.bin old-original.bin || fail "old.bin changed ($(cmp mnt/old.bin old-original.bin 2>&1 | head -1))"
+        cmp -s mnt/old.bin old-before.bin || fail "old.bin changed ($(cmp mnt/old.bin old-before.bin 2>&1 | head -1))"
         ;;
     planted-*)
         if [ "$mode" = planted-own ]; then ln -s ../victim/raced pub/out.bin; else eval "$meanwhile"; fi
