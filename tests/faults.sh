@@ -66,7 +66,7 @@ oldbound         | old, bind-mounted onto view.bin in a mount namespace of its o
 oldopened        | old, another program opening old.bin to append to it $meanwhile_after s into the run, appending a line, then 3 s later another
 oldread          | old, another program opening old.bin to read it $meanwhile_after s into the run, while the copy's data is written out
 running          | in.bin copied over prog.bin, a copy of sleep that is running
-oldnoproc        | old, in a mount namespace whose /proc is an empty tmpfs, under ulimit -f $limit_kib (KiB), so that the copy fails midway
+oldnoproc        | old, in a mount namespace where the run's /proc/self/fd is an empty tmpfs, under ulimit -f $limit_kib (KiB), so that the copy fails midway
 oldsaved         | old, another program saving old.bin as an editor does $meanwhile_after s into the run: renamed to old.bin~, a file of its own written as old.bin
 oldplanted       | old, with the 100 temporary names of the process id the run then has (.bytemend-PID-0.tmp to -99) taken before it starts
 planted          | new, out.bin in a folder that anyone may write (sticky, mode 1777), where another user (nobody) plants a symlink to victim/raced $meanwhile_after s into the run, after the output's open found no file; victim a folder that only root writes
@@ -1011,11 +1011,13 @@ while IFS='|' read -r name mode call which fault want last; do
         ;;
     oldnoproc)
         # shellcheck disable=SC2016  # expanded by the inner shell
-        unshare -m bash -c 'mount -t tmpfs bytemend-noproc /proc || exit 99; ulimit -f $1; shift; "$@"' _ \
+        # The command takes the shell's process, whose descriptors the
+        # mount hides; the rest of /proc stays, as sanitizers read it.
+        unshare -m bash -c 'mount -t tmpfs bytemend-nofd /proc/$$/fd || exit 99; ulimit -f $1; shift; exec "$@"' _ \
             $limit_kib "$exe" "${args[@]}" >stdout 2>stderr
         status=$?
         if [ $status -eq 99 ]; then
-            skip "cannot mount over /proc in a mount namespace of our own here"
+            skip "cannot mount over /proc/PID/fd in a mount namespace of our own here"
             continue
         fi
         ;;
