@@ -18,7 +18,7 @@ namespace {
 constexpr std::int64_t chunk = std::int64_t{256} * 1024;
 // How much of a replacement is copied before its writeback is started.
 constexpr std::int64_t stretch = std::int64_t{32} * 1024 * 1024;
-// The largest block a file system uses: a multiple of any other.
+// The largest block of the file systems that share blocks (XFS, Btrfs).
 constexpr std::int64_t largest_block = std::int64_t{64} * 1024;
 
 struct Free {
@@ -26,9 +26,8 @@ struct Free {
 };
 using Buffer = std::unique_ptr<unsigned char, Free>;
 
-// What each step of a copy works with: the two files, one buffer for the
-// run, taken when first needed (sharing blocks needs none), and why it
-// stopped, where it did.
+// What each step of a copy works with: the two files, one buffer, taken
+// when first needed, and why it stopped.
 struct Copy {
     const Input& input;
     const Output& output;
@@ -38,15 +37,14 @@ struct Copy {
 
     Copy(const Input& from, const Output& to) : input(from), output(to) {}
 
-    // Stops the copy: false.
     bool failed(Stop::Why why, const std::error_code& error = {}) {
         stop.why = why;
         stop.error = error;
         return false;
     }
 
-    // malloc, not new: a failed allocation is reported, where an exception
-    // may not even be thrown when memory is that short.
+    // malloc, not new: an exception may not even be thrown when memory is
+    // that short.
     unsigned char* memory() {
         if (!buffer) {
             buffer.reset(static_cast<unsigned char*>(std::malloc(chunk)));
@@ -64,8 +62,8 @@ struct Patch {
     unsigned char byte;
 };
 
-// Writes all of `data`, through short writes and signals: at `offset`, or
-// where the output stands for a stream (a negative offset), which moves on.
+// Writes all of `data` at `offset`, or where the output stands for a
+// negative one.
 bool write_all(Copy& copy, const unsigned char* data, size_t size, std::int64_t offset) {
     for (size_t done = 0; done < size;) {
         size_t written = 0;
@@ -80,8 +78,8 @@ bool write_all(Copy& copy, const unsigned char* data, size_t size, std::int64_t 
 }
 
 // Writes zeros over the output's `size` bytes from `offset`, which the
-// buffer holds, where they are not zeros already, in runs of whole blocks:
-// a block that is a hole stays one.
+// buffer holds, where they are not zeros already, in whole blocks: a block
+// that is a hole stays one.
 bool zero_blocks_with_data(Copy& copy, size_t size, std::int64_t offset) {
     constexpr size_t block = 4096;
     unsigned char* const buffer = copy.buffer.get();
@@ -136,8 +134,7 @@ bool copy_through_buffer(Copy& copy, Extent extent, const Patch* patch) {
 // Copies the extent inside the kernel while it can, and through the buffer
 // from where it cannot. A replacement's data is waited for on the disk
 // before it takes the old file's name: its writeback is started a stretch
-// at a time as it is copied, so that the wait goes on beside the copy
-// rather than after it.
+// at a time, so that the disk writes beside the copy.
 bool copy_extent(Copy& copy, Extent extent, bool& in_kernel) {
     const bool early = copy.output.kind == Output::Kind::replaced;
     while (in_kernel && extent.start < extent.end) {
@@ -168,8 +165,8 @@ bool copy_extent(Copy& copy, Extent extent, bool& in_kernel) {
 }
 
 // Makes what the output held from start to end, a hole of the input, read
-// as zeros: a hole too where the file system can punch one, else zeros over
-// the output's data. `last`: no data of the input follows.
+// as zeros: a hole where the file system can punch one, else zeros over the
+// output's data. `last`: no data of the input follows.
 bool clear(Copy& copy, std::int64_t start, std::int64_t end, bool last) {
     const Output& output = copy.output;
     const std::int64_t held = std::min<std::int64_t>(end, output.opened.status.st_size);
@@ -186,9 +183,9 @@ bool clear(Copy& copy, std::int64_t start, std::int64_t end, bool last) {
     if (punched != std::errc::operation_not_supported) {
         return !punched || copy.failed(Stop::Why::write, punched);
     }
-    // Zeros only over the output's data, and there only where it does not
-    // read as zeros, which keeps even holes a file system cannot report
-    // (FUSE); an output that cannot be read back gets zeros over it all.
+    // Zeros only where the output's data does not read as zeros, which
+    // keeps even holes a file system cannot report (FUSE); an output that
+    // cannot be read back gets zeros over it all.
     unsigned char* const buffer = copy.memory();
     if (buffer == nullptr) {
         return false;
@@ -229,11 +226,10 @@ bool copy_data(Copy& copy) {
 // Shares the input's blocks with the output. XFS and Btrfs share a last
 // block that the input ends inside only with an output that ends there too;
 // a longer one gets EINVAL, which also means "these files can share
-// nothing" (a NOCOW file on Btrfs). The whole blocks are shared first, to
-// tell the two apart; only then is the output cut to length and the rest
-// shared. Each clone names the measured length, which the kernel refuses
-// for an input that shrank, where a clone to its end would leave an old
-// output's bytes after it.
+// nothing" (a NOCOW file on Btrfs): the whole blocks are shared first, to
+// tell the two apart, and only then is the output cut and the rest shared.
+// Each clone names the measured length, which the kernel refuses for an
+// input that shrank.
 bool share_blocks(const Input& input, const Output& output) {
     const int in = input.file.get();
     const std::error_code error = clone_file(in, output.fd(), input.length);
@@ -244,12 +240,11 @@ bool share_blocks(const Input& input, const Output& output) {
 }
 
 // Gives the output its length where its data stopped short (an input that
-// ends in a hole), by writing its last byte: a length that ftruncate sets
-// reaches the journal ahead of the data, and a crash leaves a file of the
-// right length full of zeros, where a write's length grows on the disk with
-// its data. Cuts an older, longer output only now: on XFS an earlier cut
-// would unshare a reflinked last block. A short shared copy is an input
-// that shrank before it was shared: a read that ended early.
+// ends in a hole) by writing its last byte: a length that ftruncate sets
+// reaches the journal ahead of the data, and a crash leaves zeros, where a
+// write's length grows on the disk with its data. Cuts a longer output only
+// now: on XFS an earlier cut would unshare a reflinked last block. A short
+// shared copy is an input that shrank before it was shared.
 bool set_length(Copy& copy, bool shared) {
     const std::int64_t length = copy.input.length;
     struct stat now {};
@@ -285,9 +280,8 @@ Stop patch_in_place(const Input& input, const Output& output, std::int64_t locat
 }
 
 Stop copy_patched(const Input& input, const Output& output, std::int64_t location, unsigned char byte) {
-    // Shared blocks and holes exist only in regular files. A device, a pipe
-    // or a terminal gets every byte, in order: a hole skipped on a disk
-    // would leave its old data showing through.
+    // A device, a pipe or a terminal gets every byte, in order: a hole
+    // skipped on a disk would leave its old data showing through.
     if (!S_ISREG(output.opened.status.st_mode)) {
         return copy_through_buffer(input, output, location, byte);
     }
@@ -297,11 +291,10 @@ Stop copy_patched(const Input& input, const Output& output, std::int64_t locatio
         return copy.stop;
     }
     // A shared copy's blocks are recorded at once, and a new output's name
-    // soon after, but the patched block only once written out: it is written
-    // out now, or a crash would leave the unpatched input under the output's
-    // name. One block, whatever the size: nothing else of a shared copy is
-    // waiting. A replacement's data, and an overwritten file's, are waited
-    // for whole as the output is closed.
+    // soon after, but the patched block only once written out: written out
+    // now, or a crash would leave the unpatched input under the output's
+    // name. A replacement's data, and an overwritten file's, are waited for
+    // whole as the output is closed.
     const bool named_soon = shared && output.kind == Output::Kind::made;
     const std::error_code error = named_soon ? write_out(output.fd(), location, 1) : std::error_code();
     if (error) {

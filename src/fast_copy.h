@@ -6,31 +6,26 @@
 
 // The system's own ways to copy faster than through a buffer: shared
 // blocks, the kernel's copy, holes found and punched, writeback. Where a
-// system has no such way it says so (operation_not_supported), and the
-// caller takes the plain way.
+// system has none it says so (operation_not_supported).
 
 namespace bytemend {
 
 // Makes `out` share `in`'s first `length` bytes (a reflink on Btrfs or
-// XFS): no data moves and no space is used until one of the files changes.
-// Anything `out` held past them stays. The error wherever that is not
-// possible: EINVAL for a length past `in`'s end, for a last block that `in`
-// ends inside where `out` goes on past it, and for two names of one file.
+// XFS); anything `out` held past them stays. EINVAL for a length past
+// `in`'s end, for a last block that `in` ends inside where `out` goes on
+// past it, and for two names of one file.
 std::error_code clone_file(int in, int out, std::int64_t length);
 
-// Starts writing the file's changed data to its disk, without waiting: a
-// file overwritten in place is otherwise written whenever the system gets
-// round to it, and a crash soon after leaves its old data (ext4 writes out
-// cp's file, truncated first, as it is closed). An error where writing failed.
+// Starts writing the file's changed data to its disk, without waiting;
+// the error where writing failed.
 std::error_code start_writeback(int fd);
 
 // Writes the stretch's changed data to its disk and waits, so that what the
 // file system records of the file next (a name) comes after it.
 std::error_code write_out(int fd, std::int64_t offset, std::int64_t size);
 
-// Copies `size` bytes at `offset` of `in` to the same offset of `out` without
-// passing them through this process: `copied` bytes, fewer where the input
-// ended first.
+// Copies `size` bytes at `offset` of `in` to the same offset of `out` inside
+// the kernel: `copied` bytes, fewer where the input ended first.
 std::error_code kernel_copy(int in, int out, std::int64_t offset, std::int64_t size, std::int64_t& copied);
 
 // Turns `size` bytes at `offset` of `fd` into a hole that reads as zeros,
@@ -42,9 +37,8 @@ struct Extent {
     std::int64_t end;  // one past the last byte
 };
 
-// The first run of data in `fd` at or after `from` and before `length`, with
-// holes skipped, or nothing when only holes are left. Where the file system
-// cannot tell, all of it is data.
+// The first run of data in `fd` from `from` to `length`, holes skipped;
+// nothing when only holes are left. All data where the system cannot tell.
 std::optional<Extent> next_data(int fd, std::int64_t from, std::int64_t length);
 
 }  // namespace bytemend

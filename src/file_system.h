@@ -13,25 +13,22 @@
 // Files and what makes each one itself: opening and removing them, telling
 // them apart, reading and writing at an offset; each system's own source
 // file behind this header. Paths are UTF-8 on Windows, as typed elsewhere.
-// A call that can fail returns its error, in the words of the system that
-// gave it, and hands back what else it gives through its last arguments;
-// what the system may be unable to tell (an identity, a state) is optional.
+// A call that can fail returns its error, in the system's words, and hands
+// back the rest through its last arguments.
 
 namespace bytemend {
 
 // What makes a file itself, whatever name reaches it: different identities
-// are two files. One identity is one file, but for two files that show one
-// (bindfs gives a file system mounted inside its tree its own device
-// number; Wine gives every drive the volume serial 0).
+// are two files; one identity is one file, but where two files show one
+// (bindfs, Wine's drives: see identity_may_lie).
 struct FileId {
     std::uint64_t volume = 0;
     std::uint64_t index = 0;
     bool operator==(const FileId&) const = default;
 };
 
-// What a file holds, as far as size and times tell: two files of one
-// identity differ unless both last changed in one tick to one size; a file
-// written meanwhile shows another state at each look.
+// What a file holds, as far as size and times tell: a file written
+// meanwhile shows another state at each look.
 struct FileState {
     std::int64_t size = 0;
     std::int64_t modified = 0;  // the data's last change, in the system's ticks
@@ -50,23 +47,22 @@ std::error_code remove_file(const char* path);
 // The identity of an open file; nothing where the system cannot tell.
 std::optional<FileId> file_id(int fd);
 
-// The state of an open file now, asked of the file system itself, not of
-// what the system remembers; nothing where it cannot be had. All devices
-// show one state: their nodes' times are not the device's.
+// The state of an open file now, asked of the file system itself; nothing
+// where it cannot be had. All devices show one state: their nodes' times
+// are not the device's.
 std::optional<FileState> file_state(int fd);
 
 // Whether two opens of one identity are one file to the kernel: a lock
-// taken through one, tested through the other. "one" is sure; "two" is also
-// what FUSE makes of one file by two hard-linked names; "unknown" where the
-// system cannot be asked; "taken" where another program's lock stands in
-// the way, and any answer would be a guess.
+// taken through one, tested through the other. "two" is also what FUSE
+// makes of one file by two hard-linked names; "taken" where another
+// program's lock stands in the way, and any answer would be a guess.
 enum class Probe { one, two, unknown, taken };
 Probe probe_one_file(int a, int b);
 
 // Whether two different files may show the identity of the file open in
-// `fd`: on FUSE (bindfs), and wherever it cannot be ruled out (Windows,
-// where Wine shows every drive as one volume and cloned disks share their
-// serial numbers).
+// `fd`: on FUSE (bindfs gives a mount inside its tree its own device), and
+// wherever it cannot be ruled out (Wine gives every drive the volume
+// serial 0; cloned disks share theirs).
 bool identity_may_lie(int fd);
 
 // The identity of what `path` names now, a symlink itself rather than its
@@ -77,11 +73,10 @@ std::optional<FileId> path_id(const char* path);
 // symlinks; nothing where it reaches none.
 std::optional<FileId> target_id(const char* path);
 
-// The stretch of a file that a block device shows, where the system tells:
-// down through loop devices (on loop devices, and their partitions) to the
-// file beneath, from where the device starts in it, for its length. Nothing
-// for other files and other stacks; not reached where a loop device stands
-// on a device that cannot be opened, and so may show any file.
+// The stretch of a file that a block device shows: down through loop
+// devices (and their partitions) to the file beneath. Nothing for other
+// files and stacks; not reached where a loop device stands on a device
+// that cannot be opened, and so may show any file.
 struct Window {
     FileId file;
     std::int64_t offset = 0;
@@ -94,20 +89,18 @@ struct Window {
 };
 std::optional<Window> device_window(int fd, const struct stat& status);
 
-// Whether `path` reaches a block device, through any symlinks, on a system
-// where device_window can tell what one shows; false elsewhere.
+// Whether `path` reaches a block device, on a system where device_window
+// can tell what one shows.
 bool is_block_device(const char* path);
 
-// An open file as this run found it: its descriptor, owned elsewhere, its
-// status and its identity, taken together as it was opened.
+// An open file as this run found it: its descriptor, owned elsewhere, and
+// its status and identity as it was opened.
 struct OpenFile {
     int fd = -1;
     struct stat status {};
     std::optional<FileId> id;
 };
 
-// The file open in `fd`, with its status and identity; the error where its
-// status cannot be had.
 inline std::error_code look_at(int fd, OpenFile& file) {
     file.fd = fd;
     if (::fstat(fd, &file.status) != 0) {
@@ -117,8 +110,8 @@ inline std::error_code look_at(int fd, OpenFile& file) {
     return {};
 }
 
-// What an open file shows of a file: all of a regular file, or what
-// device_window finds beneath a device.
+// What an open file shows of a file: all of a regular file, or what is
+// beneath a device.
 inline std::optional<Window> window_of(const OpenFile& file) {
     if (S_ISREG(file.status.st_mode)) {
         return file.id ? std::optional<Window>(
@@ -129,23 +122,20 @@ inline std::optional<Window> window_of(const OpenFile& file) {
 }
 
 // Opens a file for reading: a FIFO without a writer at once, so that the
-// caller can refuse it; a file under a lease once its holder lets go.
+// caller can refuse it.
 std::error_code open_for_reading(const char* path, File& file);
 
-// Opens an existing file to be written, emptying nothing: a regular file to
-// be read back too where it may be; a FIFO only to be written, so that it
-// sees its reader go, and refused where none reads it (ENXIO); a running
-// program, which cannot be written, only to be read, to be replaced.
-// ENOENT where there is none.
+// Opens an existing file to be written, emptying nothing: a regular file
+// to be read back too where it may be; a FIFO refused where none reads it
+// (ENXIO); a running program, which cannot be written, only to be read, to
+// be replaced. ENOENT where there is none.
 std::error_code open_for_writing(const char* path, File& file);
 
-// Makes `file` an open of the same file, reached through the open file and
-// never by name, to be read only or written too (`writable`), where it is
-// not that already. A file to be replaced is held only to be read, so that
-// the kernel can tell whether another program writes it; one to be
-// overwritten where it lies after all is held to be written again. The
+// Makes `file` an open of the same file, never reached by name, to be
+// read only or written too: a file to be replaced is held only to be read,
+// so that the kernel can tell whether another program writes it. The
 // error, and `file` as it was, where that cannot be (a running program
-// cannot be opened to be written).
+// cannot be written).
 std::error_code reopen(File& file, bool writable);
 
 // Whether a failed write means the file system has no more room for this
@@ -153,32 +143,27 @@ std::error_code reopen(File& file, bool writable);
 bool out_of_room(const std::error_code& error);
 
 // Sends what was written to a file or device to its disk, its length too,
-// and waits (fdatasync): a file overwritten where it lies would otherwise
-// mix old and new data after a power loss. Nothing to do for a pipe or a
-// terminal.
+// and waits: a file overwritten where it lies would otherwise mix old and
+// new after a power loss. Nothing to do for a pipe or a terminal.
 std::error_code make_durable(int fd);
 
 // The bytes that this process may still take on the file system of `fd`;
 // nothing where the system cannot tell.
 std::optional<std::int64_t> free_space(int fd);
 
-// Whether writing `length` bytes over the file in `fd` needs no more room
-// than it has: as long, and with no holes to fill. (A file that shares its
-// blocks, or one on a file system that writes every change anew, needs
-// room all the same.)
+// Whether writing `length` bytes over the file in `fd` needs no new
+// blocks: as long, with no holes, and not shared nor on a file system that
+// writes every change anew.
 bool overwrite_fits(int fd, std::int64_t length);
 
 // Drops a block device's cached page at `offset`, so that a write there
-// reads the block afresh: the cache may hold an older copy of it than the
-// file beneath a loop device that another program changed, and written back
-// whole, that page would undo the other program's change. A clean page, all
-// that a reader leaves, is dropped; one that another program wrote and the
-// device has not yet taken stays, and takes the byte beside its change.
+// reads the block afresh: written back whole, a stale page would undo
+// another program's change to the file beneath a loop device. A page that
+// another program wrote and the device has not yet taken stays.
 std::error_code drop_cached_page(int fd, std::int64_t offset);
 
-// Reads or writes at an offset, as pread and pwrite do, or where the file
-// stands for a negative one, as read and write do, through signals: `done`
-// bytes, none at the end of the file.
+// Reads or writes at an offset, or where the file stands for a negative
+// one, through signals: `done` bytes, none at the end of the file.
 std::error_code read_at(int fd, void* data, size_t size, std::int64_t offset, size_t& done);
 std::error_code write_at(int fd, const void* data, size_t size, std::int64_t offset, size_t& done);
 

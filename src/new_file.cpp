@@ -9,14 +9,12 @@
 namespace bytemend {
 
 std::string NewFile::temporary_name() {
-    std::uint64_t bits = 0;
+    // The clock alone where there is no source of randomness at all.
+    auto bits = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     try {
         std::random_device random;
-        bits = (std::uint64_t{random()} << 32) ^ random();
+        bits ^= (std::uint64_t{random()} << 32) ^ random();
     } catch (...) {
-        // No source of randomness at all: the clock's nanoseconds are as
-        // far from foreseeable as a name can then be.
-        bits = static_cast<std::uint64_t>(std::chrono::high_resolution_clock::now().time_since_epoch().count());
     }
     std::array<char, 17> digits{};
     std::snprintf(digits.data(), digits.size(), "%016llx", static_cast<unsigned long long>(bits));

@@ -11,12 +11,11 @@
 
 namespace bytemend {
 
-// A new file's whole life where `path` would be (where a symlink, dangling
-// or not, points): made with no name where the system can (O_TMPFILE), else
-// under a temporary name; kept under `path` once complete, never in place
-// of a file that took the name meanwhile, or put in the place of the file
-// there in one step; else discarded, so that a failed or killed run leaves
-// nothing. Making, keeping and replacing it are in each platform file.
+// A new file's whole life where `path` leads: made with no name where the
+// system can, else under a temporary name; kept under `path` once complete,
+// never in place of a file that took the name meanwhile, or put in the
+// place of the file there in one step; else discarded, so that a failed or
+// killed run leaves nothing. Each platform file makes, keeps and replaces it.
 class NewFile {
 public:
     NewFile() = default;
@@ -37,23 +36,21 @@ public:
     // meanwhile), and nothing named, where that fails.
     std::error_code keep();
 
-    // Makes it, still empty, what the file `old` that it is to replace is to
-    // its user: owner and group, permission bits, extended attributes (ACLs,
-    // labels, capabilities) and flags (NOCOW). The error where a replacement
-    // would lose any of these, or anything else (a second hard link, a
-    // program or loop device that holds `old`, which would go on with it):
-    // `old` is then better overwritten where it lies.
+    // Makes it what the file `old` that it is to replace is to its user:
+    // owner and group, permission bits, extended attributes (ACLs, labels,
+    // capabilities) and flags (NOCOW). The error where a replacement would
+    // lose any of these, or for a reason of why_not_replace: `old` is then
+    // better overwritten where it lies. Called before the copy, and again
+    // after it, as writing takes capabilities away.
     std::error_code take_over(int old);
 
     // Puts it, complete, in the place of the file at its name, `old`, in
-    // one step: its data reaches the disk first, so that a power loss at any
-    // instant leaves the old file or this one there; `old` is taken over
-    // again, then closed. Where the system can tell, a program that opens
-    // `old` to write it meanwhile is held in its open until the names are
-    // swapped, and then has them swapped back (ETXTBSY): its writes go to
-    // the file the name holds, never to one that no name reaches. Closed
-    // then, or discarded with the error, the old file untouched, where that
-    // fails.
+    // one step: its data reaches the disk first, so that a power loss leaves
+    // the old file or this one there; `old` is taken over again, then
+    // closed. A program that opens `old` to write it meanwhile, where the
+    // system can tell, has the names swapped back (ETXTBSY): its writes go
+    // to the file the name holds. Discarded with the error, the old file
+    // untouched, where that fails.
     std::error_code replace(File& old);
 
     // Closes it. A failed close means its data cannot be trusted: a kept
@@ -65,26 +62,29 @@ public:
 
 private:
     // The two steps of replace() that differ between systems, around the
-    // close: the file made ready to take the place of `old` (its data on
-    // the disk, `old` taken over again, a name of its own), then renamed
-    // over it, `old` held as long as that needs.
+    // close: its data on the disk, `old` taken over again and a name of its
+    // own; then renamed over `old`, held as long as that needs.
     std::error_code ready_to_replace(int old);
     std::error_code take_the_place(File& old);
 
     // Why the file `old`, at this file's name, is better overwritten where
     // it lies than replaced: the first of the reasons doc/behaviour.md
-    // gives, in its order, apart from what take_over cannot give it; nothing
-    // where it may be replaced. Each system has its own.
+    // gives, apart from what take_over cannot carry; nothing where it may be
+    // replaced. `again` just before the rename.
     [[nodiscard]] std::error_code why_not_replace(int old, bool again) const;
 
     // The identity of what `path`, this file's name or its temporary one,
-    // names now in its folder, a symlink itself rather than its target:
-    // whether it is still the file this file is to replace.
+    // names now in its folder, a symlink itself rather than its target.
     [[nodiscard]] std::optional<FileId> id_at(const std::string& path) const;
 
-    // A name for it beside its output, `.bytemend-<random>.tmp`, that no
-    // other user can foresee and take first, as mkstemp's names are.
+    // `.bytemend-<random>.tmp`, which no other user can foresee and take
+    // first, as mkstemp's names are.
     static std::string temporary_name();
+
+    // Tries temporary names, with `make(name)` in its folder, until one is
+    // free; the state then temporary.
+    template <typename Make>
+    std::error_code temporarily(Make make);
 
     enum class State {
         none,       // nothing to discard: closed, or never made

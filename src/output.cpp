@@ -18,29 +18,25 @@ namespace {
 // first find out whether it is the input; or makes a new one.
 std::error_code open_or_create(Output& output, mode_t mode) {
     std::error_code error = open_for_writing(output.path, output.existing);
-    // An empty name names no file, in the system's words; a new file would
-    // be made in the current folder and fail only once the whole copy was
-    // done.
+    // An empty name names no file: a new file would be made in the current
+    // folder and fail only once the whole copy was done.
     if (error == std::errc::no_such_file_or_directory && *output.path != '\0') {
         error = output.made.create(output.path, mode);
     }
     return error ? error : look_at(output.existing ? output.existing.get() : output.made.fd(), output.opened);
 }
 
-// Makes the new file that is to replace an existing regular output, beside
-// it, with everything the user has of the old one: replaced; or existing,
-// where that cannot be done without losing something, and the old one is
-// to be overwritten where it lies instead. A run that worked that way
-// before still does. The error where the output's name no longer leads to
-// the file opened (an editor's save moved it away): neither is written.
+// Makes the new file that is to replace an existing regular output:
+// replaced; or existing, where that would lose something, to be
+// overwritten where it lies. The error where the output's name no longer
+// leads to the file opened (an editor's save moved it away).
 std::error_code make_replacement(Output& output, const Input& input) {
     output.kind = Output::Kind::existing;
     if (!S_ISREG(output.opened.status.st_mode)) {
         return {};
     }
-    // No room for a second copy as long as the input: overwritten where it
-    // lies, where that needs no more room than the old file has; else the
-    // replacement is tried, and a failure leaves the old file whole.
+    // No room for a second copy: overwritten where it lies, where that
+    // needs no new blocks; else a failed replacement leaves it whole.
     const auto room = free_space(output.existing.get());
     if (room && *room < input.length && overwrite_fits(output.existing.get(), input.length)) {
         return {};
@@ -50,8 +46,8 @@ std::error_code make_replacement(Output& output, const Input& input) {
         output.made.discard();
         return {};
     }
-    // Held only to be read where the system can, so that only a writer
-    // keeps it where it lies; else held as it is.
+    // Held only to be read where it can be, so that only a writer keeps it
+    // where it lies.
     reopen(output.existing, false);
     const std::error_code error = output.made.take_over(output.existing.get());
     if (error || look_at(output.made.fd(), made)) {
@@ -77,8 +73,8 @@ std::error_code writable(Output& output) {
 }
 
 // Gives up a replacement that found no room, to overwrite the old file
-// where it lies instead: whole or nothing, since an overwrite that needs
-// new blocks too would stop midway, leaving a mix.
+// where it lies: only where that needs no new blocks, or it would stop
+// midway, leaving a mix.
 bool overwrite_instead(Output& output, const Input& input, const std::error_code& no_room) {
     output.made.discard();
     if (!overwrite_fits(output.existing.get(), input.length)) {
@@ -102,15 +98,13 @@ bool open_output(Output& output, const char* path, const Input& input) {
     if (const auto error = open_or_create(output, input.opened.status.st_mode & 0777)) {
         return cannot_open(path, error);
     }
-    // The names were checked before the report; this catches a road to
-    // standard output that only the open file shows.
+    // A road to standard output that only the open file shows.
     if (!check_standard_output("write", path, output.opened)) {
         return false;
     }
-    // A file made by this run is no other file, whatever a device shows;
-    // the input's name reaching an existing output that is another file
-    // means the input was replaced meanwhile (an editor's save), and a copy
-    // would overwrite the new one.
+    // A file made by this run is no other file, whatever a device shows.
+    // The input's name reaching an existing output that is another file:
+    // the input was replaced meanwhile (an editor's save).
     Sameness same = one_or_two(input.opened, output.opened);
     if (!output.existing && same == Sameness::unreached) {
         same = Sameness::two;
@@ -124,7 +118,7 @@ bool open_output(Output& output, const char* path, const Input& input) {
             return say_failed("replace", path, error);
         }
         // Written where it lies: held to be written, which a running
-        // program, held only to be replaced, refuses.
+        // program refuses.
         const bool in_place = output.kind == Output::Kind::existing || output.kind == Output::Kind::same_as_input;
         const auto error = in_place ? writable(output) : std::error_code();
         return !error || cannot_open(path, error);
@@ -174,7 +168,6 @@ bool close_output(Output& output) {
     }
     if (output.kind == Output::Kind::replaced) {
         const auto error = output.made.replace(output.existing);
-        // A reader or a loop device that opened it meanwhile would be cut off.
         if (error == std::errc::text_file_busy) {
             say("Failed to replace %s: another program opened it meanwhile; it was left as it was.\n",
                 shown(output.path).c_str());
@@ -182,9 +175,9 @@ bool close_output(Output& output) {
         }
         return !error || say_failed("replace", output.path, error);
     }
-    // Overwritten where it lies: made durable now, or a power loss would
-    // leave a mix of old and new. The patch in place is one byte, which is
-    // old or new either way: its writeback is only started.
+    // Overwritten where it lies: made durable, or a power loss would leave
+    // a mix. A patch in place is one byte, old or new either way: its
+    // writeback is only started.
     const auto error = output.kind == Output::Kind::existing ? make_durable(output.existing.get())
                                                              : start_writeback(output.existing.get());
     if (error) {

@@ -30,32 +30,26 @@ struct Output {
 // Opens the output as a "w+" stream would (created if missing, through a
 // symlink), but so that a kill, a failure or a power loss never leaves a
 // mix of old and new under its name. An existing regular file is replaced
-// whole: the copy is made beside it and takes its place in one step, with
-// its owner, permissions and extended attributes. Where that would lose
-// something (a second hard link, an owner or attribute this process cannot
-// give, a program, loop device or mount that holds the old file, no room
-// or no right to make a file in its folder; on Windows, a symlink on the
-// way) or fail at the end (on Windows, a read-only file, or another
-// program's open that does not share its deletion), on file systems where
-// another road to the file may go unseen, and for devices, it is
-// overwritten where it lies and never emptied, so that an output that is
-// the input by a road this run cannot see keeps its bytes.
-// The input itself is patched in place; a loop device on its file that does
-// not show it byte for byte, and standard output, are refused. A new file
-// takes the input's permissions.
+// whole: the copy is made beside it, with the old file's owner,
+// permissions and extended attributes, and takes its place in one step.
+// Where that would lose something or fail at the end (the reasons of
+// doc/behaviour.md), and for devices, it is overwritten where it lies and
+// never emptied, so that an output that is the input by a road this run
+// cannot see keeps its bytes. The input itself is patched in place; a loop
+// device on its file that does not show it byte for byte, and standard
+// output, are refused. A new file takes the input's permissions.
 // False once refused. Opened in place, as the new file's life is never moved.
 bool open_output(Output& output, const char* path, const Input& input);
 
-// Writes the output, as open_output found it: the byte alone where it is
-// the input, else the copy. A replacement that finds no room after all (a
-// quota, or room the file system keeps for itself) is given up, and the
-// old file overwritten where it lies instead, where that needs no new
-// blocks; else the old file is left whole. False once said why not.
+// Writes the output: the byte alone where it is the input, else the copy.
+// A replacement that finds no room after all (a quota, or room the file
+// system keeps for itself) is given up for an overwrite where the old file
+// lies, where that needs no new blocks; else the old file is left whole.
+// False once said why not.
 bool write_output(const Input& input, Output& output, std::int64_t location, unsigned char byte);
 
-// Names a new output, now complete, or puts a replacement in the old file's
-// place, or makes an overwritten one durable; then closes it: a failed close
-// means its data is not trusted.
+// Names a new output, now complete, or puts a replacement in the old
+// file's place, or makes an overwritten one durable; then closes it.
 bool close_output(Output& output);
 
 }  // namespace bytemend

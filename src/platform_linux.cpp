@@ -1,5 +1,6 @@
-// Linux's own ways to make and copy files: unnamed files (O_TMPFILE), shared
-// blocks (FICLONE), copies inside the kernel and punched holes.
+// Linux's own calls: unnamed files, links opened themselves, extended
+// attributes and flags, leases, mounts and loop devices, shared blocks,
+// holes and copies inside the kernel.
 
 #include <fcntl.h>
 #include <linux/fiemap.h>
@@ -39,6 +40,18 @@ bool means_unsupported(int error) {
            error == ETXTBSY;
 }
 
+// File systems by statfs's number; 0 where it cannot be had.
+constexpr unsigned long ext4 = 0xEF53;
+constexpr unsigned long xfs = 0x58465342;
+constexpr unsigned long btrfs = 0x9123683E;
+constexpr unsigned long tmpfs = 0x01021994;
+constexpr unsigned long fuse = 0x65735546;
+
+unsigned long file_system(int fd) {
+    struct statfs system {};
+    return ::fstatfs(fd, &system) == 0 ? static_cast<unsigned long>(system.f_type) : 0;
+}
+
 }  // namespace
 
 std::error_code open_folder(const std::string& path, File& folder) {
@@ -48,8 +61,8 @@ std::error_code open_folder(const std::string& path, File& folder) {
 }
 
 std::error_code read_link(int folder, const char* name, struct stat& status, std::string& target) {
-    // The link itself, opened: its owner and its target are read from it,
-    // and cannot come from two links that took the name in turn.
+    // The link itself, opened: its owner and target cannot come from two
+    // links that took the name in turn.
     const File link(::openat(folder, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
     if (!link || ::fstat(link.get(), &status) != 0) {
         return errno_error();
@@ -74,8 +87,8 @@ std::error_code open_unnamed(int folder, mode_t mode, File& file) {
 }
 
 std::error_code give_name(int fd, int folder, const char* name) {
-    // Through /proc, as any user may; without /proc, directly, which needs
-    // the right to read any file by its descriptor.
+    // Through /proc, as any user may; else directly, which needs the right
+    // to read any file by its descriptor.
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
     if (::linkat(AT_FDCWD, self.c_str(), folder, name, AT_SYMLINK_FOLLOW) == 0 ||
         (errno == ENOENT && ::linkat(fd, "", folder, name, AT_EMPTY_PATH) == 0)) {
@@ -102,9 +115,9 @@ std::string read_text(const std::string& name) {
     return text;
 }
 
-// A list of extended attribute names, NUL after each, or a value: `call`
-// asked for its size, then for it, again while it grows meanwhile. Empty
-// where the file system has none (ENOTSUP).
+// A list of extended attribute names, NUL after each, or a value: its size,
+// then it, again while it grows meanwhile. Empty where the file system has
+// none (ENOTSUP).
 template <typename Call>
 std::error_code read_extra(Call call, std::string& into) {
     for (;;) {
@@ -143,8 +156,8 @@ bool listed(std::string_view names, std::string_view name) {
     return false;
 }
 
-// The flags that chattr sets, NOCOW above all, which Btrfs takes only
-// while a file is empty; and XFS's project, which quotas count by.
+// The flags that chattr sets, NOCOW above all (Btrfs takes it only while
+// a file is empty), and XFS's project, which quotas count by.
 std::error_code carry_flags(int from, int to) {
     constexpr int settable = (FS_FL_USER_MODIFIABLE | FS_NOCOW_FL | FS_NOCOMP_FL) & ~(FS_IMMUTABLE_FL | FS_APPEND_FL);
     int was = 0;
@@ -176,9 +189,8 @@ std::error_code carry_flags(int from, int to) {
     return ::ioctl(to, FS_IOC_FSSETXATTR, &given) == 0 ? std::error_code() : errno_error();
 }
 
-// Whether the file in `old` is reached by a file bind-mounted elsewhere
-// (as container runtimes hand /etc/hosts to a container), which would go
-// on with the old file: a mount point of its file system that is itself.
+// Whether the file `old` is bind-mounted elsewhere (as container runtimes
+// hand /etc/hosts to a container), which would go on with the old file.
 // Only this mount namespace's mounts can be seen.
 bool mounted_elsewhere(const struct stat& old) {
     std::string table = read_text("/proc/self/mountinfo");
@@ -221,8 +233,8 @@ std::int64_t partition_start(dev_t device) {
     return std::strtoll(sectors.c_str(), nullptr, 10) * 512;
 }
 
-// The block device a loop device stands on, opened by the name the loop was
-// given, and only while that name is still that device.
+// The block device a loop device stands on, opened by the name the loop
+// was given, while that name is still that device.
 File backing_device(const loop_info64& loop) {
     const std::string path =
         first_line("/sys/block/loop" + std::to_string(loop.lo_number) + "/loop/backing_file");
@@ -244,8 +256,7 @@ std::optional<Window> device_window(int fd, const struct stat& status) {
     }
     Window window{.file = {}, .offset = 0, .length = static_cast<std::int64_t>(length)};
     // Down through loop devices on loop devices (or their partitions), each
-    // further into the one beneath, to the file at the bottom, within whose
-    // length the top one lies. A partition answers for its loop device.
+    // further into the one beneath; a partition answers for its loop device.
     dev_t device = status.st_rdev;
     File below;
     for (int level = 0, at = fd; level < 16; ++level) {
@@ -283,8 +294,7 @@ std::optional<FileState> fresh_state(int fd) {
 
 // A lock of the open file, not the process, on the last byte a file can
 // have, which no program locks: a read lock through `a` stops a write lock
-// through `b` only where the kernel holds one file behind both. A lock
-// already there, another program's, would make it a guess.
+// through `b` only where the kernel holds one file behind both.
 Probe probe_one_file(int a, int b) {
     const auto lock = [](int fd, int command, short type) {
         struct flock range {};
@@ -339,41 +349,32 @@ std::error_code start_writeback(int fd) {
 }
 
 bool identity_may_lie(int fd) {
-    constexpr unsigned long fuse = 0x65735546;
-    struct statfs system {};
-    return ::fstatfs(fd, &system) != 0 || static_cast<unsigned long>(system.f_type) == fuse;
+    const unsigned long type = file_system(fd);
+    return type == 0 || type == fuse;
 }
 
-// The reasons of doc/behaviour.md, in its order. Whether a program writes
-// the file is asked of the kernel: a read lease is refused while anyone
-// has it open to write it (this run too: `old` is held only to be read),
-// while readers, mappers and a running program keep the old file, as
-// `install` leaves them. Where `old` could not be held only to be read
-// (no /proc), a write lease, refused by any other open: a reader then
-// keeps the file where it lies too. Asked `again`, just before the rename,
-// the lease is kept: a program that then opens the file to write it waits
-// until the rename is done and `old` closed (opened_to_write). The mounts are not
-// read again: they take a tenth of a millisecond, and a bind mount made
-// meanwhile is rarer than an open.
+// The reasons of doc/behaviour.md, in its order. A read lease is refused
+// while anyone has the file open to write it, so readers, mappers and a
+// running program keep the old file, as `install` leaves them. Where `old`
+// could not be held only to be read (no /proc), a write lease, which any
+// open refuses. Asked `again`, just before the rename, the lease is kept:
+// a program that then opens the file to write it waits until `old` is
+// closed (opened_to_write). The mounts are not read again: a bind mount
+// made meanwhile is rarer than an open.
 std::error_code NewFile::why_not_replace(int old, bool again) const {
-    constexpr unsigned long ext4 = 0xEF53;
-    constexpr unsigned long xfs = 0x58465342;
-    constexpr unsigned long btrfs = 0x9123683E;
-    constexpr unsigned long tmpfs = 0x01021994;
     struct stat was {};
     struct stat now {};
-    struct statfs system {};
     struct statx mount {};
     struct statx held {};
-    if (::fstat(old, &was) != 0 || ::fstat(file_.get(), &now) != 0 || ::fstatfs(old, &system) != 0) {
+    if (::fstat(old, &was) != 0 || ::fstat(file_.get(), &now) != 0) {
         return errno_error();
     }
     // Another name would go on naming the old file.
     if (was.st_nlink > 1) {
         return std::make_error_code(std::errc::too_many_links);
     }
-    // A loop device or a program that writes it (a virtual machine, a log)
-    // would go on writing the old file, its name gone.
+    // A loop device or a program that writes it (a log) would go on writing
+    // the old file, its name gone.
     const int mode = ::fcntl(old, F_GETFL);
     if (mode < 0 || ::fcntl(old, F_SETLEASE, (mode & O_ACCMODE) == O_RDONLY ? F_RDLCK : F_WRLCK) != 0) {
         return errno == EAGAIN ? std::make_error_code(std::errc::text_file_busy) : errno_error();
@@ -387,15 +388,14 @@ std::error_code NewFile::why_not_replace(int old, bool again) const {
         (!again && mounted_elsewhere(was)) || was.st_dev != now.st_dev) {
         return std::make_error_code(std::errc::device_or_resource_busy);
     }
-    // A folder that takes no rename, asked of the folder held by a path
-    // alone, which may be unreadable.
+    // A folder that takes no rename.
     if (::statx(folder_.get(), "", AT_EMPTY_PATH, 0, &held) == 0 &&
         (held.stx_attributes & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) != 0) {
         return std::make_error_code(std::errc::operation_not_permitted);
     }
-    // A file system where another road to it may go unseen (FUSE, an
-    // overlay, a network), or where it is not known what a rename keeps.
-    const auto type = static_cast<unsigned long>(system.f_type);
+    // A file system where another road to the file may go unseen (FUSE,
+    // an overlay, a network), or where it is not known what a rename keeps.
+    const unsigned long type = file_system(old);
     return type == ext4 || type == xfs || type == btrfs || type == tmpfs
                ? std::error_code()
                : std::make_error_code(std::errc::operation_not_supported);
@@ -437,14 +437,9 @@ std::error_code carry_extras(int from, int to) {
 }
 
 bool rewritten_where_it_lies(int fd) {
-    struct statfs system {};
+    const unsigned long type = file_system(fd);
     int flags = 0;
-    if (::fstatfs(fd, &system) != 0) {
-        return false;
-    }
-    constexpr unsigned long btrfs = 0x9123683E;
-    if (static_cast<unsigned long>(system.f_type) == btrfs &&
-        (::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0 || (flags & FS_NOCOW_FL) == 0)) {
+    if (type == 0 || (type == btrfs && (::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0 || (flags & FS_NOCOW_FL) == 0))) {
         return false;
     }
     // The extents, a batch at a time, until the last or a shared one.
@@ -475,8 +470,8 @@ bool rewritten_where_it_lies(int fd) {
 }
 
 bool opened_to_write(int old) {
-    // A lease being broken shows the type it is to become: none for an
-    // open to write; a read lease where a write lease meets a reader.
+    // A lease being broken shows what it is to become: none for an open to
+    // write; a read lease where a write lease meets a reader.
     const int held = ::fcntl(old, F_GETLEASE);
     return held != F_RDLCK && held != F_WRLCK;
 }

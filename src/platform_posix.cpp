@@ -27,21 +27,19 @@ std::int64_t nanoseconds(std::time_t seconds, long fraction) {
     return std::int64_t{seconds} * 1000000000 + fraction;
 }
 
-// The identity in `status`, where the call that filled it in succeeded.
+// The identity in `status`, where the call that filled it in succeeded. Two
+// device nodes may stand for one disk: the device's number names it.
 std::optional<FileId> id_of(int result, const struct stat& status) {
     if (result != 0) {
         return std::nullopt;
     }
-    // Two device nodes may stand for one disk: there the device is the file,
-    // and its number names it.
     if (S_ISBLK(status.st_mode)) {
         return FileId{.volume = UINT64_MAX, .index = static_cast<std::uint64_t>(status.st_rdev)};
     }
     return FileId{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
 }
 
-// Calls `call` again while a signal interrupts it: how many bytes it took,
-// or its error.
+// Calls `call` again while a signal interrupts it.
 template <typename Call>
 std::error_code through_signals(Call call, size_t& done) {
     ssize_t result = 0;
@@ -51,8 +49,8 @@ std::error_code through_signals(Call call, size_t& done) {
     return result < 0 ? errno_error() : std::error_code();
 }
 
-// Where `path` is, its folder with its last slash ("" for the current
-// one), and its own name.
+// The folder of `path` with its last slash ("" for the current one), and
+// its own name.
 std::string folder_of(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     return path.substr(0, slash == std::string::npos ? 0 : slash + 1);
@@ -63,13 +61,11 @@ std::string name_of(const std::string& path) {
 }
 
 // Turns `name` into where a new file of that name would be made: the end
-// of its chain of symlinks, each relative to its own folder, or the name
-// itself. ELOOP past 40 links, as the system gives up there too. A link is
-// followed only as the kernel follows one with fs.protected_symlinks set:
-// in a sticky folder that anyone may write (/tmp), only a link of this
-// user's or of the folder's owner, else EACCES. There the rule holds
-// whatever the setting, as `cp` refuses such a link: a dangling link that
-// another user planted leads where that user chose.
+// of its chain of symlinks, or the name itself; ELOOP past 40 links, as the
+// kernel. A link is followed only as the kernel follows one with
+// fs.protected_symlinks set, whatever the setting, as `cp` refuses another
+// user's dangling link: in a sticky folder that anyone may write, only a
+// link of this user's or of the folder's owner, else EACCES.
 std::error_code follow_links(std::string& name) {
     for (int followed = 0;; ++followed) {
         File folder;
@@ -80,8 +76,8 @@ std::error_code follow_links(std::string& name) {
             return error;
         }
         const std::error_code error = read_link(folder.get(), name_of(name).c_str(), link, target);
-        // Nothing there: the file goes here. Anything but a link is there
-        // already, which the new file's exclusive name then finds.
+        // Anything but a link is there already, which the new file's
+        // exclusive name then finds.
         if (error == std::errc::no_such_file_or_directory || (!error && !S_ISLNK(link.st_mode))) {
             return {};
         }
@@ -102,9 +98,8 @@ std::error_code follow_links(std::string& name) {
     }
 }
 
-// Whether `typed` still leads, through its links followed again, to the
-// name `path` in `folder`, where they led as the file was made: a link
-// changed since then would have the file named where its user never said.
+// Whether `typed` still leads, through its links, to the name `path` in
+// `folder`, where they led as the file was made.
 std::error_code still_leads(const std::string& typed, const std::string& path, int folder) {
     std::string again = typed;
     File now;
@@ -120,12 +115,6 @@ std::error_code still_leads(const std::string& typed, const std::string& path, i
     return {};
 }
 
-// Errors that mean "not on this file system": no hard links (FAT, many
-// FUSE file systems), not that the link went wrong.
-bool cannot_link(int error) {
-    return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EXDEV;
-}
-
 // Renames `from` to `to` in `folder`, never in place of a file at `to` (EEXIST).
 std::error_code rename_without_replacing(int folder, const char* from, const char* to) {
     const std::error_code error = rename_exclusive(folder, from, to);
@@ -137,7 +126,9 @@ std::error_code rename_without_replacing(int folder, const char* from, const cha
         ::unlinkat(folder, from, 0);
         return {};
     }
-    if (!cannot_link(errno)) {
+    // Not EPERM, EOPNOTSUPP, ENOSYS or EXDEV, which mean no hard links
+    // here (FAT, many FUSE file systems): the link itself went wrong.
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS && errno != EXDEV) {
         return errno_error();
     }
     // Without links either: a plain rename once lstat finds the name free
@@ -164,8 +155,7 @@ bool start_process(int&, char**&) {
     }
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
-    // Sent while a lease is held, to see whether an output is open
-    // elsewhere, for another program's open: it would end the run.
+    // Sent for another program's open while a lease is held.
     std::signal(SIGIO, SIG_IGN);
     return true;
 }
@@ -206,20 +196,25 @@ std::optional<FileId> target_id(const char* path) {
     return id_of(::stat(path, &status), status);
 }
 
-std::error_code open_for_reading(const char* path, File& file) {
-    // O_NONBLOCK only for the open itself: the reads that follow may wait.
-    file = File(::open(path, O_RDONLY | O_NONBLOCK));
-    // A file under a lease (Samba's oplocks) answers a non-blocking open
-    // with EWOULDBLOCK while the holder is told to let go; a FIFO never does.
-    if (!file && errno == EWOULDBLOCK) {
-        file = File(::open(path, O_RDONLY));
-    }
+// O_NONBLOCK only for the open itself: the reads and writes that follow
+// may wait.
+std::error_code waiting(File& file) {
     if (!file || ::fcntl(file.get(), F_SETFL, 0) != 0) {
         const std::error_code error = errno_error();
         file = File();
         return error;
     }
     return {};
+}
+
+std::error_code open_for_reading(const char* path, File& file) {
+    file = File(::open(path, O_RDONLY | O_NONBLOCK));
+    // A file under a lease (Samba's oplocks) answers a non-blocking open
+    // with EWOULDBLOCK while the holder is told to let go; a FIFO never does.
+    if (!file && errno == EWOULDBLOCK) {
+        file = File(::open(path, O_RDONLY));
+    }
+    return waiting(file);
 }
 
 std::error_code open_for_writing(const char* path, File& file) {
@@ -236,43 +231,42 @@ std::error_code open_for_writing(const char* path, File& file) {
     // as any open does, for a lease's holder to let go.
     if (!file && (errno == EACCES || errno == ENOENT || !regular)) {
         file = File(::open(path, O_WRONLY | (regular ? 0 : O_NONBLOCK)));
-        if (file && ::fcntl(file.get(), F_SETFL, 0) != 0) {
-            const std::error_code error = errno_error();
-            file = File();
-            return error;
-        }
+        return waiting(file);
     }
     return file ? std::error_code() : errno_error();
+}
+
+template <typename Make>
+std::error_code NewFile::temporarily(Make make) {
+    std::error_code error = std::make_error_code(std::errc::file_exists);
+    for (unsigned attempt = 0; error == std::errc::file_exists && attempt < 100; ++attempt) {
+        temporary_ = folder_of(path_) + temporary_name();
+        error = make(name_of(temporary_).c_str());
+    }
+    state_ = error ? state_ : State::temporary;
+    return error;
 }
 
 std::error_code NewFile::create(const char* path, mode_t mode) {
     typed_ = path;
     path_ = path;
-    if (const auto error = follow_links(path_)) {
-        return error;
-    }
-    if (const auto error = open_folder(folder_of(path_), folder_)) {
+    std::error_code error = follow_links(path_);
+    if (error || (error = open_folder(folder_of(path_), folder_))) {
         return error;
     }
     state_ = open_unnamed(folder_.get(), mode, file_) ? State::none : State::unnamed;
-    for (unsigned attempt = 0; !file_ && attempt < 100; ++attempt) {
-        temporary_ = folder_of(path_) + temporary_name();
-        file_ = File(::openat(folder_.get(), name_of(temporary_).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode));
-        state_ = State::temporary;
-        if (!file_ && errno != EEXIST) {
-            state_ = State::none;
-            return errno_error();
-        }
-    }
+    error = file_ ? std::error_code() : temporarily([&](const char* name) {
+        file_ = File(::openat(folder_.get(), name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+        return file_ ? std::error_code() : errno_error();
+    });
     id_ = file_ ? file_id(file_.get()) : std::nullopt;
     if (id_) {
         return {};
     }
-    const std::error_code error =
-        file_ ? errno_error() : std::make_error_code(std::errc::file_exists);
     // Without its identity it could not be told apart from another file
     // later; made by this run an instant ago, it is still this run's own.
-    if (file_ && state_ == State::temporary) {
+    error = error ? error : errno_error();
+    if (state_ == State::temporary) {
         ::unlinkat(folder_.get(), name_of(temporary_).c_str(), 0);
     }
     state_ = State::none;
@@ -305,8 +299,8 @@ std::error_code NewFile::take_over(int old) {
     if (::fstat(old, &was) != 0 || ::fstat(file_.get(), &now) != 0) {
         return errno_error();
     }
-    // Only the file at the name in the folder this file is made in: its
-    // name may lead elsewhere by now.
+    // Only the file at the name in this file's folder: its typed name may
+    // lead elsewhere by now.
     const bool again = replaces_ == id_of(0, was);
     replaces_ = id_of(0, was);
     if (id_at(path_) != replaces_) {
@@ -331,25 +325,18 @@ std::error_code NewFile::take_over(int old) {
     return carry_extras(old, file_.get());
 }
 
-// Taken over again once the data is written, which took away its
-// capabilities (and for a user without the right to keep them, its
-// set-user-ID bits), and asked again, only now, whether anything holds the
-// old file that the replacement would cut off.
+// Taken over again once the data is written, which took away capabilities
+// (and, for a user without the right to keep them, set-user-ID bits), and
+// asked again, only now, whether anything holds the old file. A rename
+// takes names, and a link never replaces: an unnamed file gets a temporary
+// name.
 std::error_code NewFile::ready_to_replace(int old) {
     std::error_code error = write_before_renaming(file_.get());
     if (!error) {
         error = take_over(old);
     }
-    // A rename takes names, and a link never replaces: an unnamed file gets
-    // a temporary name first.
-    for (unsigned attempt = 0; !error && state_ == State::unnamed; ++attempt) {
-        temporary_ = folder_of(path_) + temporary_name();
-        error = give_name(file_.get(), folder_.get(), name_of(temporary_).c_str());
-        if (!error) {
-            state_ = State::temporary;
-        } else if (error == std::errc::file_exists && attempt + 1 < 100) {
-            error.clear();
-        }
+    if (!error && state_ == State::unnamed) {
+        error = temporarily([&](const char* name) { return give_name(file_.get(), folder_.get(), name); });
     }
     return error;
 }
@@ -371,17 +358,15 @@ std::error_code NewFile::take_the_place(File& old) {
     if (error) {
         return error;
     }
-    // Swapped back where the file swapped out is not the old one, or
-    // where a program opened the old one to write it while the names were
-    // swapped: it waits in its open until `old` is closed, and then writes
-    // the file the name holds again.
+    // Swapped back where the file swapped out is not the old one, or where
+    // a program opened the old one to write it meanwhile: it waits in its
+    // open until `old` is closed, then writes the file the name holds.
     const bool theirs = id_at(temporary_) != replaces_;
     if (theirs || opened_to_write(old.get())) {
         rename_exclusive(folder, temporary.c_str(), name.c_str(), true);
         return std::make_error_code(theirs ? std::errc::file_exists : std::errc::text_file_busy);
     }
-    // Replaced: the old file, should it stay, is only what a killed run may
-    // leave too.
+    // Left, the old file is only what a killed run may leave too.
     ::unlinkat(folder, temporary.c_str(), 0);
     return {};
 }
@@ -433,8 +418,8 @@ std::optional<std::int64_t> free_space(int fd) {
 }
 
 bool overwrite_fits(int fd, std::int64_t length) {
-    // Data from the start to past the input's length, as the file system
-    // reports its holes; its blocks count may hold metadata too.
+    // Data from the start to the input's length, without holes; the block
+    // count may hold metadata too.
     struct stat status {};
     const auto data = next_data(fd, 0, length);
     return ::fstat(fd, &status) == 0 && status.st_size >= length &&
