@@ -2,9 +2,10 @@
 
 #include "file_system.h"
 
-// Standard output takes the report: a run whose input or output is its file
-// (">out.bin", "1<>in.bin") would mix the report into the data, and is
-// refused on standard error. A terminal or the null device never counts.
+// Standard output takes the report and standard error the messages: a run
+// whose input or output is the file of either (">out.bin", "2>out.bin",
+// "1<>in.bin") would mix a line into the data, and is refused on the other
+// one. A terminal or the null device never counts.
 
 namespace bytemend {
 

@@ -772,6 +772,12 @@ INSTANTIATE_TEST_SUITE_P(
              .setup = [] { write_file("out.bin", "old"); },
              .redirects = {{1, "out.bin", O_WRONLY | O_APPEND}},
              .err = "Cannot write out.bin: it is standard output, where the report goes.\n"},
+        // A warning would be written into the data: said on standard output.
+        Case{.name = "StandardErrorAppendsToOutput", .args = {"in.bin", "out.bin", "1", "100"},
+             .out = "Cannot write out.bin: it is standard error, where messages go.\n", .status = 1,
+             .output_after = "old",
+             .setup = [] { write_file("out.bin", "old"); },
+             .redirects = {{2, "out.bin", O_WRONLY | O_APPEND}}},
         // A closed descriptor is not taken by the input or the output.
         Case{.name = "StandardOutputClosedInPlace", .args = {"in.bin", "in.bin", "1", "41"},
              .out = "", .input_after = copied,
