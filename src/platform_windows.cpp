@@ -27,8 +27,7 @@
 #include "startup.h"
 #include "wtf8.h"
 
-// The arguments are read from the command line here, not expanded by the
-// C runtime (see start_process).
+// The C runtime expands no patterns: start_process reads the command line.
 extern "C" {
 int _dowildcard = 0;
 }
@@ -41,13 +40,11 @@ namespace {
 constexpr DWORD directory_not_supported = 336;  // ERROR_DIRECTORY_NOT_SUPPORTED
 constexpr DWORD quota_exceeded = 1295;          // ERROR_DISK_QUOTA_EXCEEDED
 
-// Windows' own errors, in Windows' own words.
 class WindowsCategory : public std::error_category {
 public:
     [[nodiscard]] const char* name() const noexcept override { return "Windows"; }
-    // What the shared code asks about: a missing file, as the C runtime
-    // counts one for an open (ERROR_INVALID_NAME, say, is EINVAL there), and
-    // a folder, which Windows opens as no file.
+    // The two that the shared code asks about: a missing file, as the C
+    // runtime counts one for an open (not ERROR_INVALID_NAME), and a folder.
     [[nodiscard]] std::error_condition default_error_condition(int code) const noexcept override {
         return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND
                    ? std::make_error_condition(std::errc::no_such_file_or_directory)
@@ -55,24 +52,18 @@ public:
                    ? std::make_error_condition(std::errc::is_a_directory)
                    : std::error_condition(code, *this);
     }
-    // Where Windows has no words for a code (Wine lacks some), those of
-    // what it stands for, if anything.
+    // Without Windows' words (Wine lacks some), its errno's words, if any.
     [[nodiscard]] std::string message(int code) const override {
         wchar_t* words = nullptr;
-        if (FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                               FORMAT_MESSAGE_IGNORE_INSERTS,
-                           nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&words), 0,
-                           nullptr) == 0) {
+        if (FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                           nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&words), 0, nullptr) == 0) {
             const std::error_condition meaning = default_error_condition(code);
             return meaning.category() != *this ? meaning.message() : "Windows error " + std::to_string(code);
         }
         std::wstring text(words);
         LocalFree(words);
-        // Its own line end and full stop; the message has its own.
-        while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ' ||
-                                 text.back() == L'.')) {
-            text.pop_back();
-        }
+        // Less its line end and full stop: the message has its own.
+        text.erase(text.find_last_not_of(L"\r\n .") + 1);
         return wtf8_from_wide(text);
     }
 };
@@ -83,67 +74,55 @@ std::error_code windows_error(DWORD code = GetLastError()) {
     return {static_cast<int>(code), category};
 }
 
-// The error of the C runtime call that just failed, with _doserrno cleared
-// before it: Windows' own, which the C runtime keeps beside the errno it
-// makes of it, where Windows gave one; else the C runtime's (a bad
-// descriptor, no descriptor left).
+// The error of the C runtime call that just failed, _doserrno cleared before
+// it: Windows' own where it gave one, else the C runtime's (EBADF, EMFILE).
 std::error_code c_runtime_error() {
     return _doserrno != 0 ? windows_error(_doserrno) : errno_error();
 }
 
-// Paths that the wide calls take as they are: \\?\ for any file, \\.\ for
-// a device.
+// What the wide calls take as it is: \\?\ for any file, \\.\ for a device.
 bool is_literal(std::wstring_view path) {
     return path.starts_with(L"\\\\?\\") || path.starts_with(L"\\\\.\\");
 }
 
-// A typed name as the wide calls take it, or empty with `error` set: as
-// typed while it and its full form are short (below MAX_PATH, less room for
-// a temporary file's name), so that NUL and CON stay devices; else, or for
-// `full`, as Windows resolves it ("..", a drive's current folder, LPT1 as
-// \\.\LPT1), behind \\?\ once long, which every Windows takes without the
-// registry setting that the manifest's longPathAware also needs.
-std::wstring wide_path(const std::wstring& typed, std::error_code& error, bool full = false) {
+// A typed name as the wide calls take it, in `wide`; empty with the error
+// where it has none. As typed while it and its full form are short (below
+// MAX_PATH, less room for a temporary file's name): NUL and CON stay devices.
+// Else, or for `full`, as Windows resolves it ("..", LPT1 as \\.\LPT1),
+// behind \\?\ once long, which unlike longPathAware needs no registry setting.
+std::error_code wide_path(const std::wstring& typed, std::wstring& wide, bool full = false) {
     constexpr std::size_t short_path = MAX_PATH - 12;
-    // No name at all: what CreateFileW answers for one, which
-    // GetFullPathNameW refuses without a word under Wine.
-    if (typed.empty()) {
-        error = windows_error(ERROR_PATH_NOT_FOUND);
-        return {};
+    // No name: CreateFileW's error, as Wine's GetFullPathNameW gives none.
+    if (typed.empty() || is_literal(typed)) {
+        wide = typed;
+        return typed.empty() ? windows_error(ERROR_PATH_NOT_FOUND) : std::error_code();
     }
-    if (is_literal(typed)) {
-        return typed;
-    }
+    wide.clear();
     const DWORD room = GetFullPathNameW(typed.c_str(), 0, nullptr, nullptr);
     std::wstring resolved(room, L'\0');
     const DWORD size = room == 0 ? 0 : GetFullPathNameW(typed.c_str(), room, resolved.data(), nullptr);
     if (size == 0 || size >= room) {
-        error = windows_error();
-        return {};
+        return windows_error();
     }
     resolved.resize(size);
-    if (!full && typed.size() < short_path && size < short_path) {
-        return typed;
-    }
-    if (size < short_path || is_literal(resolved)) {
-        return resolved;
-    }
-    return resolved.starts_with(L"\\\\") ? L"\\\\?\\UNC" + resolved.substr(1) : L"\\\\?\\" + resolved;
+    wide = !full && typed.size() < short_path && size < short_path ? typed
+           : size < short_path || is_literal(resolved)            ? resolved
+           : resolved.starts_with(L"\\\\")                         ? L"\\\\?\\UNC" + resolved.substr(1)
+                                                                   : L"\\\\?\\" + resolved;
+    return {};
 }
 
-std::wstring wide_path(const char* path, std::error_code& error, bool full = false) {
+// The same of a path in WTF-8.
+std::error_code wide_path(const char* path, std::wstring& wide, bool full = false) {
     const auto typed = wide_from_wtf8(path);
-    if (!typed) {
-        error = std::make_error_code(std::errc::no_such_file_or_directory);
-        return {};
-    }
-    return wide_path(*typed, error, full);
+    wide.clear();
+    return typed ? wide_path(*typed, wide, full) : std::make_error_code(std::errc::no_such_file_or_directory);
 }
 
 // The volume serial number and file index (Windows' st_ino is always 0).
 std::optional<FileId> handle_id(HANDLE handle) {
     BY_HANDLE_FILE_INFORMATION info{};
-    if (handle == INVALID_HANDLE_VALUE || GetFileInformationByHandle(handle, &info) == 0) {
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE || GetFileInformationByHandle(handle, &info) == 0) {
         return std::nullopt;
     }
     return FileId{info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
@@ -153,10 +132,9 @@ HANDLE handle_of(int fd) {
     return reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
 }
 
-// A file or folder opened only to be asked about, with no access (or only
-// `access`) and every sharing mode, so that it opens whatever else has it
-// open (and shares that access); the link itself with
-// FILE_FLAG_OPEN_REPARSE_POINT. Empty where it cannot be opened.
+// A file or folder opened to be asked about, with no access but `access` and
+// every sharing mode: another open stops it only by not sharing `access`. The
+// link itself with FILE_FLAG_OPEN_REPARSE_POINT; empty where none is opened.
 using Look = std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)>;
 Look look_at(const std::wstring& path, DWORD flags, DWORD access = 0) {
     const HANDLE handle = path.empty() ? INVALID_HANDLE_VALUE
@@ -166,13 +144,12 @@ Look look_at(const std::wstring& path, DWORD flags, DWORD access = 0) {
 }
 
 std::optional<FileId> id_at(const char* path, DWORD flags) {
-    std::error_code ignored;
-    const Look look = look_at(wide_path(path, ignored), flags);
-    return look ? handle_id(look.get()) : std::nullopt;
+    std::wstring wide;
+    wide_path(path, wide);
+    return handle_id(look_at(wide, flags).get());
 }
 
-// The full path that Windows finds for an open file, through any links,
-// behind \\?\; empty where it cannot be had.
+// An open file's full path through any links, behind \\?\; empty if unknown.
 std::wstring final_path(HANDLE handle) {
     const DWORD room = GetFinalPathNameByHandleW(handle, nullptr, 0, FILE_NAME_NORMALIZED);
     std::wstring path(room, L'\0');
@@ -181,8 +158,7 @@ std::wstring final_path(HANDLE handle) {
     return path;
 }
 
-// Whether two full paths name one place in the same words, as Windows
-// compares names, behind \\?\ or not.
+// Whether two full paths, \\?\ or not, are equal as Windows compares names.
 bool same_path(std::wstring_view a, std::wstring_view b) {
     const auto plain = [](std::wstring_view path) {
         return path.starts_with(L"\\\\?\\UNC\\") ? L"\\" + std::wstring(path.substr(7))
@@ -195,8 +171,7 @@ bool same_path(std::wstring_view a, std::wstring_view b) {
                                 static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;
 }
 
-// Whether two open files have one owner, or none; false where either cannot
-// be told.
+// Whether two open files have one owner, or none; false where unknown.
 bool same_owner(HANDLE a, HANDLE b) {
     PSID owners[2] = {};
     PSECURITY_DESCRIPTOR held[2] = {};
@@ -211,14 +186,15 @@ bool same_owner(HANDLE a, HANDLE b) {
     return same;
 }
 
-// A file is deleted when its last handle closes, or when the process dies,
-// while this mark is set.
+template <typename Info>
+std::error_code set_info(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, Info& info) {
+    return SetFileInformationByHandle(handle, kind, &info, sizeof info) != 0 ? std::error_code() : windows_error();
+}
+
+// While marked, a file is deleted as its last handle closes, even by a kill.
 std::error_code mark_for_deletion(HANDLE handle, bool mark) {
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFile = mark ? TRUE : FALSE;
-    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != 0
-               ? std::error_code()
-               : windows_error();
+    FILE_DISPOSITION_INFO disposition{mark};
+    return set_info(handle, FileDispositionInfo, disposition);
 }
 
 // What a file system that cannot delete a file as it closes answers.
@@ -233,8 +209,23 @@ std::error_code make_read_only(HANDLE handle) {
         return windows_error();
     }
     basic.FileAttributes |= FILE_ATTRIBUTE_READONLY;
-    return SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic) != 0 ? std::error_code()
-                                                                                        : windows_error();
+    return set_info(handle, FileBasicInfo, basic);
+}
+
+// Up to `size` bytes read or written through the descriptor's handle: at
+// `offset`, in an OVERLAPPED even for a plain handle, or where the file
+// stands for a negative one; none at the end of the file, not an error.
+template <typename Data, typename Call>
+std::error_code through_handle(int fd, Data data, size_t size, std::int64_t offset, size_t& done, Call call) {
+    // A DWORD counts the bytes: a larger call is a short one.
+    const auto count = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+    DWORD moved = 0;
+    const bool ok = call(handle_of(fd), data, count, &moved, offset < 0 ? nullptr : &at) != 0;
+    done = moved;
+    return ok || GetLastError() == ERROR_HANDLE_EOF ? std::error_code() : windows_error();
 }
 
 // Why `path` could not be opened: a folder, which Windows opens as no file
@@ -246,9 +237,8 @@ std::error_code unless_folder(const std::wstring& path, const std::error_code& e
                : error;
 }
 
-// The longest name the volume of `folder` takes; any where it cannot be
-// found out (the rename will tell). Asked of the open folder: Wine answers
-// it for a drive's root by reading the device.
+// The longest name that `folder`'s volume takes, or any (the rename tells);
+// asked of the open folder: for a drive's root, Wine reads the device.
 std::size_t longest_name(const std::wstring& folder) {
     DWORD longest = 0;
     const Look look = look_at(folder, 0);
@@ -257,8 +247,6 @@ std::size_t longest_name(const std::wstring& folder) {
     return known && longest > 0 ? longest : SIZE_MAX;
 }
 
-// One argument of the command line as the C runtime reads it, and whether
-// any of it was in quotes.
 struct Typed {
     std::wstring text;
     bool quoted = false;
@@ -268,14 +256,12 @@ bool blank(wchar_t c) {
     return c == L' ' || c == L'\t';
 }
 
-// The C runtime's rules: blanks split arguments outside quotes; 2n
-// backslashes before a quote are n backslashes and the quote opens or
-// closes, 2n+1 are n and a quote; other backslashes are themselves; "" in
-// quotes is a quote. The program's own name is a path, with no escapes:
-// its quotes only keep blanks in it.
-std::vector<Typed> split(const wchar_t* line) {
+// Each argument, and whether it had quotes, by the C runtime's rules: blanks
+// split outside quotes; 2n backslashes before a quote are n and the quote
+// opens or closes, 2n+1 are n and a quote; other backslashes are themselves;
+// "" in quotes is a quote. The program's own name, a path, has no escapes.
+std::vector<Typed> split(const wchar_t* c) {
     std::vector<Typed> words(1);
-    const wchar_t* c = line;
     for (bool in_quotes = false; *c != L'\0' && (in_quotes || !blank(*c)); ++c) {
         if (*c == L'"') {
             in_quotes = !in_quotes;
@@ -283,21 +269,11 @@ std::vector<Typed> split(const wchar_t* line) {
             words[0].text += *c;
         }
     }
-    while (true) {
-        while (blank(*c)) {
-            ++c;
-        }
-        if (*c == L'\0') {
-            return words;
-        }
-        Typed word;
-        bool in_quotes = false;
-        for (; *c != L'\0' && (in_quotes || !blank(*c)); ++c) {
-            std::size_t backslashes = 0;
-            while (*c == L'\\') {
-                ++backslashes;
-                ++c;
-            }
+    for (c += std::wcsspn(c, L" \t"); *c != L'\0'; c += std::wcsspn(c, L" \t")) {
+        Typed& word = words.emplace_back();
+        for (bool in_quotes = false; *c != L'\0' && (in_quotes || !blank(*c)); ++c) {
+            const std::size_t backslashes = std::wcsspn(c, L"\\");
+            c += backslashes;
             if (*c != L'"') {
                 word.text.append(backslashes, L'\\');
                 if (*c == L'\0' || (!in_quotes && blank(*c))) {
@@ -317,15 +293,14 @@ std::vector<Typed> split(const wchar_t* line) {
                 word.quoted = true;
             }
         }
-        words.push_back(std::move(word));
     }
+    return words;
 }
 
-// A pattern's characters as cmd and FindFirstFileW read them: "*.*" is
-// "*"; a ? is one character, or none before a dot or the end; a * before a
-// dot stops short of the name's last dot; a dot before a ?, a * or the end
-// is a dot, or the end of the name. So "*.*" takes names without a dot too,
-// "*." only those, and "a?.bin" takes "a.bin" as well as "ab.bin".
+// A pattern's characters as cmd and FindFirstFileW read them: "*.*" is "*";
+// a ? is one character, or none before a dot or the end; a * before a dot
+// stops short of the name's last dot; a dot before a ?, a * or the end is a
+// dot or the end: "*." takes only dotless names, "a?.bin" "a.bin" too.
 enum class Step { letter, any, one, before_last_dot, dot_or_end };
 
 struct Token {
@@ -350,11 +325,9 @@ std::vector<Token> read_pattern(std::wstring_view pattern) {
     return tokens;
 }
 
-// Whether a name fits a pattern, read as above, ignoring case as Windows'
-// file systems do. A ? that may take nothing and a * that may not take the
-// last dot leave more than one way to try: fit[p][i], whether the pattern
-// from token p on takes the name from character i on, is worked out once
-// for each pair, from the ends.
+// Whether a name fits a pattern, ignoring case as Windows' file systems do.
+// A ? may take nothing and a * not the last dot, so ways to try branch: each
+// at(p, i), whether tokens p on take the name from i on, is found once.
 bool fits(std::wstring_view name, std::wstring_view pattern) {
     const std::vector<Token> tokens = read_pattern(pattern);
     const std::size_t length = name.size();
@@ -391,10 +364,8 @@ bool fits(std::wstring_view name, std::wstring_view pattern) {
 }
 
 // The first file a pattern matches in its folder, as the C runtime names it
-// (the folder as typed, then the name), and how many match. The folder is
-// searched whole, behind \\?\ where its path is long, and each name fitted
-// here: Windows' own search would also match the 8.3 names (*.bin finds
-// REPORT~1.BIN), and only the names count.
+// (the folder as typed, then the name), and how many. Each name is fitted
+// here: Windows' search also takes 8.3 names (*.bin finds REPORT~1.BIN).
 struct Matches {
     std::wstring first;
     int count = 0;
@@ -404,8 +375,8 @@ Matches matches(const std::wstring& pattern) {
     Matches found;
     const std::size_t end = pattern.find_last_of(L"\\/:");
     const std::wstring folder = end == std::wstring::npos ? L"" : pattern.substr(0, end + 1);
-    std::error_code ignored;
-    const std::wstring everything = wide_path(folder + L"*", ignored);
+    std::wstring everything;
+    wide_path(folder + L"*", everything);
     WIN32_FIND_DATAW entry{};
     const HANDLE search = everything.empty() ? INVALID_HANDLE_VALUE
                                              : FindFirstFileExW(everything.c_str(), FindExInfoStandard, &entry,
@@ -425,22 +396,19 @@ Matches matches(const std::wstring& pattern) {
 }
 
 bool is_pattern(const Typed& word) {
-    return !word.quoted && word.text.find_first_of(L"*?") != std::wstring::npos &&
-           !is_literal(word.text.c_str());
+    return !word.quoted && word.text.find_first_of(L"*?") != std::wstring::npos && !is_literal(word.text);
 }
 
 }  // namespace
 
-// Windows hands main its arguments in the ANSI code page, which loses the
-// names it cannot show, expanded by rules that differ between C runtimes
-// and take the ? of \\?\ as a pattern. They are read from the wide command
-// line instead, by the documented rules, into WTF-8. As a shell would, a
-// pattern in one of the two file names becomes the one file it matches, or
-// stays as typed where none does; more is refused, since a forgotten output
-// name would make the second match the output. A value such as f? is a
-// typing slip, not a file's name. /? alone, as Windows' own commands are
-// asked for help, is --help. A closed standard descriptor stays taken
-// (the C runtime marks it -2), so no file of the run gets its number.
+// Windows hands main its arguments in the ANSI code page, which loses names
+// it cannot show, expanded by rules that differ between C runtimes and take
+// the ? of \\?\ as a pattern: read here from the wide command line instead.
+// As in a shell, a pattern in one of the two file names becomes the one file
+// it matches, or stays as typed where none does; more is refused, as a
+// forgotten output name would make the second match the output. /? alone is
+// --help, as for Windows' own commands. A closed standard descriptor stays
+// taken (the C runtime marks it -2), so no file of the run gets its number.
 bool start_process(int& argc, char**& argv) {
     static std::vector<std::string> arguments;
     static std::vector<char*> pointers;
@@ -450,13 +418,12 @@ bool start_process(int& argc, char**& argv) {
             words[1] = {L"--help", true};
         }
         for (const Typed& word : words) {
-            // The file names only: a number is never a file's name.
+            // Only the file names: a number is never one, f? a typing slip.
             const bool file_name = arguments.size() == 1 || arguments.size() == 2;
             const Matches found = file_name && is_pattern(word) ? matches(word.text) : Matches{};
             if (found.count > 1) {
-                const std::string pattern = shown(wtf8_from_wide(word.text));
-                put_text(stdout, "Cannot take " + pattern + " as one file: the pattern matches " +
-                                std::to_string(found.count) + " files.\n");
+                put_text(stdout, "Cannot take " + shown(wtf8_from_wide(word.text)) +
+                                     " as one file: the pattern matches " + std::to_string(found.count) + " files.\n");
                 return false;
             }
             arguments.push_back(wtf8_from_wide(found.count == 1 ? found.first : word.text));
@@ -474,16 +441,15 @@ bool start_process(int& argc, char**& argv) {
     return true;
 }
 
-// A console shows text through the wide call whatever its code page, and the
-// C runtime's own writes would decode the bytes in the ANSI code page first.
+// A console shows text through the wide call whatever its code page; the C
+// runtime's own writes would decode the bytes in the ANSI code page first.
 bool put_text(std::FILE* stream, std::string_view text) {
     const int fd = ::_fileno(stream);
-    const auto console = fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+    const HANDLE console = fd < 0 ? INVALID_HANDLE_VALUE : handle_of(fd);
     DWORD mode = 0;
     const bool on_console = console != INVALID_HANDLE_VALUE && GetConsoleMode(console, &mode) != 0;
     const auto wide = on_console ? wide_from_wtf8(text) : std::nullopt;
-    // Out at once, as the C runtime's printf writes: the report line stays
-    // even when the run is killed during the copy.
+    // Out at once, as printf writes: the report line outlives a kill mid-copy.
     if (!wide) {
         return std::fwrite(text.data(), 1, text.size(), stream) == text.size() && std::fflush(stream) == 0;
     }
@@ -494,9 +460,8 @@ bool put_text(std::FILE* stream, std::string_view text) {
 }
 
 std::error_code remove_file(const char* path) {
-    std::error_code error;
-    const std::wstring wide = wide_path(path, error);
-    if (wide.empty()) {
+    std::wstring wide;
+    if (const auto error = wide_path(path, wide)) {
         return error;
     }
     // Windows will not remove a read-only file.
@@ -508,7 +473,6 @@ std::optional<FileId> file_id(int fd) {
     return handle_id(handle_of(fd));
 }
 
-// The size and the times of the last write and the last change.
 std::optional<FileState> file_state(int fd) {
     FILE_STANDARD_INFO standard{};
     FILE_BASIC_INFO times{};
@@ -533,7 +497,6 @@ Probe probe_one_file(int a, int b) {
     };
     const HANDLE first = handle_of(a);
     const HANDLE second = handle_of(b);
-    // Refused by another program's lock: any answer would be a guess.
     const auto refused = [] { return GetLastError() == ERROR_LOCK_VIOLATION ? Probe::taken : Probe::unknown; };
     if (!last_byte(second, LOCKFILE_EXCLUSIVE_LOCK, true)) {
         return refused();
@@ -561,12 +524,10 @@ std::optional<FileId> target_id(const char* path) {
     return id_at(path, 0);
 }
 
-// As _wopen opens it, in binary: Windows opens files as text, turning "\n"
-// into "\r\n", unless told not to.
+// In binary: the C runtime opens files as text ("\n" as "\r\n") unless told.
 std::error_code open_for_reading(const char* path, File& file) {
-    std::error_code error;
-    const std::wstring wide = wide_path(path, error);
-    if (wide.empty()) {
+    std::wstring wide;
+    if (const auto error = wide_path(path, wide)) {
         return error;
     }
     _doserrno = 0;
@@ -574,77 +535,47 @@ std::error_code open_for_reading(const char* path, File& file) {
     return file ? std::error_code() : unless_folder(wide, c_runtime_error());
 }
 
-// Read back too where it may be (not where access, or another program's
-// sharing, allows only writing); Windows has no FIFO that would mind. Its
-// deletion is shared too, unlike _wopen's, so that NewFile::take_over can
-// find out whether another program's open would stop a replacement.
+// Read back too where access and other programs' sharing allow; no FIFO on
+// Windows would mind. Deletion is shared, unlike _wopen's, so that
+// NewFile::take_over sees whether another open would stop a replacement.
 std::error_code open_for_writing(const char* path, File& file) {
-    std::error_code error;
-    const std::wstring wide = wide_path(path, error);
-    if (wide.empty()) {
+    std::wstring wide;
+    std::error_code error = wide_path(path, wide);
+    if (error) {
         return error;
     }
     for (const DWORD access : {DWORD{GENERIC_READ | GENERIC_WRITE}, DWORD{GENERIC_WRITE}}) {
         const HANDLE handle = CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) {
-            error = unless_folder(wide, windows_error());
-            if (error == std::errc::no_such_file_or_directory || error == std::errc::is_a_directory) {
-                return error;
+        if (handle != INVALID_HANDLE_VALUE) {
+            file = File(::_open_osfhandle(reinterpret_cast<intptr_t>(handle),
+                                          ((access & GENERIC_READ) != 0 ? _O_RDWR : _O_WRONLY) | _O_BINARY));
+            error = file ? std::error_code() : errno_error();
+            if (!file) {
+                CloseHandle(handle);
             }
-            continue;
-        }
-        file = File(::_open_osfhandle(reinterpret_cast<intptr_t>(handle),
-                                      ((access & GENERIC_READ) != 0 ? _O_RDWR : _O_WRONLY) | _O_BINARY));
-        if (!file) {
-            error = errno_error();
-            CloseHandle(handle);
             return error;
         }
-        return {};
+        error = unless_folder(wide, windows_error());
+        if (error == std::errc::no_such_file_or_directory || error == std::errc::is_a_directory) {
+            return error;
+        }
     }
     return error;
 }
 
-namespace {
-
-// A read or write of at most `size` bytes through the descriptor's handle:
-// at `offset`, which a handle opened for plain (not overlapped) calls takes
-// from an OVERLAPPED, or where the file stands for a negative one. How many
-// bytes, none at the end of the file, or Windows' own error.
-template <typename Call>
-std::error_code through_handle(int fd, size_t size, std::int64_t offset, size_t& done, Call call) {
-    // A DWORD counts the bytes: a larger call is a short one.
-    const auto count = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
-    DWORD moved = 0;
-    const bool ok = call(handle_of(fd), count, &moved, offset < 0 ? nullptr : &at) != 0;
-    done = moved;
-    const DWORD code = ok ? ERROR_SUCCESS : GetLastError();
-    return code == ERROR_SUCCESS || code == ERROR_HANDLE_EOF ? std::error_code() : windows_error(code);
-}
-
-}  // namespace
-
 std::error_code read_at(int fd, void* data, size_t size, std::int64_t offset, size_t& done) {
-    return through_handle(fd, size, offset, done, [&](HANDLE handle, DWORD count, DWORD* moved, OVERLAPPED* at) {
-        return ReadFile(handle, data, count, moved, at);
-    });
+    return through_handle(fd, data, size, offset, done, ReadFile);
 }
 
 std::error_code write_at(int fd, const void* data, size_t size, std::int64_t offset, size_t& done) {
-    return through_handle(fd, size, offset, done, [&](HANDLE handle, DWORD count, DWORD* moved, OVERLAPPED* at) {
-        return WriteFile(handle, data, count, moved, at);
-    });
+    return through_handle(fd, data, size, offset, done, WriteFile);
 }
 
 std::error_code truncate_file(int fd, std::int64_t length) {
     FILE_END_OF_FILE_INFO end{};
     end.EndOfFile.QuadPart = length;
-    return SetFileInformationByHandle(handle_of(fd), FileEndOfFileInfo, &end, sizeof end) != 0 ? std::error_code()
-                                                                                                : windows_error();
+    return set_info(handle_of(fd), FileEndOfFileInfo, end);
 }
 
 std::error_code close_file(int fd) {
@@ -652,18 +583,16 @@ std::error_code close_file(int fd) {
     return ::_close(fd) == 0 ? std::error_code() : c_runtime_error();
 }
 
-// A name of its own in the output's folder, from the output's full path, so
-// that it is on the output's volume, where it can be renamed. Marked for
-// deletion at once, so that a failed or killed run leaves nothing, where
-// the volume can (a network drive may not; a failed run then removes it by
-// name); writable, as Windows will not delete a read-only file. A device,
-// or a name longer than the volume takes, is refused before the copy.
+// A name of its own in the output's folder, on the output's volume, where it
+// can be renamed. Marked for deletion at once, so that a failed or killed run
+// leaves nothing, where the volume can (a network drive may not: a failed run
+// then removes it by name); writable, as Windows deletes no read-only file.
+// A device, or a name too long for the volume, is refused before the copy.
 std::error_code NewFile::create(const char* path, mode_t mode) {
     path_ = path;
     mode_ = mode;
-    std::error_code error;
-    const std::wstring full = wide_path(path, error, true);
-    if (full.empty()) {
+    std::wstring full;
+    if (const auto error = wide_path(path, full, true)) {
         return error;
     }
     // A device (\\.\LPT1, which LPT1 resolves to) has no folder to hold one.
@@ -680,8 +609,9 @@ std::error_code NewFile::create(const char* path, mode_t mode) {
     const std::string place = wtf8_from_wide(full.substr(0, folder));
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         temporary_ = place + temporary_name();
-        const std::wstring wide = wide_path(temporary_.c_str(), error);
-        if (wide.empty()) {
+        std::wstring wide;
+        std::error_code error = wide_path(temporary_.c_str(), wide);
+        if (error) {
             return error;
         }
         const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
@@ -692,8 +622,6 @@ std::error_code NewFile::create(const char* path, mode_t mode) {
         if (handle == INVALID_HANDLE_VALUE) {
             return windows_error();
         }
-        // Marked before anything else, to keep short the moment in which a
-        // kill would leave the file behind.
         error = remote ? std::error_code() : mark_for_deletion(handle, true);
         marked_ = !remote && !error;
         id_ = handle_id(handle);
@@ -713,15 +641,13 @@ std::error_code NewFile::create(const char* path, mode_t mode) {
     return std::make_error_code(std::errc::file_exists);
 }
 
-// The mark is cleared first and the file then renamed without replacing
-// anything, the order in which NTFS and SMB are known to keep it; a rename
-// that fails marks it again. A read-only input's copy becomes read-only
-// only now.
+// Unmarked, then renamed without replacing: in that order NTFS and SMB are
+// known to keep it. Then read-only if its input is; a failure marks it again.
 std::error_code NewFile::keep() {
     const HANDLE handle = handle_of(file_.get());
-    std::error_code error;
-    const std::wstring name = wide_path(path_.c_str(), error, true);
-    if (name.empty()) {
+    std::wstring name;
+    std::error_code error = wide_path(path_.c_str(), name, true);
+    if (error) {
         return error;
     }
     if (marked_ && (error = mark_for_deletion(handle, false))) {
@@ -748,14 +674,12 @@ std::error_code NewFile::keep() {
     return {};
 }
 
-// ReplaceFileW keeps what the user has of the old file (attributes, its
-// security, streams), but not a second hard link, which would go on naming
-// the old one, nor its owner: a new file is its maker's. It puts the new
-// file in place of a symlink on the way, not of the file that it names
-// (Wine moves that file to the backup, which is then removed). It refuses
-// a read-only file, which Wine lets root open, and one that another
-// program has open without sharing its deletion, as most programs open
-// files: found out here, before the copy, rather than after it.
+// ReplaceFileW keeps the old file's attributes, security and streams, but
+// not a second hard link, which would go on naming the old one, nor its
+// owner: a new file is its maker's. It replaces a symlink on the way, not its
+// target (Wine moves that to the backup, then removed). It refuses a
+// read-only file, which Wine lets root open, and one open without sharing its
+// deletion, as most programs open files: found out now, before the copy.
 std::error_code NewFile::take_over(int old) {
     replaces_ = handle_id(handle_of(old));
     return why_not_replace(old, false);
@@ -778,13 +702,11 @@ std::error_code NewFile::why_not_replace(int old, bool) const {
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
         return windows_error(ERROR_ACCESS_DENIED);
     }
-    std::error_code error;
-    const std::wstring name = wide_path(path_.c_str(), error, true);
-    if (error) {
+    std::wstring name;
+    if (const auto error = wide_path(path_.c_str(), name, true)) {
         return error;
     }
-    // A link on the way, or only another spelling of the path (a short
-    // name, a mapped drive): overwritten where it lies instead.
+    // A link on the way, or another spelling (a short name, a mapped drive).
     if (!same_path(final_path(handle), name)) {
         return windows_error(ERROR_CANT_RESOLVE_FILENAME);
     }
@@ -794,9 +716,8 @@ std::error_code NewFile::why_not_replace(int old, bool) const {
     return look_at(name, 0, DELETE) ? std::error_code() : windows_error();
 }
 
-// Written to the disk and unmarked; then, closed, for ReplaceFileW opens
-// it itself, put in the old file's place, which keeps the old file's
-// attributes and security. A failure leaves the old file as it was.
+// Written to the disk, the old file taken over again, and unmarked, to be
+// closed: ReplaceFileW opens it itself. A failure leaves the old file as is.
 std::error_code NewFile::ready_to_replace(int old) {
     const HANDLE handle = handle_of(file_.get());
     if (FlushFileBuffers(handle) == 0) {
@@ -812,22 +733,20 @@ std::error_code NewFile::ready_to_replace(int old) {
     return {};
 }
 
-// The old file is moved to a backup name of this run's first: without one,
-// a failed ReplaceFileW may leave it gone, or under a name of Windows'
-// choosing (Wine leaves an empty rf*.tmp behind). Put back where it was
-// moved and the new file could not follow; removed once replaced.
+// The old file goes to a backup name of this run's first, lest a failed
+// ReplaceFileW lose it or leave it under a name of its own (Wine: an empty
+// rf*.tmp); put back if the new file could not follow, removed once replaced.
 std::error_code NewFile::take_the_place(File& old) {
-    // Closed first: Windows renames no file that is open without sharing
-    // its deletion.
+    // Closed first: Windows renames no file open without sharing its deletion.
     old = File();
     // Only the file this run opened, not one another program saved there.
     if (id_at(path_) != replaces_) {
         return windows_error(ERROR_FILE_EXISTS);
     }
-    std::error_code error;
-    const std::wstring replaced = wide_path(path_.c_str(), error, true);
-    const std::wstring replacement = error ? std::wstring() : wide_path(temporary_.c_str(), error, true);
-    if (error) {
+    std::wstring replaced;
+    std::wstring replacement;
+    std::error_code error = wide_path(path_.c_str(), replaced, true);
+    if (error || (error = wide_path(temporary_.c_str(), replacement, true))) {
         return error;
     }
     const std::wstring backup = replacement.substr(0, replacement.size() - 3) + L"old";
@@ -842,12 +761,12 @@ std::error_code NewFile::take_the_place(File& old) {
     return {};
 }
 
-// Windows says which room ran out: the disk, or a quota.
 // Windows asks no lease of a file it replaces: held as it was opened.
 std::error_code reopen(File&, bool) {
     return {};
 }
 
+// Windows says which room ran out: the disk, or a quota.
 bool out_of_room(const std::error_code& error) {
     const auto code = static_cast<DWORD>(error.value());
     return error.category() == windows_error().category() &&
@@ -857,20 +776,15 @@ bool out_of_room(const std::error_code& error) {
 // A pipe's flush would wait for its reader: only a file on a disk is sent.
 std::error_code make_durable(int fd) {
     const HANDLE handle = handle_of(fd);
-    if (GetFileType(handle) != FILE_TYPE_DISK) {
-        return {};
-    }
-    return FlushFileBuffers(handle) != 0 ? std::error_code() : windows_error();
+    return GetFileType(handle) != FILE_TYPE_DISK || FlushFileBuffers(handle) != 0 ? std::error_code()
+                                                                                  : windows_error();
 }
 
 std::optional<std::int64_t> free_space(int fd) {
     std::wstring folder = final_path(handle_of(fd));
-    if (folder.empty()) {
-        return std::nullopt;
-    }
     folder.resize(folder.find_last_of(L'\\') + 1);
     ULARGE_INTEGER available{};
-    if (GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr) == 0) {
+    if (folder.empty() || GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr) == 0) {
         return std::nullopt;
     }
     return static_cast<std::int64_t>(available.QuadPart);
