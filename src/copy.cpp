@@ -151,7 +151,7 @@ bool copy_extent(Copy& copy, Extent extent, bool& in_kernel) {
         extent.start += size;
         copy.unstarted += size;
         if (early && copy.unstarted >= stretch) {
-            start_writeback(copy.output.fd());
+            send_to_disk(copy.output.fd(), ToDisk::started);
             copy.unstarted = 0;
         }
     }
@@ -295,8 +295,9 @@ Stop copy_patched(const Input& input, const Output& output, std::int64_t locatio
     // now, or a crash would leave the unpatched input under the output's
     // name. A replacement's data, and an overwritten file's, are waited for
     // whole as the output is closed.
-    const bool named_soon = shared && output.kind == Output::Kind::made;
-    const std::error_code error = named_soon ? write_out(output.fd(), location, 1) : std::error_code();
+    const std::error_code error = shared && output.kind == Output::Kind::made
+                                      ? send_to_disk(output.fd(), ToDisk::written, location, 1)
+                                      : std::error_code();
     if (error) {
         copy.failed(Stop::Why::write, error);
     }

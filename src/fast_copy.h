@@ -16,14 +16,6 @@ namespace bytemend {
 // past it, and for two names of one file.
 std::error_code clone_file(int in, int out, std::int64_t length);
 
-// Starts writing the file's changed data to its disk, without waiting;
-// the error where writing failed.
-std::error_code start_writeback(int fd);
-
-// Writes the stretch's changed data to its disk and waits, so that what the
-// file system records of the file next (a name) comes after it.
-std::error_code write_out(int fd, std::int64_t offset, std::int64_t size);
-
 // Copies `size` bytes at `offset` of `in` to the same offset of `out` inside
 // the kernel: `copied` bytes, fewer where the input ended first.
 std::error_code kernel_copy(int in, int out, std::int64_t offset, std::int64_t size, std::int64_t& copied);

@@ -142,10 +142,16 @@ std::error_code reopen(File& file, bool writable);
 // user: full, or past a quota.
 bool out_of_room(const std::error_code& error);
 
-// Sends what was written to a file or device to its disk, its length too,
-// and waits: a file overwritten where it lies would otherwise mix old and
-// new after a power loss. Nothing to do for a pipe or a terminal.
-std::error_code make_durable(int fd);
+// How far what was written to a file or device is sent to its disk: its
+// writeback started, not waited for (a failed write still counts); written
+// there, and waited for, before the file system records what comes next of
+// the file (a name); or durable, its length too and past the device's cache:
+// a file overwritten where it lies would otherwise mix old and new after a
+// power loss. `size` bytes from `offset`, 0 for all; nothing to do for a
+// pipe or a terminal. A system without the first two does the third, or
+// nothing for a start.
+enum class ToDisk { started, written, durable };
+std::error_code send_to_disk(int fd, ToDisk how, std::int64_t offset = 0, std::int64_t size = 0);
 
 // The bytes that this process may still take on the file system of `fd`;
 // nothing where the system cannot tell.

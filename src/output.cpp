@@ -178,8 +178,8 @@ bool close_output(Output& output) {
     // Overwritten where it lies: made durable, or a power loss would leave
     // a mix. A patch in place is one byte, old or new either way: its
     // writeback is only started.
-    const auto error = output.kind == Output::Kind::existing ? make_durable(output.existing.get())
-                                                             : start_writeback(output.existing.get());
+    const auto error = send_to_disk(output.existing.get(),
+                                    output.kind == Output::Kind::existing ? ToDisk::durable : ToDisk::started);
     if (error) {
         return say_failed("write", output.path, error);
     }

@@ -341,13 +341,6 @@ bool is_block_device(const char* path) {
     return ::stat(path, &status) == 0 && S_ISBLK(status.st_mode);
 }
 
-std::error_code start_writeback(int fd) {
-    // A pipe or a terminal has nothing to write back (ESPIPE, EINVAL).
-    return ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE) == 0 || (errno != EIO && errno != ENOSPC)
-               ? std::error_code()
-               : errno_error();
-}
-
 bool identity_may_lie(int fd) {
     const unsigned long type = file_system(fd);
     return type == 0 || type == fuse;
@@ -476,10 +469,6 @@ bool opened_to_write(int old) {
     return held != F_RDLCK && held != F_WRLCK;
 }
 
-std::error_code write_before_renaming(int fd) {
-    return write_out(fd, 0, 0);
-}
-
 std::error_code drop_cached_page(int fd, std::int64_t offset) {
     // Only whole pages are dropped.
     const std::int64_t page = ::sysconf(_SC_PAGESIZE);
@@ -501,12 +490,9 @@ std::error_code clone_file(int in, int out, std::int64_t length) {
     return ::ioctl(out, FICLONERANGE, &range) == 0 ? std::error_code() : errno_error();
 }
 
-std::error_code write_out(int fd, std::int64_t offset, std::int64_t size) {
-    return ::sync_file_range(fd, offset, size,
-                             SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
-                                 SYNC_FILE_RANGE_WAIT_AFTER) == 0
-               ? std::error_code()
-               : errno_error();
+std::optional<std::error_code> write_back(int fd, bool wait, std::int64_t offset, std::int64_t size) {
+    const unsigned waits = wait ? SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WAIT_AFTER : 0;
+    return ::sync_file_range(fd, offset, size, SYNC_FILE_RANGE_WRITE | waits) == 0 ? std::error_code() : errno_error();
 }
 
 std::error_code kernel_copy(int in, int out, std::int64_t offset, std::int64_t size, std::int64_t& copied) {

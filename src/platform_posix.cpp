@@ -331,7 +331,7 @@ std::error_code NewFile::take_over(int old) {
 // takes names, and a link never replaces: an unnamed file gets a temporary
 // name.
 std::error_code NewFile::ready_to_replace(int old) {
-    std::error_code error = write_before_renaming(file_.get());
+    std::error_code error = send_to_disk(file_.get(), ToDisk::written);
     if (!error) {
         error = take_over(old);
     }
@@ -393,13 +393,22 @@ bool out_of_room(const std::error_code& error) {
     return error == std::errc::no_space_on_device || error == std::error_code(EDQUOT, std::generic_category());
 }
 
-std::error_code make_durable(int fd) {
+std::error_code send_to_disk(int fd, ToDisk how, std::int64_t offset, std::int64_t size) {
     struct stat status {};
     if (::fstat(fd, &status) != 0) {
         return errno_error();
     }
     if (!S_ISREG(status.st_mode) && !S_ISBLK(status.st_mode)) {
         return {};
+    }
+    const auto sent = how == ToDisk::durable ? std::nullopt : write_back(fd, how == ToDisk::written, offset, size);
+    // A start that cannot be made is no failure; a failed write is.
+    if (how == ToDisk::started) {
+        const std::error_code error = sent.value_or(std::error_code());
+        return error == std::errc::io_error || out_of_room(error) ? error : std::error_code();
+    }
+    if (sent) {
+        return *sent;
     }
     while (::fdatasync(fd) != 0) {
         if (errno != EINTR) {

@@ -720,8 +720,8 @@ std::error_code NewFile::why_not_replace(int old, bool) const {
 // closed: ReplaceFileW opens it itself. A failure leaves the old file as is.
 std::error_code NewFile::ready_to_replace(int old) {
     const HANDLE handle = handle_of(file_.get());
-    if (FlushFileBuffers(handle) == 0) {
-        return windows_error();
+    if (const auto error = send_to_disk(file_.get(), ToDisk::written)) {
+        return error;
     }
     if (const auto error = take_over(old)) {
         return error;
@@ -773,11 +773,13 @@ bool out_of_room(const std::error_code& error) {
            (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL || code == quota_exceeded);
 }
 
-// A pipe's flush would wait for its reader: only a file on a disk is sent.
-std::error_code make_durable(int fd) {
+// FlushFileBuffers, like fsync, waits for all of the file, far dearer than
+// a start; a pipe's would wait for its reader.
+std::error_code send_to_disk(int fd, ToDisk how, std::int64_t, std::int64_t) {
     const HANDLE handle = handle_of(fd);
-    return GetFileType(handle) != FILE_TYPE_DISK || FlushFileBuffers(handle) != 0 ? std::error_code()
-                                                                                  : windows_error();
+    return how == ToDisk::started || GetFileType(handle) != FILE_TYPE_DISK || FlushFileBuffers(handle) != 0
+               ? std::error_code()
+               : windows_error();
 }
 
 std::optional<std::int64_t> free_space(int fd) {

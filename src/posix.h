@@ -48,10 +48,10 @@ bool opened_to_write(int old);
 // snapshot). True where the system cannot tell.
 bool rewritten_where_it_lies(int fd);
 
-// Sends the file's data to its disk and waits, before a rename over
-// another file: a power loss must not leave the name on a file whose data
-// never arrived.
-std::error_code write_before_renaming(int fd);
+// Starts the writeback of `size` bytes of `fd` from `offset` (0: to the
+// end), and with `wait` waits for it; nothing where the system cannot, for
+// send_to_disk to do without or with fdatasync.
+std::optional<std::error_code> write_back(int fd, bool wait, std::int64_t offset, std::int64_t size);
 
 // The state of an open regular file, asked of the file system itself;
 // nothing where it cannot be asked.

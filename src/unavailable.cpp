@@ -16,17 +16,6 @@ bool is_block_device(const char*) {
     return false;
 }
 
-// Written out whenever the system gets round to it: Windows'
-// FlushFileBuffers, like fsync, waits for all of it, far dearer than a start.
-std::error_code start_writeback(int) {
-    return {};
-}
-
-// Nothing is ever shared, which is what it is waited on for.
-std::error_code write_out(int, std::int64_t, std::int64_t) {
-    return {};
-}
-
 // Not EINVAL, which the caller reads as a longer output that the kernel
 // would share with once cut.
 std::error_code clone_file(int, int, std::int64_t) {
