@@ -41,9 +41,6 @@ inline std::error_code errno_error() {
     return {errno, std::generic_category()};
 }
 
-// Removes the file at `path`, even one that Windows marks read-only.
-std::error_code remove_file(const char* path);
-
 // The identity of an open file; nothing where the system cannot tell.
 std::optional<FileId> file_id(int fd);
 
@@ -64,10 +61,6 @@ Probe probe_one_file(int a, int b);
 // wherever it cannot be ruled out (Wine gives every drive the volume
 // serial 0; cloned disks share theirs).
 bool identity_may_lie(int fd);
-
-// The identity of what `path` names now, a symlink itself rather than its
-// target; nothing where it names nothing.
-std::optional<FileId> path_id(const char* path);
 
 // The identity of the file that opening `path` would reach, through any
 // symlinks; nothing where it reaches none.

@@ -59,13 +59,19 @@ std::error_code NewFile::replace(File& old) {
     return {};
 }
 
+std::error_code NewFile::still_there() const {
+    const auto now = id_at(path_);
+    return now == replaces_ ? std::error_code()
+                            : std::make_error_code(now ? std::errc::file_exists : std::errc::no_such_file_or_directory);
+}
+
 void NewFile::discard() {
     // Closed first: an unnamed file, or one marked for deletion, goes with it.
     file_ = File();
     // Only while the name stands for this run's file, not another's.
-    const auto now = state_ == State::temporary ? path_id(temporary_.c_str()) : std::nullopt;
+    const auto now = state_ == State::temporary ? id_at(temporary_) : std::nullopt;
     if (now && id_ && *now == *id_) {
-        remove_file(temporary_.c_str());
+        remove_at(temporary_);
     }
     state_ = State::none;
 }

@@ -76,6 +76,11 @@ private:
     // The identity of what `path`, this file's name or its temporary one,
     // names now in its folder, a symlink itself rather than its target.
     [[nodiscard]] std::optional<FileId> id_at(const std::string& path) const;
+    void remove_at(const std::string& path) const;
+
+    // Whether its name still holds the file it is to replace: EEXIST where
+    // another file took the name, ENOENT where none has.
+    [[nodiscard]] std::error_code still_there() const;
 
     // `.bytemend-<random>.tmp`, which no other user can foresee and take
     // first, as mkstemp's names are.

@@ -52,7 +52,8 @@ std::error_code make_replacement(Output& output, const Input& input) {
     const std::error_code error = output.made.take_over(output.existing.get());
     if (error || look_at(output.made.fd(), made)) {
         output.made.discard();
-        return error == std::errc::file_exists ? error : std::error_code();
+        return error == std::errc::file_exists || error == std::errc::no_such_file_or_directory ? error
+                                                                                               : std::error_code();
     }
     output.opened = made;
     output.kind = Output::Kind::replaced;

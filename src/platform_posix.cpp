@@ -186,11 +186,6 @@ std::optional<FileState> file_state(int fd) {
                      nanoseconds(status.st_ctim.tv_sec, status.st_ctim.tv_nsec)};
 }
 
-std::optional<FileId> path_id(const char* path) {
-    struct stat status {};
-    return id_of(::lstat(path, &status), status);
-}
-
 std::optional<FileId> target_id(const char* path) {
     struct stat status {};
     return id_of(::stat(path, &status), status);
@@ -267,7 +262,7 @@ std::error_code NewFile::create(const char* path, mode_t mode) {
     // later; made by this run an instant ago, it is still this run's own.
     error = error ? error : errno_error();
     if (state_ == State::temporary) {
-        ::unlinkat(folder_.get(), name_of(temporary_).c_str(), 0);
+        remove_at(temporary_);
     }
     state_ = State::none;
     return error;
@@ -293,6 +288,10 @@ std::optional<FileId> NewFile::id_at(const std::string& path) const {
     return id_of(::fstatat(folder_.get(), name_of(path).c_str(), &status, AT_SYMLINK_NOFOLLOW), status);
 }
 
+void NewFile::remove_at(const std::string& path) const {
+    ::unlinkat(folder_.get(), name_of(path).c_str(), 0);
+}
+
 std::error_code NewFile::take_over(int old) {
     struct stat was {};
     struct stat now {};
@@ -303,8 +302,8 @@ std::error_code NewFile::take_over(int old) {
     // lead elsewhere by now.
     const bool again = replaces_ == id_of(0, was);
     replaces_ = id_of(0, was);
-    if (id_at(path_) != replaces_) {
-        return std::make_error_code(std::errc::file_exists);
+    if (const auto error = still_there()) {
+        return error;
     }
     if (const auto why = why_not_replace(old, again)) {
         return why;
@@ -348,8 +347,8 @@ std::error_code NewFile::take_the_place(File& old) {
     const int folder = folder_.get();
     const std::string name = name_of(path_);
     const std::string temporary = name_of(temporary_);
-    if (id_at(path_) != replaces_) {
-        return std::make_error_code(std::errc::file_exists);
+    if (const auto error = still_there()) {
+        return error;
     }
     const std::error_code error = rename_exclusive(folder, temporary.c_str(), name.c_str(), true);
     if (error == std::errc::invalid_argument) {
@@ -452,10 +451,6 @@ std::error_code truncate_file(int fd, std::int64_t length) {
 
 std::error_code close_file(int fd) {
     return ::close(fd) == 0 ? std::error_code() : errno_error();
-}
-
-std::error_code remove_file(const char* path) {
-    return ::unlink(path) == 0 ? std::error_code() : errno_error();
 }
 
 }  // namespace bytemend

@@ -459,16 +459,6 @@ bool put_text(std::FILE* stream, std::string_view text) {
            written == wide->size();
 }
 
-std::error_code remove_file(const char* path) {
-    std::wstring wide;
-    if (const auto error = wide_path(path, wide)) {
-        return error;
-    }
-    // Windows will not remove a read-only file.
-    ::_wchmod(wide.c_str(), _S_IREAD | _S_IWRITE);
-    return ::_wunlink(wide.c_str()) == 0 ? std::error_code() : c_runtime_error();
-}
-
 std::optional<FileId> file_id(int fd) {
     return handle_id(handle_of(fd));
 }
@@ -514,10 +504,6 @@ Probe probe_one_file(int a, int b) {
     }
     last_byte(first, 0, false);
     return apart ? Probe::two : error == ERROR_LOCK_VIOLATION ? Probe::one : Probe::unknown;
-}
-
-std::optional<FileId> path_id(const char* path) {
-    return id_at(path, FILE_FLAG_OPEN_REPARSE_POINT);
 }
 
 std::optional<FileId> target_id(const char* path) {
@@ -686,7 +672,16 @@ std::error_code NewFile::take_over(int old) {
 }
 
 std::optional<FileId> NewFile::id_at(const std::string& path) const {
-    return path_id(path.c_str());
+    return bytemend::id_at(path.c_str(), FILE_FLAG_OPEN_REPARSE_POINT);
+}
+
+// Windows will not remove a read-only file.
+void NewFile::remove_at(const std::string& path) const {
+    std::wstring wide;
+    if (!wide_path(path.c_str(), wide)) {
+        ::_wchmod(wide.c_str(), _S_IREAD | _S_IWRITE);
+        ::_wunlink(wide.c_str());
+    }
 }
 
 // The reasons of doc/behaviour.md for Windows, in its order.
@@ -740,8 +735,8 @@ std::error_code NewFile::take_the_place(File& old) {
     // Closed first: Windows renames no file open without sharing its deletion.
     old = File();
     // Only the file this run opened, not one another program saved there.
-    if (id_at(path_) != replaces_) {
-        return windows_error(ERROR_FILE_EXISTS);
+    if (const auto error = still_there()) {
+        return error;
     }
     std::wstring replaced;
     std::wstring replacement;

@@ -59,6 +59,7 @@ oldlinked        | old, with a second hard link, old-link.bin, so that old.bin i
 oldlinked-nopunch | oldlinked, where no hole can be punched (fallocate refused: EOPNOTSUPP)
 oldsymlink       | old, through link.bin, a symlink to old.bin
 oldswapped       | old, another program renaming a file of its own over old.bin $meanwhile_after s into the run
+oldremoved       | old, another program removing old.bin $meanwhile_after s into the run
 oldmoved         | old, in folder d, which another program renames $meanwhile_after s into the run, leaving a symlink to folder other, with an old.bin of its own, in its place
 oldlooped        | old, with a loop device set up on old.bin, which would go on with the old file, so that it is overwritten where it lies
 oldappend        | old, in an append-only folder (chattr +a), which takes no rename over it, so that it is overwritten where it lies
@@ -201,6 +202,8 @@ Existing output's close fails           | oldlinked        | close           | p
 Replaced through a symlink, by name     | oldsymlink       | openat          | O_TMPFILE                      | error=EOPNOTSUPP     | 0   | R+Done
 Existing output replaced meanwhile      | oldswapped       | sync_file_range | .                              | delay_enter=2000000  | 1   | R+Failed to replace old.bin: File exists.
 Existing output replaced at the swap    | oldswapped       | renameat2       | RENAME_EXCHANGE                | delay_enter=2000000  | 1   | R+Failed to replace old.bin: File exists.
+Existing output removed before the copy | oldremoved       | openat          | O_TMPFILE                      | delay_enter=2000000  | 1   | R+Failed to replace old.bin: No such file or directory.
+Existing output removed meanwhile       | oldremoved       | sync_file_range | .                              | delay_enter=2000000  | 1   | R+Failed to replace old.bin: No such file or directory.
 Opened to be written meanwhile          | oldopened        | sync_file_range | .                              | delay_enter=2000000  | 1   | R+Failed to replace old.bin: another program opened it meanwhile; it was left as it was.
 Opened to be written at the swap        | oldopened        | renameat2       | RENAME_EXCHANGE                | delay_enter=2000000  | 1   | R+Failed to replace old.bin: another program opened it meanwhile; it was left as it was.
 Opened to be read meanwhile             | oldread          | sync_file_range | .                              | delay_enter=2000000  | 0   | R+Done
@@ -630,6 +633,7 @@ while IFS='|' read -r name mode call which fault want last; do
     oldmoved) output=d/old.bin meanwhile="mv d d.moved && ln -s other d" ;;
     oldappend) output=a/old.bin ;;
     oldswapped) output=old.bin meanwhile="printf theirs >theirs.bin && mv theirs.bin old.bin" ;;
+    oldremoved) output=old.bin meanwhile="rm old.bin" ;;
     inplace) output=in.bin ;;
     grown) output=in.bin meanwhile="printf appended >>in.bin" ;;
     cut) output=in.bin meanwhile="truncate -s $cut_to in.bin" ;;
@@ -1145,6 +1149,7 @@ while IFS='|' read -r name mode call which fault want last; do
     esac
     case $mode in
     oldswapped) [ "$(cat old.bin)" = theirs ] || fail "the other program's old.bin was not left alone" ;;
+    oldremoved) [ ! -e old.bin ] || fail "old.bin, removed, is back" ;;
     oldopened)
         cmp -s old.bin <(cat old-original.bin; printf 'record1\nrecord2\n') ||
             fail "old.bin is not what it was with the other program's two lines"
