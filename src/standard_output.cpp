@@ -1,5 +1,6 @@
 #include "standard_output.h"
 
+#include <array>
 #include <cstdio>
 #include <string>
 
@@ -21,52 +22,62 @@ std::optional<OpenFile> file_of(int fd) {
     return file;
 }
 
-// Said on the other one.
-bool refuse(int fd, const char* doing, const char* path) {
-    const std::string line = std::string("Cannot ") + doing + " " + shown(path) + ": it is " +
-                             (fd == 1 ? "standard output, where the report goes." : "standard error, where messages go.");
-    fd == 1 ? say_error(line) : say("%s\n", line.c_str());
+bool clash(const OpenFile& stream, const OpenFile& file) {
+    const Sameness same = one_or_two(stream, file);
+    return same != Sameness::two && same != Sameness::unreached;
+}
+
+std::string refusal(int fd, const char* doing, const char* path) {
+    return std::string("Cannot ") + doing + " " + shown(path) + ": it is " +
+           (fd == 1 ? "standard output, where the report goes." : "standard error, where messages go.");
+}
+
+// Says the refusal, one for each stream or none, on a stream that was not
+// refused, so that it never goes into the data; on neither where both
+// were. True where there is none.
+bool accepted(const std::array<std::string, 2>& refused) {
+    if (refused[0].empty() == refused[1].empty()) {
+        return refused[0].empty();
+    }
+    refused[1].empty() ? say_error(refused[0]) : say("%s\n", refused[1].c_str());
     return false;
 }
 
 }  // namespace
 
 bool check_standard_output(const char* input_path, const char* output_path) {
+    std::array<std::string, 2> refused;
+    const auto output_id = target_id(output_path);
     for (const int fd : {1, 2}) {
         const auto file = file_of(fd);
         const auto id = file ? file->id : std::nullopt;
-        const auto output_id = target_id(output_path);
-        if (id && output_id == id) {
-            return refuse(fd, "write", output_path);
-        }
         // A loop device shows only an open file what it stands on: the
         // output is opened to be read for that, and only where there is one.
-        if (output_id && file && (S_ISBLK(file->status.st_mode) || is_block_device(output_path))) {
-            File output;
-            OpenFile opened;
-            if (!open_for_reading(output_path, output) && !look_at(output.get(), opened) &&
-                !check_standard_output("write", output_path, opened)) {
-                return false;
-            }
-        }
-        if (id && target_id(input_path) == id) {
-            return refuse(fd, "read", input_path);
+        File output;
+        OpenFile opened;
+        const bool loop = output_id && file && (S_ISBLK(file->status.st_mode) || is_block_device(output_path)) &&
+                          !open_for_reading(output_path, output) && !look_at(output.get(), opened) &&
+                          clash(*file, opened);
+        if ((id && output_id == id) || loop) {
+            refused[fd - 1] = refusal(fd, "write", output_path);
+        } else if (id && target_id(input_path) == id) {
+            refused[fd - 1] = refusal(fd, "read", input_path);
         }
     }
-    return true;
+    return accepted(refused);
 }
 
 bool check_standard_output(const char* doing, const char* path, const OpenFile& file) {
     // A loop device on a device that cannot be followed is refused as an
     // existing output, not as a stream.
+    std::array<std::string, 2> refused;
     for (const int fd : {1, 2}) {
         const auto own = file_of(fd);
-        const Sameness same = own ? one_or_two(*own, file) : Sameness::two;
-        if (same != Sameness::two && same != Sameness::unreached) {
-            return refuse(fd, doing, path);
+        if (own && clash(*own, file)) {
+            refused[fd - 1] = refusal(fd, doing, path);
         }
     }
-    return true;
+    return accepted(refused);
 }
 
 }  // namespace bytemend
