@@ -18,7 +18,7 @@ namespace {
 constexpr std::int64_t chunk = std::int64_t{256} * 1024;
 // How much of a replacement is copied before its writeback is started.
 constexpr std::int64_t stretch = std::int64_t{32} * 1024 * 1024;
-// The largest block of the file systems that share blocks (XFS, Btrfs).
+// The largest block that ext4, XFS and Btrfs use: a multiple of any smaller.
 constexpr std::int64_t largest_block = std::int64_t{64} * 1024;
 
 struct Free {

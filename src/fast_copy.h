@@ -5,7 +5,7 @@
 #include <system_error>
 
 // The system's own ways to copy faster than through a buffer: shared
-// blocks, the kernel's copy, holes found and punched, writeback. Where a
+// blocks, the kernel's copy, holes found and punched. Where a
 // system has none it says so (operation_not_supported).
 
 namespace bytemend {

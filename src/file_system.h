@@ -140,8 +140,8 @@ bool out_of_room(const std::error_code& error);
 // there, and waited for, before the file system records what comes next of
 // the file (a name); or durable, its length too and past the device's cache:
 // a file overwritten where it lies would otherwise mix old and new after a
-// power loss. `size` bytes from `offset`, 0 for all; nothing to do for a
-// pipe or a terminal. A system without the first two does the third, or
+// power loss. A start or a write takes `size` bytes from `offset` (0: to
+// the end) where the system can; nothing to do for a pipe or a terminal. A system without the first two does the third, or
 // nothing for a start.
 enum class ToDisk { started, written, durable };
 std::error_code send_to_disk(int fd, ToDisk how, std::int64_t offset = 0, std::int64_t size = 0);
@@ -151,8 +151,8 @@ std::error_code send_to_disk(int fd, ToDisk how, std::int64_t offset = 0, std::i
 std::optional<std::int64_t> free_space(int fd);
 
 // Whether writing `length` bytes over the file in `fd` needs no new
-// blocks: as long, with no holes, and not shared nor on a file system that
-// writes every change anew.
+// blocks, as far as the system tells: as long, with no holes, and not
+// shared nor on a file system that writes every change anew.
 bool overwrite_fits(int fd, std::int64_t length);
 
 // Drops a block device's cached page at `offset`, so that a write there

@@ -47,8 +47,8 @@ std::optional<Input> open_input(const char* path) {
         return unmeasurable(path, S_ISDIR(input.opened.status.st_mode) ? "a directory" : "not a regular file");
     }
     input.length = *length;
-    // The names were checked; this catches standard output on a loop device
-    // of the input, or the other way round, before a word is printed there.
+    // The names were checked; this catches standard output or error on a loop
+    // device of the input, or the other way round, before a word is printed.
     if (!check_standard_output("read", path, input.opened)) {
         return std::nullopt;
     }

@@ -99,7 +99,7 @@ bool open_output(Output& output, const char* path, const Input& input) {
     if (const auto error = open_or_create(output, input.opened.status.st_mode & 0777)) {
         return cannot_open(path, error);
     }
-    // A road to standard output that only the open file shows.
+    // A road to standard output or error that only the open file shows.
     if (!check_standard_output("write", path, output.opened)) {
         return false;
     }

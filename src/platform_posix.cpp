@@ -191,6 +191,8 @@ std::optional<FileId> target_id(const char* path) {
     return id_of(::stat(path, &status), status);
 }
 
+namespace {
+
 // O_NONBLOCK only for the open itself: the reads and writes that follow
 // may wait.
 std::error_code waiting(File& file) {
@@ -201,6 +203,8 @@ std::error_code waiting(File& file) {
     }
     return {};
 }
+
+}  // namespace
 
 std::error_code open_for_reading(const char* path, File& file) {
     file = File(::open(path, O_RDONLY | O_NONBLOCK));
@@ -286,6 +290,12 @@ std::error_code NewFile::keep() {
 std::optional<FileId> NewFile::id_at(const std::string& path) const {
     struct stat status {};
     return id_of(::fstatat(folder_.get(), name_of(path).c_str(), &status, AT_SYMLINK_NOFOLLOW), status);
+}
+
+std::error_code NewFile::still_there() const {
+    const auto now = id_at(path_);
+    return now == replaces_ ? std::error_code()
+                            : std::make_error_code(now ? std::errc::file_exists : std::errc::no_such_file_or_directory);
 }
 
 void NewFile::remove_at(const std::string& path) const {

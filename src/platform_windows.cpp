@@ -735,8 +735,8 @@ std::error_code NewFile::take_the_place(File& old) {
     // Closed first: Windows renames no file open without sharing its deletion.
     old = File();
     // Only the file this run opened, not one another program saved there.
-    if (const auto error = still_there()) {
-        return error;
+    if (const auto now = id_at(path_); now != replaces_) {
+        return windows_error(now ? ERROR_FILE_EXISTS : ERROR_FILE_NOT_FOUND);
     }
     std::wstring replaced;
     std::wstring replacement;
