@@ -116,6 +116,7 @@ noroom-btrfs     | in.bin copied over old.bin on Btrfs on a loop device, filled 
 noroom-xfs       | noroom-btrfs, on XFS, old.bin sharing its blocks with twin.bin (cp --reflink)
 noroom-ext4      | noroom-btrfs, on ext4 with 1 KiB blocks and 128-byte inodes, filled up, old.bin with a block punched out of its middle and an extended attribute in a block of its own, so that it counts as many blocks as its length
 nocow            | old, on Btrfs on a loop device, old.bin made NOCOW (chattr +C) before its data, so that it can share no block
+project          | old, on XFS on a loop device, old.bin in project 42 (xfs_io chproj), by which quotas count it
 crash-ext4       | on ext4 on a loop device, out.bin made from in.bin, out-tail.bin from tail.bin (in.bin and 1 MiB of hole), old.bin and short.bin (old.bin's first $middle bytes) overwritten, self.bin patched in place; then the power lost and the image mounted again, twice, on files of their own (old-1.bin, old-2.bin): with the journal written (shutdown -f), then without (shutdown)
 crash-xfs        | crash-ext4, on XFS, where the copies share blocks
 crash-btrfs      | crash-ext4's runs on Btrfs, old.bin and short.bin NOCOW, the power lost once: the image cloned at that instant (cp --reflink, on an XFS on a loop device) while still mounted, and the clone mounted
@@ -128,7 +129,7 @@ EOF
 # The roads that mount a file system, set up a loop device or make a mount
 # namespace: CTest labels them "mounts", and the others "faults"; one whose
 # rows strace faults too, both.
-mounting='oldlooped|oldbound|oldnoproc|oldmounted|full|overlay.*|loop.*|bindfs.*|reflink-.*|shrunk-.*|noroom-.*|nocow|crash-.*'
+mounting='oldlooped|oldbound|oldnoproc|oldmounted|full|overlay.*|loop.*|bindfs.*|reflink-.*|shrunk-.*|noroom-.*|nocow|project|crash-.*'
 
 # name | road | call | which call | fault | status | last line. "which call"
 # picks the first call of that name whose trace line matches; "A >> B" the
@@ -190,6 +191,7 @@ Replacement cannot be renamed           | old              | rename          | o
 Its owner cannot be given               | oldkept          | fchown          | .                              | error=EPERM          | 0   | R+Done
 Attribute read as it grows              | old              | fgetxattr       | fgetxattr >> .                 | error=ERANGE         | 0   | R+Done
 Its attribute cannot be given           | oldkept          | fsetxattr       | user\.bytemend                 | error=EPERM          | 0   | R+Done
+Its flags cannot be read                | oldkept          | ioctl           | FS_IOC_GETFLAGS                | error=EIO            | 0   | R+Done
 Its replacement finds no room           | oldkept          | copy_file_range | .                              | error=EDQUOT         | 0   | R+Done
 No room, and it cannot be measured      | oldfull          | newfstatat      | copy_file_range >> .           | error=EIO            | 1   | R+Failed to write old.bin: Disk quota exceeded; a copy beside it needs up to $length bytes, and it was left as it was.
 No holes can be punched in it           | oldlinked        | fallocate       | .                              | error=EOPNOTSUPP     | 0   | R+Done
@@ -233,6 +235,8 @@ No room on XFS, blocks shared           | noroom-xfs       | -               | -
 No room on ext4, a hole in the old file  | noroom-ext4      | -               | -                              | -                    | 1   | R+Failed to write mnt/old.bin: No space left on device; a copy beside it needs up to $length bytes, and it was left as it was.
 Copy over a NOCOW output               | nocow            | openat          | "mnt/in\.bin"                  | delay_enter=1        | 0   | R+Done
 Copy over a NOCOW output fails          | nocow            | copy_file_range | .                              | error=EIO            | 1   | R+Failed to write mnt/old.bin: Input/output error.
+Copy over an output in a project        | project          | openat          | "mnt/in\.bin"                  | delay_enter=1        | 0   | R+Done
+Its mount not told, in a project        | project          | statx           | S_IFREG                        | error=EIO            | 0   | R+Done
 Real full file system                   | full             | -               | -                              | -                    | 1   | R+Failed to write full/out.bin: No space left on device.
 Real file size limit                    | ulimit           | -               | -                              | -                    | 1   | R+Failed to write out.bin: File too large.
 Killed in the middle of a copy          | kill             | -               | -                              | -                    | 137 | R+
@@ -448,7 +452,7 @@ fresh_files() {
         [ "$mode" != loop-apart-partition ] || sfdisk -q in.bin <<<"start=$((chunk / 512))" >/dev/null 2>&1
         ;;
     # On the image, once it is mounted.
-    shrunk-* | nocow)
+    shrunk-* | nocow | project)
         if mountpoint -q mnt; then
             rm -f mnt/*.bin mnt/.bytemend-*
             cp original.bin mnt/in.bin
@@ -456,6 +460,8 @@ fresh_files() {
             [ "$mode" = nocow ] && : >mnt/old.bin && chattr +C mnt/old.bin && cat old-original.bin >>mnt/old.bin &&
                 old_inode=$(stat -c %i mnt/old.bin)
             [ "$mode" = shrunk-old-xfs ] && cp old-original.bin mnt/old.bin
+            [ "$mode" = project ] && cp old-original.bin mnt/old.bin && xfs_io -c 'chproj 42' mnt/old.bin >/dev/null &&
+                old_inode=$(stat -c %i mnt/old.bin)
         fi
         ;;
     noroom-*)
@@ -639,8 +645,9 @@ while IFS='|' read -r name mode call which fault want last; do
     cut) output=in.bin meanwhile="truncate -s $cut_to in.bin" ;;
     swapped) output=in.bin meanwhile="printf theirs >theirs.bin && mv theirs.bin in.bin" ;;
     shrunk) meanwhile="truncate -s $cut_to in.bin" ;;
-    shrunk-* | nocow)
+    shrunk-* | nocow | project)
         fs=btrfs input=mnt/in.bin output=mnt/old.bin
+        [ "$mode" = project ] && fs=xfs
         [[ $mode == shrunk-* ]] && fs=${mode##*-} output=mnt/out.bin meanwhile="truncate -s $middle mnt/in.bin"
         [ "$mode" = shrunk-old-xfs ] && output=mnt/old.bin
         mount_image "$fs" || continue
@@ -1194,10 +1201,11 @@ while IFS='|' read -r name mode call which fault want last; do
         [[ $mode != oldlinked* ]] || [ old-link.bin -ef old.bin ] || fail "old-link.bin and old.bin are two files now"
         [ "$mode" != oldsymlink ] || [ "$(readlink link.bin)" = old.bin ] || fail "link.bin is no longer a symlink to old.bin"
         ;;
-    nocow)
+    nocow | project)
         if [ "$want" = 0 ]; then
             cmp -s mnt/old.bin expected.bin || fail "old.bin is not the patched copy"
-            [[ $(lsattr mnt/old.bin | cut -d' ' -f1) == *C* ]] || fail "old.bin is no longer NOCOW"
+            [ "$mode" != nocow ] || [[ $(lsattr mnt/old.bin | cut -d' ' -f1) == *C* ]] || fail "old.bin is no longer NOCOW"
+            [ "$mode" != project ] || [[ $(xfs_io -c lsproj mnt/old.bin) == *" 42" ]] || fail "old.bin left project 42"
             [ "$(stat -c %i mnt/old.bin)" != "$old_inode" ] || fail "old.bin was overwritten where it lies, not replaced"
         else
             cmp -s mnt/old.bin old-original.bin || fail "old.bin changed though the copy failed ($(stat -c %s mnt/old.bin) bytes)"
