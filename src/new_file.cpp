@@ -59,6 +59,12 @@ std::error_code NewFile::replace(File& old) {
     return {};
 }
 
+std::error_code NewFile::still_there() const {
+    const auto now = id_at(path_);
+    return now == replaces_ ? std::error_code()
+                            : std::make_error_code(now ? std::errc::file_exists : std::errc::no_such_file_or_directory);
+}
+
 void NewFile::discard() {
     // Closed first: an unnamed file, or one marked for deletion, goes with it.
     file_ = File();

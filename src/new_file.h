@@ -78,8 +78,8 @@ private:
     [[nodiscard]] std::optional<FileId> id_at(const std::string& path) const;
     void remove_at(const std::string& path) const;
 
-    // POSIX: whether its name still holds the file it is to replace: EEXIST
-    // where another file took the name, ENOENT where none has.
+    // Whether its name still holds the file it is to replace: EEXIST where
+    // another file took the name, ENOENT where none has.
     [[nodiscard]] std::error_code still_there() const;
 
     // `.bytemend-<random>.tmp`, which no other user can foresee and take

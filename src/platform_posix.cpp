@@ -292,12 +292,6 @@ std::optional<FileId> NewFile::id_at(const std::string& path) const {
     return id_of(::fstatat(folder_.get(), name_of(path).c_str(), &status, AT_SYMLINK_NOFOLLOW), status);
 }
 
-std::error_code NewFile::still_there() const {
-    const auto now = id_at(path_);
-    return now == replaces_ ? std::error_code()
-                            : std::make_error_code(now ? std::errc::file_exists : std::errc::no_such_file_or_directory);
-}
-
 void NewFile::remove_at(const std::string& path) const {
     ::unlinkat(folder_.get(), name_of(path).c_str(), 0);
 }

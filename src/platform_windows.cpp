@@ -171,6 +171,21 @@ bool same_path(std::wstring_view a, std::wstring_view b) {
                                 static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;
 }
 
+// Whether an open file's final path is that of its folder `full` names,
+// through any links, and then `full`'s last name: not for a link at that
+// name. Wine, which opens no link itself, shows one only so. True where a
+// final path is unknown (Wine gives none of 262 characters and more).
+bool at_its_name(HANDLE handle, const std::wstring& full) {
+    const std::size_t end = full.find_last_of(L'\\');
+    const std::wstring file = final_path(handle);
+    std::wstring folder = final_path(look_at(full.substr(0, end + 1), 0).get());
+    if (file.empty() || folder.empty()) {
+        return true;
+    }
+    folder.erase(folder.find_last_not_of(L'\\') + 1);
+    return same_path(file, folder + full.substr(end));
+}
+
 // Whether two open files have one owner, or none; false where unknown.
 bool same_owner(HANDLE a, HANDLE b) {
     PSID owners[2] = {};
@@ -197,10 +212,74 @@ std::error_code mark_for_deletion(HANDLE handle, bool mark) {
     return set_info(handle, FileDispositionInfo, disposition);
 }
 
+// Gives an open file the full path `name`, in place of a file there where
+// `replace`: in one step, the copy's handle being the one renamed.
+std::error_code rename_to(HANDLE handle, const std::wstring& name, bool replace) {
+    // The name follows the structure; new's memory is aligned for any type.
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = replace ? TRUE : FALSE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+    std::memcpy(rename->FileName, name.c_str(), (name.size() + 1) * sizeof(wchar_t));
+    return SetFileInformationByHandle(handle, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != 0
+               ? std::error_code()
+               : windows_error();
+}
+
 // What a file system that cannot delete a file as it closes answers.
 bool unsupported(const std::error_code& error) {
     const auto code = static_cast<DWORD>(error.value());
     return code == ERROR_NOT_SUPPORTED || code == ERROR_INVALID_PARAMETER || code == ERROR_INVALID_FUNCTION;
+}
+
+// Whether a file has named streams beside its data, which a copy would
+// lack; none where the file system lists no streams (FAT, Wine).
+bool has_streams(HANDLE handle) {
+    alignas(FILE_STREAM_INFO) unsigned char buffer[sizeof(FILE_STREAM_INFO) + 32];
+    if (GetFileInformationByHandleEx(handle, FileStreamInfo, buffer, sizeof buffer) == 0) {
+        const std::error_code error = windows_error();
+        return error.value() != ERROR_HANDLE_EOF && !unsupported(error);
+    }
+    const auto* data = reinterpret_cast<const FILE_STREAM_INFO*>(buffer);
+    return data->NextEntryOffset != 0 ||
+           std::wstring_view(data->StreamName, data->StreamNameLength / sizeof(wchar_t)) != L"::$DATA";
+}
+
+// The file's group and DACL given to `to`, which inherits from its folder
+// what `from` does (both are in one folder) unless `from`'s DACL is
+// protected from inheritance.
+std::error_code copy_security(HANDLE from, HANDLE to) {
+    PSID group = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR held = nullptr;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    DWORD code = GetSecurityInfo(from, SE_FILE_OBJECT, GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                 nullptr, &group, &dacl, nullptr, &held);
+    if (code == ERROR_SUCCESS && GetSecurityDescriptorControl(held, &control, &revision) == 0) {
+        code = GetLastError();
+    }
+    if (code == ERROR_SUCCESS) {
+        const DWORD inheritance = (control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                                     : UNPROTECTED_DACL_SECURITY_INFORMATION;
+        code = SetSecurityInfo(to, SE_FILE_OBJECT, GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | inheritance,
+                               nullptr, group, dacl, nullptr);
+    }
+    LocalFree(held);
+    return code == ERROR_SUCCESS ? std::error_code() : windows_error(code);
+}
+
+// `full` with its last name as the folder spells it, where it holds a file
+// of that name in any case or by its 8.3 name.
+std::wstring as_on_disk(const std::wstring& full) {
+    WIN32_FIND_DATAW entry{};
+    const HANDLE search = FindFirstFileExW(full.c_str(), FindExInfoStandard, &entry, FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) {
+        return full;
+    }
+    FindClose(search);
+    return full.substr(0, full.find_last_of(L'\\') + 1) + entry.cFileName;
 }
 
 std::error_code make_read_only(HANDLE handle) {
@@ -600,8 +679,10 @@ std::error_code NewFile::create(const char* path, mode_t mode) {
         if (error) {
             return error;
         }
-        const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
-                                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        // Its maker gets the access asked for, whatever the folder's ACL
+        // gives it: the old file's DACL and group too, if it replaces one.
+        const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC | WRITE_OWNER,
+                                          FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
             continue;
         }
@@ -640,16 +721,8 @@ std::error_code NewFile::keep() {
         return error;
     }
     marked_ = false;
-    // The name follows the structure; new's memory is aligned for any type.
-    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
-    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    rename->ReplaceIfExists = FALSE;
-    rename->RootDirectory = nullptr;
-    rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
-    std::memcpy(rename->FileName, name.c_str(), (name.size() + 1) * sizeof(wchar_t));
-    if (SetFileInformationByHandle(handle, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) == 0) {
-        error = windows_error();
-    } else if ((mode_ & _S_IWRITE) == 0) {
+    error = rename_to(handle, name, false);
+    if (!error && (mode_ & _S_IWRITE) == 0) {
         error = make_read_only(handle);
     }
     if (error) {
@@ -660,15 +733,40 @@ std::error_code NewFile::keep() {
     return {};
 }
 
-// ReplaceFileW keeps the old file's attributes, security and streams, but
-// not a second hard link, which would go on naming the old one, nor its
-// owner: a new file is its maker's. It replaces a symlink on the way, not its
-// target (Wine moves that to the backup, then removed). It refuses a
-// read-only file, which Wine lets root open, and one open without sharing its
-// deletion, as most programs open files: found out now, before the copy.
+// Attributes a copy is given of the file it replaces; and those whose loss
+// is none: the copy is to be backed up (archive), as a file written where
+// it lies would be, and has no holes; a read-only file is overwritten
+// where it lies (why_not_replace).
+constexpr DWORD carried =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_TEMPORARY;
+constexpr DWORD no_loss = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_SPARSE_FILE;
+
+// What ReplaceFileW would keep of the old file that a user sees: its
+// attributes and creation time, its group and DACL. Not its owner: a new
+// file is its maker's, so only a file of this user's is replaced (as
+// why_not_replace asks). What else a file may have, named streams,
+// compression, encryption, a reparse point, is not carried: such a file is
+// overwritten where it lies. Found out now, before the copy.
 std::error_code NewFile::take_over(int old) {
-    replaces_ = handle_id(handle_of(old));
-    return why_not_replace(old, false);
+    const HANDLE from = handle_of(old);
+    const HANDLE to = handle_of(file_.get());
+    replaces_ = handle_id(from);
+    FILE_BASIC_INFO basic{};
+    if (const auto error = why_not_replace(old, false)) {
+        return error;
+    }
+    if (GetFileInformationByHandleEx(from, FileBasicInfo, &basic, sizeof basic) == 0) {
+        return windows_error();
+    }
+    if ((basic.FileAttributes & ~(carried | no_loss)) != 0 || has_streams(from)) {
+        return windows_error(ERROR_NOT_SUPPORTED);
+    }
+    // Times left 0 are left as they are.
+    FILE_BASIC_INFO given{};
+    given.CreationTime = basic.CreationTime;
+    given.FileAttributes = (basic.FileAttributes & carried) | FILE_ATTRIBUTE_ARCHIVE;
+    const std::error_code error = set_info(to, FileBasicInfo, given);
+    return error ? error : copy_security(from, to);
 }
 
 std::optional<FileId> NewFile::id_at(const std::string& path) const {
@@ -701,8 +799,10 @@ std::error_code NewFile::why_not_replace(int old, bool) const {
     if (const auto error = wide_path(path_.c_str(), name, true)) {
         return error;
     }
-    // A link on the way, or another spelling (a short name, a mapped drive).
-    if (!same_path(final_path(handle), name)) {
+    // A link at the name, which the rename would take away: the name then
+    // leads to another file than its own. Links to folders on the way, and
+    // a mapped drive, lead to the file itself.
+    if (id_at(path_) != handle_id(handle) || !at_its_name(handle, name)) {
         return windows_error(ERROR_CANT_RESOLVE_FILENAME);
     }
     if (!same_owner(handle, handle_of(file_.get()))) {
@@ -711,11 +811,16 @@ std::error_code NewFile::why_not_replace(int old, bool) const {
     return look_at(name, 0, DELETE) ? std::error_code() : windows_error();
 }
 
-// Written to the disk, the old file taken over again, and unmarked, to be
-// closed: ReplaceFileW opens it itself. A failure leaves the old file as is.
+// Written to the disk, the old file taken over again, and unmarked: a
+// file marked for deletion goes under whatever name it has as it closes.
+// A failure leaves the old file as is.
 std::error_code NewFile::ready_to_replace(int old) {
     const HANDLE handle = handle_of(file_.get());
     if (const auto error = send_to_disk(file_.get(), ToDisk::written)) {
+        return error;
+    }
+    // A file another program saved at the name meanwhile is left there.
+    if (const auto error = still_there()) {
         return error;
     }
     if (const auto error = take_over(old)) {
@@ -728,31 +833,30 @@ std::error_code NewFile::ready_to_replace(int old) {
     return {};
 }
 
-// The old file goes to a backup name of this run's first, lest a failed
-// ReplaceFileW lose it or leave it under a name of its own (Wine: an empty
-// rf*.tmp); put back if the new file could not follow, removed once replaced.
+// The old file closed, as Windows renames over no open file; then, if the
+// name still holds it, the copy, opened again and found to be this run's,
+// renamed over it in one step. The name as the folder spells it: a rename
+// gives the case typed. Written through, as MOVEFILE_WRITE_THROUGH does,
+// once the copy is in place: it cannot fail the run that replaced it.
 std::error_code NewFile::take_the_place(File& old) {
-    // Closed first: Windows renames no file open without sharing its deletion.
     old = File();
-    // Only the file this run opened, not one another program saved there.
-    if (const auto now = id_at(path_); now != replaces_) {
-        return windows_error(now ? ERROR_FILE_EXISTS : ERROR_FILE_NOT_FOUND);
-    }
-    std::wstring replaced;
-    std::wstring replacement;
-    std::error_code error = wide_path(path_.c_str(), replaced, true);
-    if (error || (error = wide_path(temporary_.c_str(), replacement, true))) {
+    if (const auto error = still_there()) {
         return error;
     }
-    const std::wstring backup = replacement.substr(0, replacement.size() - 3) + L"old";
-    if (ReplaceFileW(replaced.c_str(), replacement.c_str(), backup.c_str(), 0, nullptr, nullptr) == 0) {
-        error = windows_error();
-        if (error.value() == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
-            MoveFileExW(backup.c_str(), replaced.c_str(), 0);
-        }
+    std::wstring name;
+    std::wstring copy;
+    std::error_code error = wide_path(path_.c_str(), name, true);
+    if (error || (error = wide_path(temporary_.c_str(), copy, true))) {
         return error;
     }
-    DeleteFileW(backup.c_str());
+    const Look again = look_at(copy, FILE_FLAG_OPEN_REPARSE_POINT, DELETE | GENERIC_WRITE);
+    if (!again || handle_id(again.get()) != id_) {
+        return again ? windows_error(ERROR_FILE_EXISTS) : windows_error();
+    }
+    if ((error = rename_to(again.get(), as_on_disk(name), true))) {
+        return error;
+    }
+    FlushFileBuffers(again.get());
     return {};
 }
 

@@ -15,6 +15,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #if defined(_WIN32)
@@ -29,8 +30,6 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <thread>
 #endif
 
 #include "helpers.h"
@@ -120,6 +119,14 @@ void make_symlink(const std::string& target, const std::string& link) {
 // symlink, which it cannot remove.
 void remove_symlink(const std::string& link) {
     run_linux(L"rm", link, [&] { return !std::filesystem::exists(u8(link)); });
+}
+
+// Hidden, system and the like, which a replacement must keep.
+std::uint32_t attributes(const std::string& path) {
+    return GetFileAttributesW(u8(path).wstring().c_str());
+}
+void set_attributes(const std::string& path, std::uint32_t value) {
+    SetFileAttributesW(u8(path).wstring().c_str(), value);
 }
 
 // As root under Wine only: elsewhere the file stays this user's.
@@ -229,6 +236,12 @@ void remove_symlink(const std::string& link) {
     std::filesystem::remove(link);
 }
 
+// Linux files have no such attributes.
+std::uint32_t attributes(const std::string&) {
+    return 0;
+}
+void set_attributes(const std::string&, std::uint32_t) {}
+
 // As root only: elsewhere the file stays this user's.
 void give_away(const std::string& path) {
     [[maybe_unused]] const int refused = chown(path.c_str(), 65534, static_cast<gid_t>(-1));
@@ -317,6 +330,15 @@ size_t entries() {
     return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("."), {}));
 }
 
+// Their names, as the folder spells them.
+std::vector<std::string> names() {
+    std::vector<std::string> all;
+    for (const auto& entry : std::filesystem::directory_iterator(".")) {
+        all.push_back(entry.path().filename().string());
+    }
+    return all;
+}
+
 // Those of them that hold data. A new file has none until after it is
 // marked to go if the run is killed; a kill as soon as it appears could
 // come before the mark.
@@ -377,6 +399,12 @@ void make_twins(const std::string& in_bytes, const std::string& out_bytes) {
     write_file(twin_in, in_bytes);
     write_file(twin_out, out_bytes);
 }
+
+// A folder with `linked` in it, a symlink to `real` beside it: the test's
+// own elsewhere; under Wine one made by CI, as Linux's ln started from a
+// test to link a folder left a full run's later output and folders broken.
+const char* const linked_dir = std::getenv("BYTEMEND_LINKED_DIR");
+const std::string linked_root = !on_windows ? "." : linked_dir ? linked_dir : "";
 
 // A name longer than any file system here takes.
 const std::string long_name = std::string(256, 'n') + ".bin";
@@ -543,6 +571,7 @@ void make_fifo(const char* path) {
 #endif
 
 std::uint64_t old_number;  // of the out.bin that was there
+std::uint32_t old_attributes;
 std::string given_owner;   // of out.bin, once given away where this user can
 std::ifstream held_open;   // out.bin, as another program would hold it
 const std::string needs_links = "needs hard links or symlinks, which are not tested on Windows";
@@ -682,6 +711,41 @@ INSTANTIATE_TEST_SUITE_P(
                  EXPECT_EQ(read_file(on_tmpfs), copied);
                  EXPECT_EQ(file_number(on_tmpfs) != old_number, BYTEMEND_REPLACES_OUTPUTS != 0);
                  std::filesystem::remove(on_tmpfs);
+             }},
+        // Replaced whole through a linked folder, which leads to the file
+        // itself; keeping the attributes the old file has, and the name's
+        // case as it stands.
+        Case{.name = "CopyThroughLinkedFolder", .args = {"in.bin", linked_root + "/linked/out.bin", "1", "41"},
+             .out = report(65, 1) + "Done\n",
+             .setup = [] {
+                 if (!on_windows) {
+                     std::filesystem::create_directory("real");
+                     std::filesystem::create_symlink("real", "linked");
+                 }
+                 write_file(linked_root + "/real/out.bin", "a much longer old output");
+                 old_number = file_number(linked_root + "/real/out.bin");
+             },
+             .windows_skip = linked_dir ? "" : "needs BYTEMEND_LINKED_DIR, a folder with a symlink linked to real in it",
+             .check = [] {
+                 EXPECT_EQ(read_file(linked_root + "/real/out.bin"), copied);
+                 EXPECT_EQ(file_number(linked_root + "/real/out.bin") != old_number, BYTEMEND_REPLACES_OUTPUTS != 0);
+                 std::filesystem::remove(u8(linked_root + "/real/out.bin"));
+             }},
+        Case{.name = "CopyOverHiddenOutputTypedInAnotherCase",
+             .args = {"in.bin", on_windows ? "KEPT.BIN" : "Kept.Bin", "1", "41"},
+             .out = report(65, 1) + "Done\n",
+             .setup = [] {
+                 write_file("Kept.Bin", "a much longer old output");
+                 set_attributes("Kept.Bin", 0x26);  // hidden, system, archive
+                 old_attributes = attributes("Kept.Bin");
+                 old_number = file_number("Kept.Bin");
+             },
+             .check = [] {
+                 EXPECT_EQ(read_file("Kept.Bin"), copied);
+                 EXPECT_EQ(attributes("Kept.Bin"), old_attributes);
+                 EXPECT_EQ(file_number("Kept.Bin") != old_number, BYTEMEND_REPLACES_OUTPUTS != 0);
+                 const auto all = names();
+                 EXPECT_EQ(std::count(all.begin(), all.end(), "Kept.Bin"), 1);
              }},
         // Overwritten where it lies where a replacement would lose what the
         // old file is: another name for it, the file a symlink names (which
@@ -840,6 +904,20 @@ INSTANTIATE_TEST_SUITE_P(
                  EXPECT_EQ(read_file(long_folder + "/out.bin"), copied);
                  remove_long_folder();
              }},
+        Case{.name = "ReplacedPastOldWindowsLimit",
+             .args = {long_folder + "/in.bin", long_folder + "/out.bin", "1", "41"},
+             .out = report(65, 1) + "Done\n",
+             .setup = [] {
+                 std::filesystem::create_directories(long_folder);
+                 write_file(long_folder + "/in.bin", sample);
+                 write_file(long_folder + "/out.bin", "a much longer old output");
+                 old_number = file_number(long_folder + "/out.bin");
+             },
+             .check = [] {
+                 EXPECT_EQ(read_file(long_folder + "/out.bin"), copied);
+                 EXPECT_EQ(file_number(long_folder + "/out.bin") != old_number, BYTEMEND_REPLACES_OUTPUTS != 0);
+                 remove_long_folder();
+             }},
         // Windows will not delete a read-only file: the unfinished copy must
         // not take the input's attribute before it is complete.
         Case{.name = "ReadOnlyInputOnFullDisk", .args = {"big.bin", full_output, "1", "41"},
@@ -958,6 +1036,138 @@ INSTANTIATE_TEST_SUITE_P(
              .check = [] { EXPECT_EQ(entries(), 2u) << "something besides in.bin and big.bin"; },
              .killed_midway = true}),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+#if defined(_WIN32)
+// Whether the folder's own watch saw out.bin go, even for an instant: it
+// holds the old file or the copy throughout, or a kill there loses both.
+// Ended by a name of its own appearing in the folder.
+class NameWatch {
+public:
+    NameWatch() : folder_(CreateFileW(L".", FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)) {
+        thread_ = std::thread([this] {
+            alignas(DWORD) char buffer[16384];
+            for (DWORD size = 0; !ended_ && !lost_;) {
+                lost_ = ReadDirectoryChangesW(folder_, buffer, sizeof buffer, FALSE, FILE_NOTIFY_CHANGE_FILE_NAME,
+                                              &size, nullptr, nullptr) == 0 ||
+                        size == 0;
+                for (const char* at = buffer; size > 0;) {
+                    const auto* change = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(at);
+                    const std::wstring name(change->FileName, change->FileNameLength / sizeof(wchar_t));
+                    gone_ = gone_ || (name == L"out.bin" && (change->Action == FILE_ACTION_REMOVED ||
+                                                             change->Action == FILE_ACTION_RENAMED_OLD_NAME));
+                    ended_ = ended_ || name == L"watch.end";
+                    at += change->NextEntryOffset;
+                    size = change->NextEntryOffset == 0 ? 0 : size;
+                }
+            }
+        });
+    }
+    // Whether out.bin went, or what went by was lost.
+    bool gone() {
+        write_file("watch.end", "");
+        thread_.join();
+        CloseHandle(folder_);
+        std::filesystem::remove("watch.end");
+        return gone_ || lost_;
+    }
+
+private:
+    HANDLE folder_;
+    std::thread thread_;
+    bool ended_ = false;
+    bool gone_ = false;
+    bool lost_ = false;
+};
+
+// A replacement of 100 MB, killed at many instants, or with another program
+// at work in the folder: another program's save at the name, or a name
+// made like one the command could use. The name holds the old file, the
+// copy or the other program's at every instant; nothing else is left but
+// one .bytemend-*.tmp where a kill came after the copy was unmarked.
+TEST_F(Cli, ReplacementHoldsTheNameAtEveryInstant) {
+    // A MiB at a time: a 32-bit test holds no three copies of 100 MB.
+    constexpr std::streamsize chunk = 1 << 20;
+    constexpr std::uintmax_t size = 100 * chunk;
+    const auto fill = [](const char* path, char byte) {
+        std::ofstream file(path, std::ios::binary);
+        const std::string bytes(chunk, byte);
+        for (std::uintmax_t done = 0; done < size; done += chunk) {
+            file.write(bytes.data(), chunk);
+        }
+    };
+    // "old", "copy", or what else out.bin holds.
+    const auto holds = [] {
+        std::ifstream file("out.bin", std::ios::binary);
+        std::string part(chunk, '\0');
+        bool old = true;
+        bool copy = true;
+        std::uintmax_t read = 0;
+        for (; file.read(part.data(), chunk), file.gcount() == chunk; read += chunk) {
+            old = old && part == std::string(chunk, 'o');
+            copy = copy && part == (read == 0 ? with_byte(std::string(chunk, 'i'), 1, 'A') : std::string(chunk, 'i'));
+        }
+        return read != size ? part.substr(0, static_cast<std::size_t>(file.gcount())) : old ? "old" : copy ? "copy" : "a mix";
+    };
+    fill("in.bin", 'i');
+    const auto temporary = [] {
+        const auto all = names();
+        const auto found = std::find_if(all.begin(), all.end(), [](const std::string& name) {
+            return name.starts_with(".bytemend-") && name.ends_with(".tmp");
+        });
+        return found == all.end() ? std::string() : *found;
+    };
+    enum class Act { kill, save, take_a_name };
+    const struct {
+        Act act;
+        int poll;  // of 10 ms, for a kill
+    } cases[] = {
+        {Act::kill, 1},  {Act::kill, 3},  {Act::kill, 6},  {Act::kill, 10}, {Act::kill, 15},
+        {Act::kill, 20}, {Act::kill, 30}, {Act::kill, 45}, {Act::kill, 70}, {Act::kill, 100},
+        {Act::save, 0},  {Act::take_a_name, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << static_cast<int>(c.act) << " at " << c.poll);
+        fill("out.bin", 'o');
+        std::string taken;  // the name made beside the command's own
+        bool saved = false;
+        int polls = 0;
+        NameWatch watch;
+        const Result result = run({"in.bin", "out.bin", "1", "41"}, no_limit, [&] {
+            const std::string made = temporary();
+            // Saved as Windows programs save, once the copy is complete.
+            if (c.act == Act::save && !saved && !made.empty() && std::filesystem::file_size(made) == size) {
+                write_file("saved.tmp", "saved");
+                saved = ReplaceFileW(std::filesystem::absolute("out.bin").c_str(),
+                                     std::filesystem::absolute("saved.tmp").c_str(), nullptr, 0, nullptr, nullptr) != 0;
+            }
+            if (c.act == Act::take_a_name && taken.empty() && !made.empty()) {
+                taken = made.substr(0, made.size() - 3) + "old";
+                write_file(taken, "taken");
+            }
+            return c.act == Act::kill && ++polls >= c.poll;
+        });
+        // Another program's save may take the name away for an instant.
+        EXPECT_TRUE(!watch.gone() || c.act == Act::save) << "out.bin went from its folder";
+        const std::string now = holds();
+        EXPECT_TRUE(now == "copy" || (c.act == Act::kill && now == "old") || (c.act == Act::save && now == "saved"))
+            << now;
+        if (!taken.empty()) {
+            EXPECT_EQ(read_file(taken), "taken");
+            std::filesystem::remove(taken);
+        }
+        EXPECT_EQ(saved, c.act == Act::save);
+        std::filesystem::remove("saved.tmp");
+        const std::string left = temporary();
+        EXPECT_TRUE(left.empty() || (c.act == Act::kill && result.status == 137)) << left;
+        if (!left.empty()) {
+            std::filesystem::remove(left);
+        }
+        const auto all = names();
+        EXPECT_EQ(all.size(), 2u) << "besides in.bin and out.bin: " << all.back();
+    }
+}
+#endif
 
 TEST_F(Cli, NewOutputTakesInputPermissionsAndReplacedOneKeepsItsOwn) {
     if (on_windows) {
