@@ -57,6 +57,9 @@ public:
         wchar_t* words = nullptr;
         if (FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                            nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&words), 0, nullptr) == 0) {
+            if (code == static_cast<int>(directory_not_supported)) {
+                return "An operation is not supported on a directory";
+            }
             const std::error_condition meaning = default_error_condition(code);
             return meaning.category() != *this ? meaning.message() : "Windows error " + std::to_string(code);
         }
@@ -443,8 +446,9 @@ bool fits(std::wstring_view name, std::wstring_view pattern) {
 }
 
 // The first file a pattern matches in its folder, as the C runtime names it
-// (the folder as typed, then the name), and how many. Each name is fitted
-// here: Windows' search also takes 8.3 names (*.bin finds REPORT~1.BIN).
+// (the folder as typed, then the name), and how many; folders, which copy
+// takes none of, are not counted. Each name is fitted here: Windows'
+// search also takes 8.3 names (*.bin finds REPORT~1.BIN).
 struct Matches {
     std::wstring first;
     int count = 0;
@@ -465,8 +469,8 @@ Matches matches(const std::wstring& pattern) {
     }
     const std::wstring_view last = std::wstring_view(pattern).substr(folder.size());
     do {
-        if (std::wcscmp(entry.cFileName, L".") != 0 && std::wcscmp(entry.cFileName, L"..") != 0 &&
-            fits(entry.cFileName, last) && ++found.count == 1) {
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && fits(entry.cFileName, last) &&
+            ++found.count == 1) {
             found.first = folder + entry.cFileName;
         }
     } while (FindNextFileW(search, &entry) != 0);
@@ -483,11 +487,14 @@ bool is_pattern(const Typed& word) {
 // Windows hands main its arguments in the ANSI code page, which loses names
 // it cannot show, expanded by rules that differ between C runtimes and take
 // the ? of \\?\ as a pattern: read here from the wide command line instead.
-// As in a shell, a pattern in one of the two file names becomes the one file
-// it matches, or stays as typed where none does; more is refused, as a
-// forgotten output name would make the second match the output. /? alone is
-// --help, as for Windows' own commands. A closed standard descriptor stays
-// taken (the C runtime marks it -2), so no file of the run gets its number.
+// As in a shell, a pattern in the input's name becomes the one file it
+// matches, or stays as typed where none does; more is refused, as a
+// forgotten output name would make the second match the output. A pattern
+// in the output's name is refused, whatever it matches: it would choose
+// the file to be overwritten. Only in a run's four arguments: any other
+// count is the usage text's. /? alone is --help, as for Windows' own
+// commands. A closed standard descriptor stays taken (the C runtime marks
+// it -2), so no file of the run gets its number.
 bool start_process(int& argc, char**& argv) {
     static std::vector<std::string> arguments;
     static std::vector<char*> pointers;
@@ -496,10 +503,16 @@ bool start_process(int& argc, char**& argv) {
         if (words.size() == 2 && words[1].text == L"/?") {
             words[1] = {L"--help", true};
         }
+        const bool run = words.size() == 5;
         for (const Typed& word : words) {
             // Only the file names: a number is never one, f? a typing slip.
-            const bool file_name = arguments.size() == 1 || arguments.size() == 2;
-            const Matches found = file_name && is_pattern(word) ? matches(word.text) : Matches{};
+            const std::size_t at = arguments.size();
+            if (run && at == 2 && !is_literal(word.text) && word.text.find_first_of(L"*?") != std::wstring::npos) {
+                put_text(stdout, "Cannot take " + shown(wtf8_from_wide(word.text)) +
+                                     " as the output: a pattern would choose the file to overwrite.\n");
+                return false;
+            }
+            const Matches found = run && at == 1 && is_pattern(word) ? matches(word.text) : Matches{};
             if (found.count > 1) {
                 put_text(stdout, "Cannot take " + shown(wtf8_from_wide(word.text)) +
                                      " as one file: the pattern matches " + std::to_string(found.count) + " files.\n");

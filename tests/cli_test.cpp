@@ -1001,12 +1001,12 @@ INSTANTIATE_TEST_SUITE_P(
              .out = report(65, 1) + "Failed to open/create sub.\n", .status = 1,
              .setup = [] { std::filesystem::create_directory("sub"); },
              .err = "bytemend: cannot open or create 'sub': Is a directory\n",
-             .windows_err = "bytemend: cannot open or create 'sub': Is a directory\n"},
+             .windows_err = "bytemend: cannot open or create 'sub': An operation is not supported on a directory\n"},
         Case{.name = "DirectoryOutputWithSlash", .args = {"in.bin", "sub/", "1", "41"},
              .out = report(65, 1) + "Failed to open/create sub/.\n", .status = 1,
              .setup = [] { std::filesystem::create_directory("sub"); },
              .err = "bytemend: cannot open or create 'sub/': Is a directory\n",
-             .windows_err = "bytemend: cannot open or create 'sub/': Is a directory\n"},
+             .windows_err = "bytemend: cannot open or create 'sub/': An operation is not supported on a directory\n"},
         Case{.name = "EmptyInputName", .args = {"", "out.bin", "1", "41"},
              .out = "Error opening  for reading.\n", .status = 1,
              .err = "bytemend: cannot open '' for reading: No such file or directory\n",
@@ -1272,7 +1272,12 @@ TEST_F(Cli, WildcardPatternsAreExpandedOnlyOnWindows) {
     write_file("a2.bin", "y");
     write_file("report.binary", "z");  // REPORT~1.BIN where Windows makes short names
     write_file("fe", "");
+    write_file("old.bak", "kept");
+    std::filesystem::create_directory("in.dir");  // no file, for a pattern
     const std::string refused = "Cannot take a*.bin as one file: the pattern matches 2 files.\n";
+    const auto output = [](const char* name) {
+        return std::string("Cannot take ") + name + " as the output: a pattern would choose the file to overwrite.\n";
+    };
     const std::string done = report(65, 1) + "Done\n";
     const std::string literal = on_windows ? "\\\\?\\" + std::filesystem::absolute("in.bin").string() : "";
     const struct {
@@ -1280,12 +1285,15 @@ TEST_F(Cli, WildcardPatternsAreExpandedOnlyOnWindows) {
         std::string windows;
         std::string elsewhere;
     } cases[] = {
+        // Only a run's four arguments: else the usage text.
         {.args = {"a*.bin", "1", "41"},
-         .windows = refused, .elsewhere = usage},
+         .windows = usage, .elsewhere = usage},
         {.args = {"a*.bin", "out.bin", "1", "41"},
          .windows = refused, .elsewhere = "Error opening a*.bin for reading.\n"},
         {.args = {"i?.bin", "out.bin", "1", "41"},
          .windows = done, .elsewhere = "Error opening i?.bin for reading.\n"},
+        {.args = {"in.*", "out.bin", "1", "41"},
+         .windows = done, .elsewhere = "Error opening in.* for reading.\n"},
         // The match keeps the folder as typed.
         {.args = {"../work/i?.bin", "out.bin", "1", "41"},
          .windows = done, .elsewhere = "Error opening ../work/i?.bin for reading.\n"},
@@ -1296,10 +1304,14 @@ TEST_F(Cli, WildcardPatternsAreExpandedOnlyOnWindows) {
         {.args = {"\"i?.bin\"", "out.bin", "1", "41"},
          .windows = "Error opening i?.bin for reading.\n",
          .elsewhere = "Error opening \"i?.bin\" for reading.\n"},
-        // Names fit by their own, not by their short 8.3 names; numbers are
-        // never expanded.
-        {.args = {"in.bin", "r*.bin", "1", "41"},
-         .windows = report(65, 1) + "Failed to open/create r*.bin.\n", .elsewhere = done},
+        // Names fit by their own, not by their short 8.3 names.
+        {.args = {"r*.bin", "out.bin", "1", "41"},
+         .windows = "Error opening r*.bin for reading.\n", .elsewhere = "Error opening r*.bin for reading.\n"},
+        // Never the output, whatever it matches; numbers are never expanded.
+        {.args = {"in.bin", "*.bak", "1", "41"},
+         .windows = output("*.bak"), .elsewhere = done},
+        {.args = {"in.bin", "i*.bin", "1", "41"},
+         .windows = output("i*.bin"), .elsewhere = done},
         {.args = {"in.bin", "out.bin", "1", "f?"},
          .windows = "Invalid values_to_write 'f?': expected a hexadecimal value.\n",
          .elsewhere = "Invalid values_to_write 'f?': expected a hexadecimal value.\n"},
@@ -1318,6 +1330,7 @@ TEST_F(Cli, WildcardPatternsAreExpandedOnlyOnWindows) {
     EXPECT_EQ(read_file("a1.bin"), "x");
     EXPECT_EQ(read_file("a2.bin"), "y");
     EXPECT_EQ(read_file("report.binary"), "z");
+    EXPECT_EQ(read_file("old.bak"), "kept");
     EXPECT_EQ(read_file("in.bin"), sample);
 }
 
