@@ -174,21 +174,6 @@ bool same_path(std::wstring_view a, std::wstring_view b) {
                                 static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;
 }
 
-// Whether an open file's final path is that of its folder `full` names,
-// through any links, and then `full`'s last name: not for a link at that
-// name. Wine, which opens no link itself, shows one only so. True where a
-// final path is unknown (Wine gives none of 262 characters and more).
-bool at_its_name(HANDLE handle, const std::wstring& full) {
-    const std::size_t end = full.find_last_of(L'\\');
-    const std::wstring file = final_path(handle);
-    std::wstring folder = final_path(look_at(full.substr(0, end + 1), 0).get());
-    if (file.empty() || folder.empty()) {
-        return true;
-    }
-    folder.erase(folder.find_last_not_of(L'\\') + 1);
-    return same_path(file, folder + full.substr(end));
-}
-
 // Whether two open files have one owner, or none; false where unknown.
 bool same_owner(HANDLE a, HANDLE b) {
     PSID owners[2] = {};
@@ -249,9 +234,21 @@ bool has_streams(HANDLE handle) {
            std::wstring_view(data->StreamName, data->StreamNameLength / sizeof(wchar_t)) != L"::$DATA";
 }
 
-// The file's group and DACL given to `to`, which inherits from its folder
-// what `from` does (both are in one folder) unless `from`'s DACL is
-// protected from inheritance.
+// Whether a DACL holds entries inherited from a folder.
+bool inherits(PACL dacl) {
+    void* entry = nullptr;
+    for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount && GetAce(dacl, i, &entry) != 0; ++i) {
+        if ((static_cast<ACE_HEADER*>(entry)->AceFlags & INHERITED_ACE) != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The file's group and DACL given to `to`. Entries it inherited are
+// inherited again, from the folder they share; one that inherits none
+// (protected, or Wine's, all its own) is given as it is, never widened by
+// the folder's.
 std::error_code copy_security(HANDLE from, HANDLE to) {
     PSID group = nullptr;
     PACL dacl = nullptr;
@@ -264,8 +261,9 @@ std::error_code copy_security(HANDLE from, HANDLE to) {
         code = GetLastError();
     }
     if (code == ERROR_SUCCESS) {
-        const DWORD inheritance = (control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
-                                                                     : UNPROTECTED_DACL_SECURITY_INFORMATION;
+        const DWORD inheritance = (control & SE_DACL_PROTECTED) != 0 || !inherits(dacl)
+                                      ? PROTECTED_DACL_SECURITY_INFORMATION
+                                      : UNPROTECTED_DACL_SECURITY_INFORMATION;
         code = SetSecurityInfo(to, SE_FILE_OBJECT, GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | inheritance,
                                nullptr, group, dacl, nullptr);
     }
@@ -283,6 +281,23 @@ std::wstring as_on_disk(const std::wstring& full) {
     }
     FindClose(search);
     return full.substr(0, full.find_last_of(L'\\') + 1) + entry.cFileName;
+}
+
+// Whether an open file's final path is that of the folder `full` names,
+// through any links, and then the name the folder holds: not for a link
+// there, which Wine, opening no link itself, shows only so. Names exactly:
+// a link may differ from its target only in case. True where a final path
+// is unknown (Wine gives none of 262 characters and more).
+bool at_its_name(HANDLE handle, const std::wstring& full) {
+    const std::wstring file = final_path(handle);
+    std::wstring folder = final_path(look_at(full.substr(0, full.find_last_of(L'\\') + 1), 0).get());
+    if (file.empty() || folder.empty()) {
+        return true;
+    }
+    folder.erase(folder.find_last_not_of(L'\\') + 1);
+    const std::wstring name = as_on_disk(full);
+    const std::size_t last = file.find_last_of(L'\\');
+    return same_path(file.substr(0, last), folder) && file.substr(last) == name.substr(name.find_last_of(L'\\'));
 }
 
 std::error_code make_read_only(HANDLE handle) {
@@ -846,16 +861,14 @@ std::error_code NewFile::ready_to_replace(int old) {
     return {};
 }
 
-// The old file closed, as Windows renames over no open file; then, if the
-// name still holds it, the copy, opened again and found to be this run's,
-// renamed over it in one step. The name as the folder spells it: a rename
-// gives the case typed. Written through, as MOVEFILE_WRITE_THROUGH does,
-// once the copy is in place: it cannot fail the run that replaced it.
+// The old file closed, as Windows renames over no open file (a program
+// that holds it open makes the rename fail); then the copy, opened again
+// and found to be this run's, renamed over it in one step, if the name
+// still holds it at the last instant. The name as the folder spells it: a
+// rename gives the case typed. Written through, as MOVEFILE_WRITE_THROUGH
+// does, once the copy is in place: it cannot fail the run that replaced it.
 std::error_code NewFile::take_the_place(File& old) {
     old = File();
-    if (const auto error = still_there()) {
-        return error;
-    }
     std::wstring name;
     std::wstring copy;
     std::error_code error = wide_path(path_.c_str(), name, true);
@@ -866,7 +879,8 @@ std::error_code NewFile::take_the_place(File& old) {
     if (!again || handle_id(again.get()) != id_) {
         return again ? windows_error(ERROR_FILE_EXISTS) : windows_error();
     }
-    if ((error = rename_to(again.get(), as_on_disk(name), true))) {
+    name = as_on_disk(name);
+    if ((error = still_there()) || (error = rename_to(again.get(), name, true))) {
         return error;
     }
     FlushFileBuffers(again.get());
