@@ -493,8 +493,13 @@ Matches matches(const std::wstring& pattern) {
     return found;
 }
 
+// A * or ? in a name, unless it is a \\?\ or \\.\ path, taken as it is.
+bool has_wildcards(const std::wstring& text) {
+    return text.find_first_of(L"*?") != std::wstring::npos && !is_literal(text);
+}
+
 bool is_pattern(const Typed& word) {
-    return !word.quoted && word.text.find_first_of(L"*?") != std::wstring::npos && !is_literal(word.text);
+    return !word.quoted && has_wildcards(word.text);
 }
 
 }  // namespace
@@ -522,7 +527,7 @@ bool start_process(int& argc, char**& argv) {
         for (const Typed& word : words) {
             // Only the file names: a number is never one, f? a typing slip.
             const std::size_t at = arguments.size();
-            if (run && at == 2 && !is_literal(word.text) && word.text.find_first_of(L"*?") != std::wstring::npos) {
+            if (run && at == 2 && has_wildcards(word.text)) {
                 put_text(stdout, "Cannot take " + shown(wtf8_from_wide(word.text)) +
                                      " as the output: a pattern would choose the file to overwrite.\n");
                 return false;

@@ -1098,14 +1098,17 @@ TEST_F(Cli, ReplacementHoldsTheNameAtEveryInstant) {
     };
     // "old", "copy", or what else out.bin holds.
     const auto holds = [] {
+        const std::string old_part(chunk, 'o');
+        const std::string in_part(chunk, 'i');
+        const std::string first_copied = with_byte(in_part, 1, 'A');
         std::ifstream file("out.bin", std::ios::binary);
         std::string part(chunk, '\0');
         bool old = true;
         bool copy = true;
         std::uintmax_t read = 0;
         for (; file.read(part.data(), chunk), file.gcount() == chunk; read += chunk) {
-            old = old && part == std::string(chunk, 'o');
-            copy = copy && part == (read == 0 ? with_byte(std::string(chunk, 'i'), 1, 'A') : std::string(chunk, 'i'));
+            old = old && part == old_part;
+            copy = copy && part == (read == 0 ? first_copied : in_part);
         }
         return read != size ? part.substr(0, static_cast<std::size_t>(file.gcount())) : old ? "old" : copy ? "copy" : "a mix";
     };
