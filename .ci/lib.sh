@@ -6,11 +6,13 @@ export DEBIAN_FRONTEND=noninteractive
 apt=(apt-get -o DPkg::Lock::Timeout=600)
 
 # The compiler, CMake, Ninja and GoogleTest, with its sources for the cross
-# builds; strace for the fault table, what its rows mount, attr and acl for
-# the extended attributes an existing output keeps, and sfdisk (fdisk) for
+# builds; libattr and libacl, which carry a replaced file's attributes;
+# strace for the fault table, what its rows mount, attr and acl (the tools)
+# for the extended attributes an existing output keeps, and sfdisk for
 # the partition table of a loop row.
 toolchain=(g++ cmake ninja-build=ninja libgtest-dev=/usr/include/gtest/gtest.h
-    googletest=/usr/src/googletest/CMakeLists.txt strace bindfs xfsprogs=mkfs.xfs btrfs-progs=mkfs.btrfs
+    googletest=/usr/src/googletest/CMakeLists.txt libattr1-dev=/usr/include/attr/libattr.h
+    libacl1-dev=/usr/include/acl/libacl.h strace bindfs xfsprogs=mkfs.xfs btrfs-progs=mkfs.btrfs
     attr=setfattr acl=setfacl fdisk=sfdisk)
 
 # installed PACKAGE: whether dpkg has it installed, not just its settings

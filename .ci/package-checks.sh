@@ -13,7 +13,7 @@ deb_check() {
     [ "$build" = release ] || package=deb-$build
     cpack --preset "$package"
     deb=$(echo "build/$build/bytemend_"*"_$arch.deb")
-    if [ "$(dpkg-deb -f "$deb" Architecture)" != "$arch" ] || [[ $(dpkg-deb -f "$deb" Depends) != libc6\ * ]]; then
+    if [ "$(dpkg-deb -f "$deb" Architecture)" != "$arch" ] || [[ $(dpkg-deb -f "$deb" Depends) != *libc6\ * ]]; then
         echo "ci: $deb is not labelled $arch, or does not depend on libc6"
         return 1
     fi

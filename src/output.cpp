@@ -31,7 +31,7 @@ std::error_code open_or_create(Output& output, mode_t mode) {
 // overwritten where it lies. The error where the output's name no longer
 // leads to the file opened (an editor's save moved it away).
 std::error_code make_replacement(Output& output, const Input& input) {
-    output.kind = Output::Kind::existing;
+    output.kind = Output::Kind::overwritten;
     if (!S_ISREG(output.opened.status.st_mode)) {
         return {};
     }
@@ -86,7 +86,7 @@ bool overwrite_instead(Output& output, const Input& input, const std::error_code
     if (writable(output) || look_at(output.existing.get(), output.opened)) {
         return say_failed("write", output.path, no_room);
     }
-    output.kind = Output::Kind::existing;
+    output.kind = Output::Kind::overwritten;
     return true;
 }
 
@@ -120,7 +120,7 @@ bool open_output(Output& output, const char* path, const Input& input) {
         }
         // Written where it lies: held to be written, which a running
         // program refuses.
-        const bool in_place = output.kind == Output::Kind::existing || output.kind == Output::Kind::same_as_input;
+        const bool in_place = output.kind == Output::Kind::overwritten || output.kind == Output::Kind::same_as_input;
         const auto error = in_place ? writable(output) : std::error_code();
         return !error || cannot_open(path, error);
     }
@@ -180,7 +180,7 @@ bool close_output(Output& output) {
     // a mix. A patch in place is one byte, old or new either way: its
     // writeback is only started.
     const auto error = send_to_disk(output.existing.get(),
-                                    output.kind == Output::Kind::existing ? ToDisk::durable : ToDisk::started);
+                                    output.kind == Output::Kind::overwritten ? ToDisk::durable : ToDisk::started);
     if (error) {
         return say_failed("write", output.path, error);
     }

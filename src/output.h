@@ -10,7 +10,7 @@ namespace bytemend {
 struct Output {
     // What the output is to this run.
     enum class Kind {
-        existing,       // there before, overwritten where it lies: replacing
+        overwritten,    // there before, overwritten where it lies: replacing
                         // it would lose something; never removed
         replaced,       // there before, replaced whole by a new file
         same_as_input,  // the input itself: only the byte is written
@@ -18,7 +18,7 @@ struct Output {
     };
 
     const char* path = nullptr;  // as typed, for the messages
-    Kind kind = Kind::existing;
+    Kind kind = Kind::overwritten;
     File existing;  // the file that was there, for all but made
     NewFile made;   // the new one, for made and replaced; discarded with the
                     // Output unless kept

@@ -59,7 +59,7 @@ std::error_code NewFile::why_not_replace(int, bool) const {
     return std::make_error_code(std::errc::operation_not_supported);
 }
 
-std::error_code carry_extras(int, int) {
+std::error_code copy_attributes_and_flags(int, int) {
     return std::make_error_code(std::errc::operation_not_supported);
 }
 

@@ -126,9 +126,9 @@ std::error_code rename_without_replacing(int folder, const char* from, const cha
         ::unlinkat(folder, from, 0);
         return {};
     }
-    // Not EPERM, EOPNOTSUPP, ENOSYS or EXDEV, which mean no hard links
-    // here (FAT, many FUSE file systems): the link itself went wrong.
-    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS && errno != EXDEV) {
+    // Unless there are no hard links here (FAT, many FUSE file systems),
+    // the link itself went wrong.
+    if (!means_unsupported(errno)) {
         return errno_error();
     }
     // Without links either: a plain rename once lstat finds the name free
@@ -145,6 +145,11 @@ std::error_code rename_without_replacing(int folder, const char* from, const cha
 }
 
 }  // namespace
+
+bool means_unsupported(int error) {
+    return error == EINVAL || error == EXDEV || error == EOPNOTSUPP || error == ENOTSUP || error == ENOTTY ||
+           error == ENOSYS || error == EPERM || error == ETXTBSY;
+}
 
 bool start_process(int&, char**&) {
     for (int fd = 0; fd <= 2; ++fd) {
@@ -325,7 +330,7 @@ std::error_code NewFile::take_over(int old) {
     if ((now.st_mode & 07777) != (was.st_mode & 07777)) {
         return std::make_error_code(std::errc::operation_not_permitted);
     }
-    return carry_extras(old, file_.get());
+    return copy_attributes_and_flags(old, file_.get());
 }
 
 // Taken over again once the data is written, which took away capabilities

@@ -10,9 +10,15 @@
 #include "file_system.h"
 
 // What the POSIX systems each do their own way, for platform_posix.cpp:
-// Linux in platform_linux.cpp, others in platform_other_posix.cpp.
+// Linux in its linux_*.cpp files, others in platform_other_posix.cpp.
 
 namespace bytemend {
+
+// Whether a call's error means "not on these files", not "it went wrong":
+// not supported here (EINVAL, EXDEV, EOPNOTSUPP, ENOTTY; EPERM or ETXTBSY
+// from some network file systems), or not in this kernel (ENOSYS). The
+// plain road taken instead meets any real error again and reports it.
+bool means_unsupported(int error);
 
 // The folder `path` names, opened once for a new file's whole life, so that
 // every step happens in it even if its name is made to lead elsewhere.
@@ -35,8 +41,8 @@ std::error_code give_name(int fd, int folder, const char* name);
 std::error_code rename_exclusive(int folder, const char* from, const char* to, bool exchange = false);
 
 // Gives `replacement` what POSIX does not name of `old`: extended
-// attributes and flags. The error where one cannot be given or known.
-std::error_code carry_extras(int old, int replacement);
+// attributes, ACL and flags. The error where one cannot be given or known.
+std::error_code copy_attributes_and_flags(int old, int replacement);
 
 // Whether a program has opened `old` to write it since why_not_replace,
 // asked again, took its lease: that program waits in its open until `old`

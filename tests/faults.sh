@@ -189,7 +189,7 @@ Replacement cannot be named             | old              | linkat          | \
 Replacement's close fails               | old              | close           | linkat >> ^close               | error=EIO            | 1   | R+Failed to replace old.bin: Input/output error.
 Replacement cannot be renamed           | old              | rename          | old\.bin                       | error=EIO            | 1   | R+Failed to replace old.bin: Input/output error.
 Its owner cannot be given               | oldkept          | fchown          | .                              | error=EPERM          | 0   | R+Done
-Attribute read as it grows              | old              | fgetxattr       | fgetxattr >> .                 | error=ERANGE         | 0   | R+Done
+Attribute read as it grows              | oldkept          | fgetxattr       | fgetxattr >> .                 | error=ERANGE         | 0   | R+Done
 Its attribute cannot be given           | oldkept          | fsetxattr       | user\.bytemend                 | error=EPERM          | 0   | R+Done
 Its flags cannot be read                | oldkept          | ioctl           | FS_IOC_GETFLAGS                | error=EIO            | 0   | R+Done
 Its replacement finds no room           | oldkept          | copy_file_range | .                              | error=EDQUOT         | 0   | R+Done
