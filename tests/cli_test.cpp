@@ -811,6 +811,16 @@ INSTANTIATE_TEST_SUITE_P(
                  std::filesystem::create_symlink("out.bin", "link2.bin");
              },
              .windows_skip = needs_links},
+        // As far as the kernel follows a path: 40 links.
+        Case{.name = "ThroughFortySymlinks", .args = {"in.bin", "0.link", "1", "41"},
+             .out = report(65, 1) + "Done\n", .output_after = copied,
+             .setup = [] {
+                 for (int i = 0; i < 40; ++i) {
+                     std::filesystem::create_symlink(i == 39 ? "out.bin" : std::to_string(i + 1) + ".link",
+                                                     std::to_string(i) + ".link");
+                 }
+             },
+             .windows_skip = needs_links},
         Case{.name = "EmptyOutputName", .args = {"in.bin", "", "1", "41"},
              .out = report(65, 1) + "Failed to open/create .\n", .status = 1,
              .err = "bytemend: cannot open or create '': No such file or directory\n",
