@@ -1,5 +1,4 @@
 #!/usr/bin/env bash
-# shellcheck disable=SC2317  # the roads and their hooks are called by name
 # Makes one step of a run fail at a time, for real where that can be arranged
 # (a full file system, the file size limit, a kill) and otherwise by having
 # strace make the system call return an error, and checks what a user is
@@ -15,6 +14,7 @@
 # runs under an emulator, and where every row it ran skipped itself. --table prints the rows below as
 # the Markdown tables of the reliability document, and checks or updates the
 # document's copy, which lies between its two "faults.sh --table" comments.
+# shellcheck disable=SC2317  # the roads, runs and checks are called by name
 set -uo pipefail
 
 # The sizes, each named once. The input is four buffer-loads and 7 bytes,
@@ -146,8 +146,7 @@ image_files() {
     input=mnt/in.bin output=mnt/old.bin
 }
 
-# image_old_checks: mnt/old.bin replaced by the patched copy, or after a
-# failure as it was.
+# image_old_checks: mnt/old.bin replaced by the patched copy, or as it was.
 image_old_checks() {
     if [ "$want" = 0 ]; then
         cmp -s mnt/old.bin expected.bin || fail "old.bin is not the patched copy"
