@@ -14,6 +14,7 @@
 # runs under an emulator, and where every row it ran skipped itself. --table prints the rows below as
 # the Markdown tables of the reliability document, and checks or updates the
 # document's copy, which lies between its two "faults.sh --table" comments.
+# shellcheck disable=SC2317  # the roads, runs and checks are called by name
 set -uo pipefail
 
 # The sizes, each named once. The input is four buffer-loads and 7 bytes,
@@ -41,95 +42,1060 @@ unpadded() {
     sed -E 's/[[:space:]]*\|[[:space:]]*/|/g; s/[[:space:]]+$//; /^$/d'
 }
 
+# about [--mounts] what: the road's line in the reliability document, and
+# whether it mounts a file system, sets up a loop device or makes a mount
+# namespace (CTest's label "mounts"); false where only that is asked.
+about() {
+    mounts=""
+    if [ "$1" = --mounts ]; then mounts=1; shift; fi
+    what=$1
+    [ -z "${describing-}" ]
+}
+
+# The roads, in the order their functions are defined.
+roads() {
+    local road
+    shopt -s extdebug
+    for road in $(compgen -A function road_); do declare -F "$road"; done | sort -k2n | cut -d' ' -f1 | sed 's/^road_//'
+    shopt -u extdebug
+}
+
+# nth_call trace name which: the place among the calls of that name of the
+# first one that "which" picks, as strace's when= counts them.
+nth_call() {
+    local after="" target=$3
+    if [[ $3 == *" >> "* ]]; then after=${3%% >> *} target=${3#* >> }; fi
+    awk -v call="$2(" -v after="$after" -v target="$target" '
+        index($0, call) == 1 { n++; if ((after == "" || seen) && $0 ~ target) { print n; exit } }
+        after != "" && $0 ~ after { seen = 1 }' "$1"
+}
+
+# The KiB of a file's extents that it shares with no other file.
+kib_unshared() {
+    filefrag -v "$1" | awk -F: '
+        /blocks of [0-9]+ bytes/ { match($0, /blocks of [0-9]+/); block = substr($0, RSTART + 10, RLENGTH - 10) }
+        /^ *[0-9]+:/ && !/shared/ { blocks += $4 }
+        END { print blocks * block / 1024 }'
+}
+
+# What a replaced file must keep of the old one: owner, group,
+# permissions, extended attributes.
+extras() { stat -c '%u:%g %a' "$1"; getfattr -d -m - "$1" 2>/dev/null; }
+
+# The files as each run must find them: the input whole, no output; then
+# the road's own, and its settings, from the defaults: a run as its row
+# says, which leaves the input unchanged.
+fresh_files() {
+    rm -f in.bin out.bin old.bin old.bin~ old-before.bin prog.bin old-link.bin link.bin before.bin mounted.bin theirs.bin view.bin locked .bytemend-*
+    cp original.bin in.bin
+    [ ! -d a ] || chattr -a a
+    rm -rf d d.moved other a pub victim
+    setfacl -k . 2>/dev/null
+    old_inode="" input=in.bin output=out.bin strace_setup=() meanwhile="" temp_kept=""
+    runs() { traced_run; }
+    checks() { input_kept; }
+    "road_$mode"
+}
+
+# mount_image fs [options]: a new file system of that type, on a loop
+# device, on mnt, its image at $image.
+image=fs.img crash_jobs=""
+mount_image() {
+    truncate -s 512M "$image"
+    mkdir -p mnt
+    # shellcheck disable=SC2086  # the options are words
+    { "mkfs.$1" -q ${mkfs_options-} "$image" && mount -o "loop${2:+,$2}" "$image" mnt; } >/dev/null 2>&1 && return
+    rm -f "$image"
+    skip "cannot mount $1 on a loop device here (needs root and mkfs.$1)"
+    return 1
+}
+
+# mount_host: an XFS on a loop device, on host, for the image to lie on: a
+# clone of it there (cp --reflink), taken while it is mounted, is its disk
+# as a power loss at that instant would leave it.
+mount_host() {
+    truncate -s 2G host.img
+    mkdir -p host
+    if { mkfs.xfs -q host.img && mount -o loop host.img host && echo probe >host/probe &&
+        cp --reflink=always host/probe host/clone; } >/dev/null 2>&1; then
+        image=host/fs.img
+        return
+    fi
+    if mountpoint -q host; then umount host; fi
+    rm -f host.img
+    skip "cannot clone files on an XFS on a loop device here (needs root, mkfs.xfs and reflinks)"
+    return 1
+}
+
+unmount_image() {
+    # The crash rows' runs and other program, still at work there.
+    local job
+    for job in $crash_jobs; do kill "$job" 2>/dev/null && wait "$job"; done
+    crash_jobs=""
+    if mountpoint -q mnt; then umount mnt; fi
+    if mountpoint -q host; then umount host; fi
+    rm -f fs.img host.img
+    image=fs.img
+}
+
+# image_files fs: that file system on mnt, once a row, and in.bin there.
+image_files() {
+    mountpoint -q mnt || mount_image "$1" || return
+    rm -f mnt/*.bin mnt/.bytemend-*
+    cp original.bin mnt/in.bin
+    input=mnt/in.bin output=mnt/old.bin
+}
+
+# image_old_checks: mnt/old.bin replaced by the patched copy, or as it was.
+image_old_checks() {
+    if [ "$want" = 0 ]; then
+        cmp -s mnt/old.bin expected.bin || fail "old.bin is not the patched copy"
+        [ "$(stat -c %i mnt/old.bin)" != "$old_inode" ] || fail "old.bin was overwritten where it lies, not replaced"
+    else
+        cmp -s mnt/old.bin old-original.bin || fail "old.bin changed though the copy failed ($(stat -c %s mnt/old.bin) bytes)"
+    fi
+}
+
+# noroom_mount fs: old.bin on that file system on mnt; noroom_fill KiB: the
+# file system full, then that much room again, once it has counted it.
+noroom_mount() {
+    mountpoint -q mnt || mount_image "$1" || return
+    rm -f mnt/*.bin mnt/.bytemend-* mnt/filler mnt/filler-blocks
+    cp old-original.bin mnt/old.bin
+    output=mnt/old.bin
+}
+noroom_fill() {
+    cp mnt/old.bin old-before.bin
+    sync && { dd if=/dev/zero of=mnt/filler bs=64k status=none 2>/dev/null; sync; } &&
+        { dd if=/dev/zero of=mnt/filler-blocks bs=1k status=none 2>/dev/null; sync; } &&
+        truncate -s "-$1K" mnt/filler && sync && sleep 1 && sync
+    runs() {
+        plain_run
+        cmp -s mnt/old.bin old-before.bin || fail "old.bin changed ($(cmp mnt/old.bin old-before.bin 2>&1 | head -1))"
+    }
+}
+
+# crash_files sets: the crash rows' inputs on mnt, in.bin and tail.bin (in.bin
+# and 1 MiB of hole), and that many sets of the files to be overwritten and
+# patched in place, all on the disk; beside them, what each should become.
+crash_files() {
+    local set
+    cp original.bin mnt/in.bin
+    cp original.bin tail-original.bin
+    truncate -s +1M tail-original.bin
+    cp tail-original.bin mnt/tail.bin
+    cp expected.bin tail-expected.bin
+    truncate -s +1M tail-expected.bin
+    head -c $middle old-original.bin >short-original.bin
+    for set in $(seq "$1"); do
+        : >"mnt/old-$set.bin"
+        : >"mnt/short-$set.bin"
+        # NOCOW while still empty, as Btrfs asks.
+        [ "$fs" != btrfs ] || chattr +C "mnt/old-$set.bin" "mnt/short-$set.bin"
+        cat old-original.bin >>"mnt/old-$set.bin"
+        cat short-original.bin >>"mnt/short-$set.bin"
+        cp original.bin "mnt/self-$set.bin"
+    done
+    sync
+}
+
+# crash_runs set: that set's runs, to new outputs, over the old ones, and in
+# place; the first's status and lines kept for the checks after the table,
+# any other's failure in listing.
+crash_runs() {
+    local pair
+    "$exe" mnt/tail.bin "mnt/out-tail-$1.bin" $at $value >stdout 2>stderr
+    echo $? >status
+    for pair in in:out-$1 in:old-$1 in:short-$1 self-$1:self-$1; do
+        "$exe" "mnt/${pair%:*}.bin" "mnt/${pair#*:}.bin" $at $value >/dev/null 2>&1 ||
+            echo "could not write ${pair#*:}.bin" >>listing
+    done
+}
+
+# crash_check sets: the files on mnt as a power loss left them; what is
+# wrong printed, and false. The inputs unchanged; a new output missing, or
+# its copy or a start of it, never its length of anything else; an existing
+# one its old file or the new copy, whole; a patch in place the old byte or
+# the new one, the rest unchanged.
+crash_check() {
+    local set file copy size wrong=""
+    cmp -s mnt/in.bin original.bin && cmp -s mnt/tail.bin tail-original.bin || wrong+=" an input changed;"
+    for set in $(seq "$1"); do
+        for file in out-$set:expected out-tail-$set:tail-expected; do
+            copy=${file#*:}.bin file=${file%:*}.bin
+            size=$(stat -c %s "mnt/$file" 2>/dev/null) || continue
+            [ "$size" -le "$(stat -c %s "$copy")" ] && cmp -s -n "$size" "mnt/$file" "$copy" ||
+                wrong+=" $file is not the copy or a start of it ($size bytes);"
+        done
+        for file in old-$set:old-original short-$set:short-original self-$set:original; do
+            copy=${file#*:}.bin file=${file%:*}.bin
+            cmp -s "mnt/$file" "$copy" || cmp -s "mnt/$file" expected.bin ||
+                wrong+=" $file is neither what it was nor the copy ($(stat -c '%s bytes' "mnt/$file" 2>/dev/null || echo missing));"
+        done
+    done
+    [ -z "$wrong" ] || { echo "${wrong%;}"; return 1; }
+}
+
+# crash_run fs mount-options sets [losses]: a power loss, and the image
+# mounted again: right after Done, made by shutting the file system down as
+# one leaves it (ext4, XFS), or by cloning its image; with no losses given,
+# by cloning it at random instants.
+crash_run() {
+    local losses=("${@:4}") sets=$3 set how states again pid wrong first
+    fs=$1
+    if [ "${losses[0]-}" = "shutdown -f" ] && ! command -v xfs_io >/dev/null; then
+        skip "needs xfs_io, to shut a file system down"
+        return 1
+    fi
+    if [ "${losses[0]-}" != "shutdown -f" ]; then mount_host || return; fi
+    # How each state is mounted. Another test's mount namespace (unshare
+    # -m), made while a file system was mounted here, keeps it alive
+    # past umount, and XFS refuses a second with its UUID, which every
+    # state of the image has: nouuid, or a state would fail to mount for
+    # no fault of the run's.
+    again=loop
+    [ "$fs" != xfs ] || again+=,nouuid
+    mount_image "$fs" "$2" || return
+    crash_files "$sets"
+    # Each power loss after Done on files of its own, then all checked.
+    for set in $(seq ${#losses[@]}); do
+        crash_runs "$set"
+        how=${losses[set - 1]} states=$image
+        if [ "$how" = clone ]; then
+            cp --reflink=always "$image" host/state.img || fail "cannot clone the image"
+            states=host/state.img
+        elif ! error=$(xfs_io -x -c "$how" mnt 2>&1); then
+            skip "cannot shut $fs down here: $error"
+            return 1
+        fi
+        if ! error=$({ umount mnt && mount -o "$again" "$states" mnt; } 2>&1); then
+            fail "cannot mount the image again after the power loss ($how): $error"
+            return 1
+        fi
+        problems=$(crash_check "$set") || fail "after the power loss ($how):$problems"
+    done
+    if [ ${#losses[@]} -eq 0 ]; then
+        # Another program, committing the journal now and then (ext4 and
+        # XFS commit all they hold for one fsync).
+        rm -f stop
+        for _ in $(seq 60); do
+            [ -e stop ] && break
+            sleep "0.$(printf %03d $((RANDOM % 1000)))"
+            echo more >>mnt/other.txt && sync mnt/other.txt
+        done &
+        crash_jobs=$!
+        # A power loss at a random instant of each set's runs, or soon after.
+        for set in $(seq "$sets"); do
+            crash_runs "$set" &
+            pid=$!
+            crash_jobs+=" $pid"
+            sleep "0.$(printf %03d $((RANDOM % 200)))"
+            cp --reflink=always "$image" "host/state-$set.img" || fail "cannot clone the image"
+            wait $pid
+            crash_jobs=${crash_jobs% *}
+        done
+        : >stop
+        wait "$crash_jobs"
+        crash_jobs=""
+        umount mnt
+        wrong=0 first=""
+        for set in $(seq "$sets"); do
+            if ! error=$(mount -o "$again" "host/state-$set.img" mnt 2>&1); then
+                problems=" it cannot be mounted: $error"
+            elif problems=$(crash_check "$sets"); then
+                problems=""
+            fi
+            [ -z "$problems" ] || { wrong=$((wrong + 1)) first=${first:-"the first, at set $set:$problems"}; }
+            if mountpoint -q mnt; then umount mnt; fi
+            rm "host/state-$set.img"
+        done
+        [ $wrong -eq 0 ] || fail "$wrong of $sets power losses left files wrong, $first"
+    fi
+    [ ! -s listing ] || fail "$(cat listing)"
+    status=$(cat status)
+}
+
+# attach losetup's arguments: one more loop device, put first in devices,
+# the order they must be detached in.
+attach() {
+    device=$(losetup -f --show "$@" 2>/dev/null) && devices=("$device" "${devices[@]}")
+}
+
+# loop_files [length]: in.bin cut to whole sectors, as a loop device holds
+# them, or to that length; a loop run leaves it as it was.
+loop_files() {
+    truncate -s "${1-$sectors}" in.bin
+    checks() { cmp -s in.bin before.bin || fail "in.bin changed"; }
+}
+
+# loop_attach losetup's arguments: in.bin kept as before.bin, and the first
+# loop device; loop_skip: those set up detached, and the row skipped.
+loop_attach() {
+    cp in.bin before.bin
+    devices=()
+    attach "$@" || loop_skip
+}
+loop_skip() {
+    [ ${#devices[@]} -eq 0 ] || losetup -d "${devices[@]}"
+    skip "${1:-cannot set up a loop device here (needs root and losetup)}"
+    return 1
+}
+
+# loop_exec input output: the run, then the loop devices detached, and DEV
+# in the row's last line the device.
+loop_exec() {
+    "$exe" "$1" "$2" $at $value >stdout 2>stderr
+    status=$?
+    losetup -d "${devices[@]}"
+    last=${last//DEV/$device}
+}
+
+# apart_checks split: in.bin's stretch after its first split bytes them, patched.
+apart_checks() {
+    head -c "$1" before.bin >half.bin && patch_byte half.bin
+    cmp -s in.bin <(head -c "$1" before.bin; cat half.bin; tail -c +$((2 * $1 + 1)) before.bin) ||
+        fail "in.bin's stretch after its first $1 bytes is not them, patched"
+}
+
+# Another program's lock, for the bindfs shell too: perl -e "$lock_range"
+# FILE START LENGTH takes a write lock (struct flock as 64-bit Linux lays
+# it out; LENGTH 0 to the end) and makes the file "locked", held for a
+# minute. The lock probe looks at the last byte a file can have.
+# shellcheck disable=SC2016  # perl's own variables
+export lock_range='open(my $f, "+<", $ARGV[0]) or exit 1; fcntl($f, F_SETLK,
+    pack("s s x4 q q i x4", F_WRLCK, SEEK_SET, $ARGV[1], $ARGV[2], 0)) or exit 1; open(my $l, ">", "locked"); sleep 60'
+last_byte=9223372036854775807
+
+# bindfs_run: the run through bindfs, in a mount namespace of its own;
+# the road's name tells the inner shell which files it takes.
+bindfs_run() {
+    # shellcheck disable=SC2016  # expanded by the inner shell
+    unshare -m bash -c 'set -e
+        mkdir -p real view
+        a=real/a.bin b=real/inner/b.bin expect=expected.bin
+        if [ "$1" != bindfs-twice ]; then
+            mount -t tmpfs bytemend-outer real && mkdir real/inner && mount -t tmpfs bytemend-inner real/inner
+            # tmpfs numbers its own files from 2 up: find a pair that shares one.
+            for n in $(seq 8); do : >real/f$n; : >real/inner/g$n; done
+            pair=$(join <(stat -c "%i %n" real/f* | sort) <(stat -c "%i %n" real/inner/g* | sort) | head -1)
+            read -r _ f g <<<"$pair"
+            mv "$f" $a; mv "$g" $b
+            cp in.bin $a; cp old-original.bin $b
+            # One size, and one time to the nanosecond: written by the
+            # shell itself, back to back, until both land in one tick
+            # of the clock. A time once looked at makes the next change
+            # exact, so each try changes both once first.
+            if [ "$1" != bindfs-same-id ]; then
+                x=$(printf "%04096d" 0 | tr 0 x) y=$(printf "%04096d" 0 | tr 0 y)
+                for _ in $(seq 20); do
+                    : >$a; : >$b; printf %s "$x" >$a; printf %s "$y" >$b
+                    [ "$(stat -c "%s %.9Y %.9Z" $a)" = "$(stat -c "%s %.9Y %.9Z" $b)" ] && break
+                done
+                cp $b unchanged.bin
+                expect=unchanged.bin
+            fi
+            args=(view/a.bin view/inner/b.bin)
+        else
+            args=(in.bin view/out.bin)
+        fi
+        bindfs real view || exit 99
+        : >listing
+        [ "$1" != bindfs-twice ] || "$2" in.bin view/out.bin $at $value >/dev/null
+        if [ "$1" = bindfs-locked ]; then
+            perl -MFcntl -e "$lock_range" view/inner/b.bin '"$last_byte"' 1 &
+            until [ -e locked ] || ! kill -0 $! 2>/dev/null; do sleep 0.05; done
+        fi
+        "$2" "${args[@]}" $at $value >stdout 2>stderr || status=$?
+        [ "$1" != bindfs-locked ] || kill $! || true
+        wait
+        if [ "$1" != bindfs-twice ]; then cmp -s $b $expect || echo "the output is not the copy, or not what it was" >>listing
+        else cmp -s view/out.bin expected.bin || echo "out.bin is not the copy" >>listing
+            echo "$(stat -c %b view/out.bin) $(stat -c %b in.bin)" >blocks
+        fi
+        umount view
+        exit ${status:-0}' _ "$mode" "$exe" 2>/dev/null
+    status=$?
+    if [ ! -e listing ]; then
+        skip "cannot mount bindfs in a namespace of our own here (needs bindfs and FUSE)"
+        return 1
+    fi
+    if [ "$mode" = bindfs-locked ] && [ ! -e locked ]; then
+        skip "cannot lock the last byte of a file here (needs perl, and a 64-bit struct flock)"
+        return 1
+    fi
+    [ ! -s listing ] || fail "$(cat listing)"
+    if [ -e blocks ]; then
+        read -r out_blocks in_blocks <blocks
+        # The input's blocks and the one the byte is in; the old
+        # output's hole must not come back as zeros.
+        [ "$out_blocks" -le $((in_blocks + 8)) ] || fail "out.bin takes $out_blocks blocks, in.bin $in_blocks"
+    fi
+}
+
+# reflink_run fs: in.bin copied, on that file system, to a new, a longer
+# and a shorter out.bin and a longer one with a second hard link.
+reflink_run() {
+    local old kib
+    mount_image "$1" || return
+    # A replacement is born with these; the old file has them too.
+    [ "$1" != btrfs ] || { setfacl -d -m u:2:r mnt && btrfs property set mnt compression zstd; } 2>/dev/null
+    cp in.bin mnt/in.bin
+    [ "$1" != btrfs ] || [ "$(getfattr -m - mnt/in.bin 2>/dev/null | grep -c '^[bs]')" = 2 ] ||
+        echo "note $name: new files here get no default ACL and compression (needs setfacl and btrfs); replaced without them"
+    for old in none longer shorter linked; do
+        rm -f mnt/out.bin mnt/out-link.bin
+        case $old in
+        longer | linked) cp old-original.bin mnt/out.bin ;;
+        shorter) head -c $middle old-original.bin >mnt/out.bin ;;
+        esac
+        [ "$old" != linked ] || ln mnt/out.bin mnt/out-link.bin
+        [ "$old" = none ] || [ "$1" != btrfs ] || btrfs property set mnt/out.bin compression lzo 2>/dev/null
+        old_inode=$(stat -c %i mnt/out.bin 2>/dev/null)
+        sync
+        "$exe" mnt/in.bin mnt/out.bin $at $value >stdout 2>stderr
+        status=$?
+        sync
+        cmp -s mnt/out.bin expected.bin || fail "out.bin over $old is not the patched copy"
+        # The patched block and nothing else.
+        kib=$(kib_unshared mnt/out.bin)
+        [ "$kib" -le 4 ] || fail "out.bin over $old takes $kib KiB of its own"
+        if [ "$old" = linked ]; then
+            [ mnt/out-link.bin -ef mnt/out.bin ] || fail "out.bin and its second name are two files now"
+        elif [ "$(stat -c %i mnt/out.bin)" = "$old_inode" ]; then
+            fail "out.bin over $old was overwritten where it lies, not replaced"
+        fi
+    done
+}
+
+skip() { echo "skipped $name: $*"; skipped=$((skipped + 1)); }
+fail() { echo "FAIL $name: $*"; failed=$((failed + 1)); }
+
+# The run as its row says: a trial run without the fault, then the run with
+# it. The trial's output goes where the real run's goes: glibc asks a
+# terminal or device for more than a file.
+traced_run() {
+    strace -o trace "${strace_setup[@]}" "$exe" "${args[@]}" >stdout 2>stderr
+    # shellcheck disable=SC2206  # the other names are words
+    local names=("$call" ${other_names[$call]-}) n=""
+    for call in "${names[@]}"; do
+        n=$(nth_call trace "$call" "$which")
+        [ -n "$n" ] && break
+    done
+    if [ -z "$n" ]; then
+        if ! grep -qE "^($(IFS='|'; echo "${names[*]}"))\(" trace; then
+            skip "this system makes no call named ${names[*]}"
+        else
+            fail "no ${names[*]} call matches '$which'"
+        fi
+        return 1
+    fi
+    fresh_files
+    [[ $fault == *when=* ]] || fault="$fault:when=@"
+    # "@..+N": that call and the N - 1 after it.
+    [[ $fault == *when=@..+* ]] && fault=${fault/..+${fault##*+}/..$((n + ${fault##*+} - 1))}
+    # The road's other program, acting while the faulted call waits.
+    if [ -n "$meanwhile" ]; then (sleep $meanwhile_after && eval "$meanwhile") & fi
+    strace -o trace "${strace_setup[@]}" -e "inject=$call:${fault//@/$n}" "$exe" "${args[@]}" >stdout 2>stderr
+    status=$?
+    wait
+    grep -qE 'INJECTED|DELAYED' trace || fail "the fault was not injected"
+}
+
+# A run for real, as it is.
+plain_run() { "$exe" "${args[@]}" >stdout 2>stderr; status=$?; }
+
+# What runs leave, by default: the input unchanged.
+input_kept() { cmp -s "$input" original.bin || fail "the input changed"; }
+
+# A new out.bin: the patched copy, or after a failure none at all.
+new_out() {
+    if [ "$want" = 0 ]; then
+        cmp -s "$dir"/out.bin expected.bin || fail "out.bin is not the patched copy"
+    elif [ -e "$dir"/out.bin ]; then
+        fail "an unfinished out.bin was left behind"
+    fi
+}
+
+# in.bin patched in place, or after a failure changed in its byte at most.
+patched_in_place() {
+    if [ "$want" = 0 ]; then
+        cmp -s in.bin expected.bin || fail "in.bin is not patched, or changed beyond its byte"
+    else
+        cmp -s in.bin original.bin || cmp -s in.bin expected.bin || fail "in.bin changed beyond its byte"
+    fi
+}
+
+# old_file [command]: old.bin, longer, written in full, another user's and
+# with an extended attribute, the output; the command run on it, before
+# what it has is noted. old_how "replaced": a run must replace it whole;
+# "written": it is overwritten where it lies, so that a failure past its
+# open may leave it changed.
+old_file() {
+    cp old-original.bin old.bin
+    chown 1:1 old.bin
+    setfattr -n user.bytemend -v kept old.bin 2>/dev/null
+    [ $# -eq 0 ] || "$@" 2>/dev/null
+    old_inode=$(stat -c %i old.bin) old_extras=$(extras old.bin)
+    output=old.bin old_how=""
+    checks() { input_kept; old_checks; }
+}
+
+# old_checks: old.bin replaced whole, or where that would lose something
+# overwritten where it lies; untouched by a failed run that never overwrote it.
+old_checks() {
+    if [ "$want" = 0 ]; then
+        cmp -s old.bin expected.bin || fail "old.bin is not the patched copy"
+    elif [ ! -e old.bin ]; then
+        fail "old.bin, there before, was removed"
+    elif [ "$old_how" != written ] || [[ $last == *open/create* ]]; then
+        cmp -s old.bin old-original.bin || fail "old.bin changed, though the run failed"
+    fi
+    if [ "$want" = 0 ] && [ "$old_how" = replaced ]; then
+        [ "$(stat -c %i old.bin)" != "$old_inode" ] || fail "old.bin was overwritten where it lies, not replaced"
+    elif [ "$(stat -c %i old.bin)" != "$old_inode" ]; then
+        fail "old.bin is another file than before"
+    fi
+    [ "$(extras old.bin)" = "$old_extras" ] || fail "old.bin lost its owner, permissions or attribute"
+}
+
+# no_unnamed: O_TMPFILE refused, from a trial run's count of openat.
+no_unnamed() {
+    strace -o trace "$exe" in.bin out.bin $at $value >/dev/null
+    rm -f out.bin
+    strace_setup+=(-e "inject=openat:error=EOPNOTSUPP:when=$(nth_call trace openat O_TMPFILE)")
+}
+
+# A mount namespace of our own, or the row skipped: in a chroot whose root
+# is no mount point, say, there is none.
+namespace() {
+    unshare -m true 2>/dev/null && return
+    skip "cannot make a mount namespace here (a chroot whose root is no mount point, say)"
+    return 1
+}
+
+# kill_run: slowed at each buffer write so that a kill lands in the copy,
+# and killed once the first buffer-load is written, however slow the machine.
+kill_run() {
+    local tracer traced
+    strace -o trace "${strace_setup[@]}" -e inject=write:delay_enter=300000 "$exe" "${args[@]}" >stdout 2>stderr &
+    tracer=$!
+    for _ in $(seq 200); do
+        grep -qs "^write(.*$chunk)" trace && break
+        sleep 0.05
+    done
+    read -r traced <"/proc/$tracer/task/$tracer/children"
+    kill -KILL "$traced"
+    wait "$tracer" 2>/dev/null
+    status=$?
+    grep -q "^write(.*$chunk)" trace || fail "was not killed in the middle of the copy"
+    : >stderr  # strace's own remarks on the kill
+}
+
+# overlay_run: two names of one file that identity cannot tell apart: the
+# upper layer's file system and the overlay report devices of their own.
+overlay_run() {
+    mkdir lower upper ovlwork merged
+    mv in.bin upper/in.bin
+    # shellcheck disable=SC2016  # expanded by the inner shell
+    unshare -rm bash -c 'mount -t overlay bytemend-overlay -o lowerdir=lower,upperdir=upper,workdir=ovlwork merged ||
+        exit; : >listing; "$@" >stdout 2>stderr' _ "$exe" "${args[@]}" 2>/dev/null
+    status=$?
+    mv upper/in.bin in.bin
+    [ -e listing ] && return
+    skip "cannot mount an overlay in a namespace of our own here"
+    return 1
+}
+
 # The roads into a run, each row below taking one: those with a call are
-# faulted by strace, the others run for real.
-roads=$(unpadded <<EOF
-new              | in.bin copied to a new out.bin
-buf              | new, with the kernel copy refused (EXDEV), so that the buffer copies
-nocopy           | new, with the kernel copy copying nothing (copy_file_range returns 0), so that the buffer copies
-named            | new, with no unnamed files (O_TMPFILE refused), so that out.bin is made by name
-norename         | named, with no exclusive rename (renameat2 refused: EINVAL), so that out.bin is named by link, then unlink
-nolink           | norename, with no hard links either (link refused: EPERM), so that out.bin is named by rename once lstat finds no file there
-nomem            | buf, with no memory to be had once the fault is injected
-old              | in.bin copied over old.bin, longer, written in full, another user's and with an extended attribute and a capability: old.bin replaced whole
-oldacl           | old, old.bin with an ACL of its own, in a folder whose default ACL gives its replacement another
-oldkept          | old, where its replacement cannot be given what old.bin has, or finds no room, so that old.bin is overwritten where it lies
-oldfull          | oldkept, its replacement finding no room (copy_file_range refused: EDQUOT)
-oldlinked        | old, with a second hard link, old-link.bin, so that old.bin is overwritten where it lies
-oldlinked-nopunch | oldlinked, where no hole can be punched (fallocate refused: EOPNOTSUPP)
-oldsymlink       | old, through link.bin, a symlink to old.bin
-oldswapped       | old, another program renaming a file of its own over old.bin $meanwhile_after s into the run
-oldremoved       | old, another program removing old.bin $meanwhile_after s into the run
-oldmoved         | old, in folder d, which another program renames $meanwhile_after s into the run, leaving a symlink to folder other, with an old.bin of its own, in its place
-oldlooped        | old, with a loop device set up on old.bin, which would go on with the old file, so that it is overwritten where it lies
-oldappend        | old, in an append-only folder (chattr +a), which takes no rename over it, so that it is overwritten where it lies
-oldbound         | old, bind-mounted onto view.bin in a mount namespace of its own, so that it is overwritten where it lies
-oldopened        | old, another program opening old.bin to append to it $meanwhile_after s into the run, appending a line, then 3 s later another
-oldread          | old, another program opening old.bin to read it $meanwhile_after s into the run, while the copy's data is written out
-running          | in.bin copied over prog.bin, a copy of sleep that is running
-oldnoproc        | old, in a mount namespace where the run's /proc/self/fd is an empty tmpfs, under ulimit -f $limit_kib (KiB), so that the copy fails midway
-oldsaved         | old, another program saving old.bin as an editor does $meanwhile_after s into the run: renamed to old.bin~, a file of its own written as old.bin
-oldplanted       | old, with the 100 temporary names of the process id the run then has (.bytemend-PID-0.tmp to -99) taken before it starts
-planted          | new, out.bin in a folder that anyone may write (sticky, mode 1777), where another user (nobody) plants a symlink to victim/raced $meanwhile_after s into the run, after the output's open found no file; victim a folder that only root writes
-planted-before   | planted, the link there before the run starts
-planted-own      | planted-before, the link root's own
-fifo             | new, out.bin a FIFO that no program reads
-oldmounted       | old, with mounted.bin bind-mounted over it in a mount namespace of its own, as container runtimes mount files, so that it is overwritten where it lies
-inplace          | in.bin patched in place
-grown            | inplace, another program appending 8 bytes to in.bin $meanwhile_after s into the run
-cut              | inplace, another program cutting in.bin to $cut_to bytes $meanwhile_after s into the run
-swapped          | inplace, another program renaming a file of its own over in.bin $meanwhile_after s into the run
-stdoutlinked     | new, another program linking out.bin to standard output's file $meanwhile_after s into the run
-shrunk           | new, another program cutting in.bin to $cut_to bytes $meanwhile_after s into the run
-locked           | inplace, another program holding a lock on all of in.bin (lockf)
-full             | new, out.bin on a $small_fs tmpfs in a mount namespace of its own
-ulimit           | new, under ulimit -f $limit_kib (KiB)
-kill             | buf, killed (SIGKILL) once the first buffer-load is written
-killlink         | kill, through link.bin, a dangling symlink to out.bin
-killnamed        | kill, with no unnamed files
-killold          | kill, over old.bin as old has it
-overlay          | an overlay's upper name of in.bin in, its merged name out
-overlay-back     | overlay, the other way round
-loop             | in.bin's loop device in, in.bin (cut to whole sectors) out
-loop-unaligned   | loop, in.bin not cut to whole sectors
-loop-offset      | loop, the device starting $loop_offset bytes into in.bin
-loop-limit       | loop, the device cut at $middle bytes
-loop-offset-back | loop-offset, the other way round
-loop-stacked     | loop, through a second loop device starting $loop_offset bytes into the first
-loop-apart       | the loop device of in.bin's first $middle bytes in, that of its next $middle bytes out
-loop-apart-back  | loop-apart, the other way round
-loop-apart-partition | loop-apart, the input in.bin's first $chunk bytes, the output a partition from $chunk bytes into a loop device of all of in.bin
-loop-stdout      | new, standard output in.bin's loop device
-loop-stdout-out  | loop-stdout, with in.bin the output and original.bin the input
-loop-unreached   | loop-stacked, the second device set up on a node of the first that is then removed
-loop-cached      | loop, the device both in and out, held open by another program with its first block cached, then byte $((at + 1)) changed through in.bin
-bindfs-twice     | in.bin copied twice to out.bin through bindfs, which can neither report nor punch holes
-bindfs-same-id   | a.bin to b.bin through bindfs: two files with one identity, from two tmpfs mounts, one inside the other
-bindfs-same-state | bindfs-same-id, the two of one size and written in one tick, so that they show one state too
-bindfs-locked    | bindfs-same-state, another program holding a write lock on the last byte b.bin can have
-reflink-xfs      | in.bin copied to a new, a longer and a shorter out.bin on XFS on a loop device, and to a longer one with a second hard link
-reflink-btrfs    | reflink-xfs, on Btrfs, in a folder that gives new files a default ACL and its compression (zstd), two extended attributes; the old out.bin compressed otherwise (lzo)
-shrunk-xfs       | in.bin copied to a new out.bin on XFS on a loop device, another program cutting in.bin to $middle bytes $meanwhile_after s into the run
-shrunk-btrfs     | shrunk-xfs, on Btrfs
-shrunk-old-xfs   | shrunk-xfs, copied over old.bin, longer and written in full
-noroom-btrfs     | in.bin copied over old.bin on Btrfs on a loop device, filled up to 640 KiB short of full, too little for a copy beside old.bin
-noroom-xfs       | noroom-btrfs, on XFS, old.bin sharing its blocks with twin.bin (cp --reflink)
-noroom-ext4      | noroom-btrfs, on ext4 with 1 KiB blocks and 128-byte inodes, filled up, old.bin with a block punched out of its middle and an extended attribute in a block of its own, so that it counts as many blocks as its length
-nocow            | old, on Btrfs on a loop device, old.bin made NOCOW (chattr +C) before its data, so that it can share no block
-project          | old, on XFS on a loop device, old.bin in project 42 (xfs_io chproj), by which quotas count it
-crash-ext4       | on ext4 on a loop device, out.bin made from in.bin, out-tail.bin from tail.bin (in.bin and 1 MiB of hole), old.bin and short.bin (old.bin's first $middle bytes) overwritten, self.bin patched in place; then the power lost and the image mounted again, twice, on files of their own (old-1.bin, old-2.bin): with the journal written (shutdown -f), then without (shutdown)
-crash-xfs        | crash-ext4, on XFS, where the copies share blocks
-crash-btrfs      | crash-ext4's runs on Btrfs, old.bin and short.bin NOCOW, the power lost once: the image cloned at that instant (cp --reflink, on an XFS on a loop device) while still mounted, and the clone mounted
-crash-any-ext4   | crash-ext4's runs on $crash_sets sets of files in turn, the image cloned (as in crash-btrfs) at a random instant during or soon after each set's runs, another program committing the journal at random instants (an fsync of a file of its own); each clone mounted and all the files checked
-crash-any-xfs    | crash-any-ext4, on XFS
-crash-any-btrfs  | crash-any-ext4, on Btrfs committing each second (commit=1), old.bin and short.bin NOCOW
-pipe             | /dev/stdout out, standard output a pipe
-EOF
-)
-# The roads that mount a file system, set up a loop device or make a mount
-# namespace: CTest labels them "mounts", and the others "faults"; one whose
-# rows strace faults too, both.
-mounting='oldlooped|oldbound|oldnoproc|oldmounted|full|overlay.*|loop.*|bindfs.*|reflink-.*|shrunk-.*|noroom-.*|nocow|project|crash-.*'
+# faulted by strace, the others run for real. A road is a function,
+# road_NAME, that begins with "about" and then sets up its files and
+# input, output, meanwhile (another program's act while the faulted call
+# waits) and strace_setup (faults of its own). It may define runs, how it
+# runs where not as its row says, false to give the row up, and checks, of
+# what the run leaves. It is called before each of its rows, and again
+# after a trial run; one that builds on another calls that one's first.
+road_new() { about "in.bin copied to a new out.bin" || return
+    checks() { input_kept; new_out; }
+}
+road_buf() { about "new, with the kernel copy refused (EXDEV), so that the buffer copies" || return
+    road_new; strace_setup=(-e inject=copy_file_range:error=EXDEV)
+}
+road_nocopy() { about "new, with the kernel copy copying nothing (copy_file_range returns 0), so that the buffer copies" || return
+    road_new; strace_setup=(-e inject=copy_file_range:retval=0)
+}
+road_named() { about "new, with no unnamed files (O_TMPFILE refused), so that out.bin is made by name" || return
+    road_new; no_unnamed
+}
+road_norename() { about "named, with no exclusive rename (renameat2 refused: EINVAL), so that out.bin is named by link, then unlink" || return
+    road_named; strace_setup+=(-e inject=renameat2:error=EINVAL:when=1)
+}
+road_nolink() { about "norename, with no hard links either (link refused: EPERM), so that out.bin is named by rename once lstat finds no file there" || return
+    road_norename; strace_setup+=(-e "inject=?link,linkat:error=EPERM")
+}
+road_nomem() { about "buf, with no memory to be had once the fault is injected" || return
+    # Not "ldd | grep -q": grep leaving early can kill ldd with SIGPIPE,
+    # and under pipefail that would read as "not linked".
+    if [[ $(ldd "$exe") == *libasan* ]]; then
+        skip "AddressSanitizer's allocator does not ask the system for each buffer"
+        return 1
+    fi
+    road_buf
+    # Every brk after start-up fails too, so that malloc has nowhere to turn.
+    strace -o trace "$exe" in.bin out.bin $at $value >/dev/null
+    rm -f out.bin
+    strace_setup+=(-e "inject=brk:retval=0:when=$(($(grep -c '^brk(' trace) + 1))+")
+}
+road_old() { about "in.bin copied over old.bin, longer, written in full, another user's and with an extended attribute and a capability: old.bin replaced whole" || return
+    # A capability (cap_net_raw+ep), which a write takes away: only a
+    # replacement can keep it.
+    old_file setfattr -n security.capability -v 0sAQAAAgAgAAAAAAAAAAAAAAAAAAA= old.bin
+    old_how=replaced
+}
+road_oldacl() { about "old, old.bin with an ACL of its own, in a folder whose default ACL gives its replacement another" || return
+    old_file setfacl -m u:1:r old.bin; old_how=replaced; setfacl -d -m u:2:r . 2>/dev/null
+    [ -n "$(getfacl -cd . 2>/dev/null)" ] ||
+        skip "cannot give a folder a default ACL here (needs setfacl, and ACLs on the tests' file system)"
+}
+road_oldkept() { about "old, where its replacement cannot be given what old.bin has, or finds no room, so that old.bin is overwritten where it lies" || return
+    old_file
+}
+road_oldfull() { about "oldkept, its replacement finding no room (copy_file_range refused: EDQUOT)" || return
+    road_oldkept; strace_setup=(-e inject=copy_file_range:error=EDQUOT)
+}
+road_oldlinked() { about "old, with a second hard link, old-link.bin, so that old.bin is overwritten where it lies" || return
+    old_file ln old.bin old-link.bin; old_how=written
+    checks() { input_kept; old_checks; [ old-link.bin -ef old.bin ] || fail "old-link.bin and old.bin are two files now"; }
+}
+road_oldlinked-nopunch() { about "oldlinked, where no hole can be punched (fallocate refused: EOPNOTSUPP)" || return
+    road_oldlinked; strace_setup=(-e inject=fallocate:error=EOPNOTSUPP)
+}
+road_oldsymlink() { about "old, through link.bin, a symlink to old.bin" || return
+    old_file ln -s old.bin link.bin; output=link.bin old_how=replaced
+    checks() { input_kept; old_checks; [ "$(readlink link.bin)" = old.bin ] || fail "link.bin is no longer a symlink to old.bin"; }
+}
+road_oldswapped() { about "old, another program renaming a file of its own over old.bin $meanwhile_after s into the run" || return
+    old_file; meanwhile="printf theirs >theirs.bin && mv theirs.bin old.bin"
+    checks() { input_kept; [ "$(cat old.bin)" = theirs ] || fail "the other program's old.bin was not left alone"; }
+}
+road_oldremoved() { about "old, another program removing old.bin $meanwhile_after s into the run" || return
+    old_file; meanwhile="rm old.bin"
+    checks() { input_kept; [ ! -e old.bin ] || fail "old.bin, removed, is back"; }
+}
+road_oldmoved() { about "old, in folder d, which another program renames $meanwhile_after s into the run, leaving a symlink to folder other, with an old.bin of its own, in its place" || return
+    mkdir d other
+    cp old-original.bin d/old.bin
+    printf theirs >other/old.bin
+    output=d/old.bin meanwhile="mv d d.moved && ln -s other d"
+    checks() {
+        input_kept
+        [ "$(cat other/old.bin)" = theirs ] || fail "the old.bin of the folder the symlink leads to was not left alone"
+        cmp -s d.moved/old.bin expected.bin || fail "old.bin, in its folder moved, is not the patched copy"
+    }
+}
+road_oldlooped() { about --mounts "old, with a loop device set up on old.bin, which would go on with the old file, so that it is overwritten where it lies" || return
+    old_file
+    runs() {
+        devices=()
+        attach old.bin || loop_skip || return
+        plain_run
+        cmp -s -n "$length" "$device" expected.bin || fail "the loop device does not show the patched copy"
+        losetup -d "$device"
+    }
+}
+road_oldappend() { about "old, in an append-only folder (chattr +a), which takes no rename over it, so that it is overwritten where it lies" || return
+    mkdir a; cp old-original.bin a/old.bin; chattr +a a 2>/dev/null; output=a/old.bin
+    if ! lsattr -d a 2>/dev/null | grep -q '^[^ ]*a'; then
+        skip "this file system has no append-only folders"
+    fi
+    runs() { plain_run; }
+    checks() {
+        input_kept
+        cmp -s a/old.bin expected.bin || fail "a/old.bin is not the patched copy"
+        ! compgen -G "a/.bytemend-*" >/dev/null || fail "left its temporary file in the append-only folder"
+    }
+}
+road_oldbound() { about --mounts "old, bind-mounted onto view.bin in a mount namespace of its own, so that it is overwritten where it lies" || return
+    old_file; : >view.bin
+    runs() {
+        namespace || return
+        # shellcheck disable=SC2016  # expanded by the inner shell
+        unshare -m bash -c 'mount --bind old.bin view.bin || exit 99; "$@"; status=$?
+            cmp -s view.bin expected.bin || echo "view.bin, old.bin mounted, is not the patched copy" >listing
+            exit $status' _ "$exe" "${args[@]}" >stdout 2>stderr
+        status=$?
+        if [ "$status" -eq 99 ]; then
+            skip "cannot bind-mount a file in a mount namespace of our own here"
+            return 1
+        fi
+        [ ! -s listing ] || fail "$(cat listing)"
+    }
+}
+road_oldopened() { about "old, another program opening old.bin to append to it $meanwhile_after s into the run, appending a line, then 3 s later another" || return
+    old_file; meanwhile="{ echo record1 && sleep 3 && echo record2; } >>old.bin"
+    checks() {
+        input_kept
+        cmp -s old.bin <(cat old-original.bin; printf 'record1\nrecord2\n') ||
+            fail "old.bin is not what it was with the other program's two lines"
+    }
+}
+road_oldread() { about "old, another program opening old.bin to read it $meanwhile_after s into the run, while the copy's data is written out" || return
+    old_file; old_how=replaced meanwhile="sleep 2 <old.bin"
+}
+road_running() { about "in.bin copied over prog.bin, a copy of sleep that is running" || return
+    cp "$(command -v sleep)" prog.bin; output=prog.bin
+    runs() {
+        ./prog.bin 20 &
+        until [ "$(readlink /proc/$!/exe)" = "$PWD/prog.bin" ] || ! kill -0 $! 2>/dev/null; do sleep 0.05; done
+        plain_run
+        kill -0 $! 2>/dev/null || fail "the running program ended"
+        kill $! 2>/dev/null
+        wait
+        cmp -s prog.bin expected.bin || fail "prog.bin is not the patched copy"
+    }
+}
+road_oldnoproc() { about --mounts "old, in a mount namespace where the run's /proc/self/fd is an empty tmpfs, under ulimit -f $limit_kib (KiB), so that the copy fails midway" || return
+    old_file
+    runs() {
+        # The command takes the shell's process, whose descriptors the
+        # mount hides; the rest of /proc stays, as sanitizers read it.
+        # shellcheck disable=SC2016  # expanded by the inner shell
+        unshare -m bash -c 'mount -t tmpfs bytemend-nofd /proc/$$/fd || exit 99; ulimit -f $1; shift; exec "$@"' _ \
+            "$limit_kib" "$exe" "${args[@]}" >stdout 2>stderr
+        status=$?
+        [ "$status" -ne 99 ] && return
+        skip "cannot mount over /proc/PID/fd in a mount namespace of our own here"
+        return 1
+    }
+}
+road_oldsaved() { about "old, another program saving old.bin as an editor does $meanwhile_after s into the run: renamed to old.bin~, a file of its own written as old.bin" || return
+    old_file; meanwhile="mv old.bin old.bin~ && printf theirs >old.bin"
+    checks() {
+        input_kept
+        [ "$(cat old.bin)" = theirs ] || fail "the other program's old.bin was not left alone"
+        cmp -s old.bin~ old-original.bin || fail "old.bin~, the file the run opened, changed"
+    }
+}
+road_oldplanted() { about "old, with the 100 temporary names of the process id the run then has (.bytemend-PID-0.tmp to -99) taken before it starts" || return
+    old_file; old_how=replaced
+    runs() {
+        # shellcheck disable=SC2016  # expanded by the inner shell, whose process the command takes over
+        bash -c 'for n in $(seq 0 99); do : >".bytemend-$$-$n.tmp"; done; exec "$@"' _ "$exe" "${args[@]}" >stdout 2>stderr
+        status=$?
+        [ "$(find . -maxdepth 1 -name '.bytemend-*' -empty | wc -l)" = 100 ] || fail "did not leave the 100 planted names alone"
+        rm -f .bytemend-*
+    }
+}
+road_planted() { about "new, out.bin in a folder that anyone may write (sticky, mode 1777), where another user (nobody) plants a symlink to victim/raced $meanwhile_after s into the run, after the output's open found no file; victim a folder that only root writes" || return
+    mkdir -m 1777 pub && mkdir -m 755 victim
+    output=pub/out.bin meanwhile="setpriv --reuid=65534 --regid=65534 --clear-groups ln -s ../victim/raced pub/out.bin"
+    # The other user walks into the work folder, which only root may.
+    if [ "$(id -u)" != 0 ] || ! command -v setpriv >/dev/null || ! chmod 755 .; then
+        skip "cannot act as another user here (needs root and setpriv)"
+    fi
+    checks() {
+        input_kept
+        [ ! -e victim/raced ] || fail "followed the other user's link: made victim/raced"
+        [ -L pub/out.bin ] || fail "the other user's link is gone"
+    }
+}
+road_planted-before() { about "planted, the link there before the run starts" || return
+    road_planted
+    runs() { eval "$meanwhile"; plain_run; }
+}
+road_planted-own() { about "planted-before, the link root's own" || return
+    road_planted-before
+    runs() { ln -s ../victim/raced pub/out.bin; plain_run; }
+    checks() { input_kept; cmp -s victim/raced expected.bin || fail "victim/raced, where root's own link leads, is not the patched copy"; }
+}
+road_fifo() { about "new, out.bin a FIFO that no program reads" || return
+    mkfifo out.bin
+    runs() {
+        timeout 20 "$exe" "${args[@]}" >stdout 2>stderr
+        status=$?
+        [ -p out.bin ] || fail "out.bin is no longer the FIFO"
+    }
+}
+road_oldmounted() { about --mounts "old, with mounted.bin bind-mounted over it in a mount namespace of its own, as container runtimes mount files, so that it is overwritten where it lies" || return
+    old_file; cp old-original.bin mounted.bin
+    runs() {
+        namespace || return
+        unshare -m bash -c 'mount --bind mounted.bin old.bin || exit 99; "$@"' _ "$exe" "${args[@]}" >stdout 2>stderr
+        status=$?
+        [ "$status" -ne 99 ] && return
+        skip "cannot bind-mount a file in a mount namespace of our own here"
+        return 1
+    }
+    checks() {
+        input_kept
+        cmp -s mounted.bin expected.bin || fail "the file mounted over old.bin is not the patched copy"
+        cmp -s old.bin old-original.bin || fail "old.bin, beneath the mount, changed"
+    }
+}
+road_inplace() { about "in.bin patched in place" || return
+    output=in.bin
+    checks() { patched_in_place; }
+}
+road_grown() { about "inplace, another program appending 8 bytes to in.bin $meanwhile_after s into the run" || return
+    road_inplace; meanwhile="printf appended >>in.bin"
+    checks() { cmp -s in.bin <(cat expected.bin; printf appended) || fail "in.bin is not patched, with what was appended kept"; }
+}
+road_cut() { about "inplace, another program cutting in.bin to $cut_to bytes $meanwhile_after s into the run" || return
+    road_inplace; meanwhile="truncate -s $cut_to in.bin"
+    checks() { cmp -s in.bin <(head -c "$cut_to" original.bin) || fail "in.bin is not as the other program cut it"; }
+}
+road_swapped() { about "inplace, another program renaming a file of its own over in.bin $meanwhile_after s into the run" || return
+    road_inplace; meanwhile="printf theirs >theirs.bin && mv theirs.bin in.bin"
+    checks() { cmp -s in.bin <(printf theirs) || fail "the other program's in.bin was not left alone"; }
+}
+road_stdoutlinked() { about "new, another program linking out.bin to standard output's file $meanwhile_after s into the run" || return
+    meanwhile="ln stdout out.bin"
+}
+road_shrunk() { about "new, another program cutting in.bin to $cut_to bytes $meanwhile_after s into the run" || return
+    meanwhile="truncate -s $cut_to in.bin"
+    checks() { new_out; }  # the input cut by the other program
+}
+road_locked() { about "inplace, another program holding a lock on all of in.bin (lockf)" || return
+    road_inplace
+    runs() {
+        perl -MFcntl -e "$lock_range" in.bin 0 0 &
+        until [ -e locked ] || ! kill -0 $! 2>/dev/null; do sleep 0.05; done
+        plain_run
+        kill $! 2>/dev/null
+        wait
+    }
+}
+road_full() { about --mounts "new, out.bin on a $small_fs tmpfs in a mount namespace of its own" || return
+    mkdir full; output=full/out.bin
+    runs() {
+        # A 512 KiB file system of our own, in a mount namespace of our own.
+        # shellcheck disable=SC2016  # expanded by the inner shell
+        unshare -rm bash -c 'mount -t tmpfs -o size=$small_fs bytemend-full full || exit 99
+            "$@" >stdout 2>stderr; status=$?; ls -A full >listing; exit $status' _ "$exe" "${args[@]}" 2>/dev/null
+        status=$?
+        if [ "$status" -eq 99 ] || [ ! -e listing ]; then
+            skip "cannot mount a tmpfs in a namespace of our own here"
+            return 1
+        fi
+        [ ! -s listing ] || fail "left $(cat listing) on the full file system"
+    }
+}
+road_ulimit() { about "new, under ulimit -f $limit_kib (KiB)" || return
+    road_new
+    runs() { (ulimit -f "$limit_kib" && exec "$exe" "${args[@]}") >stdout 2>stderr; status=$?; }
+}
+road_kill() { about "buf, killed (SIGKILL) once the first buffer-load is written" || return
+    road_buf
+    temp_kept=1  # a kill may leave the temporary file
+    runs() { kill_run; }
+}
+road_killlink() { about "kill, through link.bin, a dangling symlink to out.bin" || return
+    road_kill; ln -s out.bin link.bin; output=link.bin
+}
+road_killnamed() { about "kill, with no unnamed files" || return
+    road_kill; no_unnamed
+}
+road_killold() { about "kill, over old.bin as old has it" || return
+    road_kill; old_file
+}
+road_overlay() { about --mounts "an overlay's upper name of in.bin in, its merged name out" || return
+    input=upper/in.bin output=merged/in.bin
+    runs() { overlay_run; }
+    checks() { patched_in_place; }
+}
+road_overlay-back() { about --mounts "overlay, the other way round" || return
+    road_overlay; input=merged/in.bin output=upper/in.bin
+}
+road_loop() { about --mounts "in.bin's loop device in, in.bin (cut to whole sectors) out" || return
+    loop_files
+    runs() { loop_attach in.bin && loop_exec "$device" in.bin; }
+    checks() { cmp -s in.bin <(head -c "$sectors" expected.bin) || fail "in.bin is not patched, or changed beyond its byte"; }
+}
+road_loop-unaligned() { about --mounts "loop, in.bin not cut to whole sectors" || return
+    loop_files $length
+    runs() { loop_attach in.bin && loop_exec "$device" in.bin; }
+}
+road_loop-offset() { about --mounts "loop, the device starting $loop_offset bytes into in.bin" || return
+    loop_files
+    runs() { loop_attach -o "$loop_offset" in.bin && loop_exec "$device" in.bin; }
+}
+road_loop-limit() { about --mounts "loop, the device cut at $middle bytes" || return
+    loop_files
+    runs() { loop_attach --sizelimit "$middle" in.bin && loop_exec "$device" in.bin; }
+}
+road_loop-offset-back() { about --mounts "loop-offset, the other way round" || return
+    loop_files
+    runs() { loop_attach -o "$loop_offset" in.bin && loop_exec in.bin "$device"; }
+}
+road_loop-stacked() { about --mounts "loop, through a second loop device starting $loop_offset bytes into the first" || return
+    loop_files
+    runs() { loop_attach in.bin && { attach -o "$loop_offset" "$device" || loop_skip; } && loop_exec "$device" in.bin; }
+}
+road_loop-apart() { about --mounts "the loop device of in.bin's first $middle bytes in, that of its next $middle bytes out" || return
+    loop_files
+    runs() {
+        loop_attach --sizelimit "$middle" in.bin && { attach -o "$middle" in.bin || loop_skip; } &&
+            loop_exec "${devices[1]}" "$device"
+    }
+    checks() { apart_checks "$middle"; }
+}
+road_loop-apart-back() { about --mounts "loop-apart, the other way round" || return
+    road_loop-apart
+    runs() {
+        loop_attach --sizelimit "$middle" in.bin && { attach -o "$middle" in.bin || loop_skip; } &&
+            loop_exec "$device" "${devices[1]}"
+    }
+    checks() {
+        tail -c +$((middle + 1)) before.bin | head -c "$middle" >half.bin && patch_byte half.bin
+        cmp -s in.bin <(cat half.bin; tail -c +$((middle + 1)) before.bin) || fail "in.bin's first half is not its second, patched"
+    }
+}
+road_loop-apart-partition() { about --mounts "loop-apart, the input in.bin's first $chunk bytes, the output a partition from $chunk bytes into a loop device of all of in.bin" || return
+    loop_files
+    # A DOS partition table makes in.bin's second half a partition.
+    sfdisk -q in.bin <<<"start=$((chunk / 512))" >/dev/null 2>&1
+    runs() {
+        # Shorter than the partition, which counted back from its start
+        # would overlap it. The kernel reads the table as it sets the
+        # device up, where it knows DOS tables; partx has it add the
+        # partition where not.
+        loop_attach --sizelimit "$chunk" in.bin || return
+        { attach -P in.bin && { [ -b "${device}p1" ] || partx -a "$device" 2>/dev/null; } && [ -b "${device}p1" ]; } ||
+            loop_skip "cannot set up a partition on a loop device here (needs sfdisk, and partx where the kernel reads no DOS table)" ||
+            return
+        device+=p1
+        loop_exec "${devices[1]}" "$device"
+    }
+    checks() { apart_checks "$chunk"; }
+}
+road_loop-stdout() { about --mounts "new, standard output in.bin's loop device" || return
+    loop_files
+    runs() {
+        loop_attach in.bin || return
+        # The report would go into in.bin, through the device.
+        : >stdout
+        "$exe" "${args[@]}" 1<>"$device" 2>stderr
+        status=$?
+        losetup -d "${devices[@]}"
+    }
+    checks() { cmp -s in.bin before.bin || fail "in.bin changed"; new_out; }
+}
+road_loop-stdout-out() { about --mounts "loop-stdout, with in.bin the output and original.bin the input" || return
+    road_loop-stdout; input=original.bin output=in.bin
+    checks() { cmp -s in.bin before.bin || fail "in.bin changed"; }
+}
+road_loop-unreached() { about --mounts "loop-stacked, the second device set up on a node of the first that is then removed" || return
+    loop_files
+    runs() {
+        loop_attach in.bin && { { mknod node b "$(stat -c %Hr "$device")" "$(stat -c %Lr "$device")" 2>/dev/null &&
+            attach -o "$loop_offset" node && rm node; } || loop_skip; } && loop_exec "$device" in.bin
+    }
+}
+road_loop-cached() { about --mounts "loop, the device both in and out, held open by another program with its first block cached, then byte $((at + 1)) changed through in.bin" || return
+    loop_files
+    runs() {
+        local file
+        loop_attach in.bin || return
+        # Another program holds the device open with its first block
+        # cached, then changes the byte after the patch through the file:
+        # that block, stale now, written back whole would undo it.
+        # shellcheck disable=SC2217  # it only holds the device open
+        sleep 60 <"$device" &
+        dd if="$device" of=/dev/null bs=4096 count=1 status=none
+        for file in in.bin before.bin; do
+            printf B | dd of="$file" bs=1 seek=$((at + 1)) conv=notrunc status=none
+        done
+        "$exe" "$device" "$device" "$at" "$value" >stdout 2>stderr
+        status=$?
+        # The holder's close, the device's last, writes back what it cached.
+        kill $! && wait $!
+        losetup -d "${devices[@]}"
+    }
+    checks() { patch_byte before.bin && cmp -s in.bin before.bin || fail "in.bin is not patched, with the other program's change kept"; }
+}
+road_bindfs-twice() { about --mounts "in.bin copied twice to out.bin through bindfs, which can neither report nor punch holes" || return
+    runs() { bindfs_run; }
+}
+road_bindfs-same-id() { about --mounts "a.bin to b.bin through bindfs: two files with one identity, from two tmpfs mounts, one inside the other" || return
+    runs() { bindfs_run; }
+}
+road_bindfs-same-state() { about --mounts "bindfs-same-id, the two of one size and written in one tick, so that they show one state too" || return
+    runs() { bindfs_run; }
+}
+road_bindfs-locked() { about --mounts "bindfs-same-state, another program holding a write lock on the last byte b.bin can have" || return
+    runs() { bindfs_run; }
+}
+road_reflink-xfs() { about --mounts "in.bin copied to a new, a longer and a shorter out.bin on XFS on a loop device, and to a longer one with a second hard link" || return
+    runs() { reflink_run xfs; }
+}
+road_reflink-btrfs() { about --mounts "reflink-xfs, on Btrfs, in a folder that gives new files a default ACL and its compression (zstd), two extended attributes; the old out.bin compressed otherwise (lzo)" || return
+    runs() { reflink_run btrfs; }
+}
+road_shrunk-xfs() { about --mounts "in.bin copied to a new out.bin on XFS on a loop device, another program cutting in.bin to $middle bytes $meanwhile_after s into the run" || return
+    image_files xfs || return; output=mnt/out.bin meanwhile="truncate -s $middle mnt/in.bin"
+    checks() { new_out; }  # the input cut by the other program
+}
+road_shrunk-btrfs() { about --mounts "shrunk-xfs, on Btrfs" || return
+    image_files btrfs || return; output=mnt/out.bin meanwhile="truncate -s $middle mnt/in.bin"
+    checks() { new_out; }
+}
+road_shrunk-old-xfs() { about --mounts "shrunk-xfs, copied over old.bin, longer and written in full" || return
+    road_shrunk-xfs || return; cp old-original.bin mnt/old.bin; output=mnt/old.bin
+}
+road_noroom-btrfs() { about --mounts "in.bin copied over old.bin on Btrfs on a loop device, filled up to 640 KiB short of full, too little for a copy beside old.bin" || return
+    noroom_mount btrfs || return; noroom_fill 640
+}
+road_noroom-xfs() { about --mounts "noroom-btrfs, on XFS, old.bin sharing its blocks with twin.bin (cp --reflink)" || return
+    noroom_mount xfs || return; cp --reflink=always mnt/old.bin mnt/twin.bin; noroom_fill 640
+}
+road_noroom-ext4() { about --mounts "noroom-btrfs, on ext4 with 1 KiB blocks and 128-byte inodes, filled up, old.bin with a block punched out of its middle and an extended attribute in a block of its own, so that it counts as many blocks as its length" || return
+    mkfs_options="-b 1024 -I 128 -m 0" noroom_mount ext4 || return
+    fallocate -p -o $chunk -l 1024 mnt/old.bin && setfattr -n user.bytemend -v "$(printf '%0900d' 0)" mnt/old.bin
+    # None: the block missing from old.bin is one too many.
+    noroom_fill 0
+}
+road_nocow() { about --mounts "old, on Btrfs on a loop device, old.bin made NOCOW (chattr +C) before its data, so that it can share no block" || return
+    image_files btrfs || return
+    # NOCOW while still empty, as Btrfs asks.
+    : >mnt/old.bin && chattr +C mnt/old.bin && cat old-original.bin >>mnt/old.bin && old_inode=$(stat -c %i mnt/old.bin)
+    checks() {
+        input_kept
+        image_old_checks
+        [ "$want" != 0 ] || [[ $(lsattr mnt/old.bin | cut -d' ' -f1) == *C* ]] || fail "old.bin is no longer NOCOW"
+    }
+}
+road_project() { about --mounts "old, on XFS on a loop device, old.bin in project 42 (xfs_io chproj), by which quotas count it" || return
+    image_files xfs || return
+    cp old-original.bin mnt/old.bin && xfs_io -c 'chproj 42' mnt/old.bin >/dev/null && old_inode=$(stat -c %i mnt/old.bin)
+    checks() {
+        input_kept
+        image_old_checks
+        [ "$want" != 0 ] || [[ $(xfs_io -c lsproj mnt/old.bin) == *" 42" ]] || fail "old.bin left project 42"
+    }
+}
+road_crash-ext4() { about --mounts "on ext4 on a loop device, out.bin made from in.bin, out-tail.bin from tail.bin (in.bin and 1 MiB of hole), old.bin and short.bin (old.bin's first $middle bytes) overwritten, self.bin patched in place; then the power lost and the image mounted again, twice, on files of their own (old-1.bin, old-2.bin): with the journal written (shutdown -f), then without (shutdown)" || return
+    runs() { crash_run ext4 "" 2 "shutdown -f" shutdown; }
+}
+road_crash-xfs() { about --mounts "crash-ext4, on XFS, where the copies share blocks" || return
+    runs() { crash_run xfs "" 2 "shutdown -f" shutdown; }
+}
+road_crash-btrfs() { about --mounts "crash-ext4's runs on Btrfs, old.bin and short.bin NOCOW, the power lost once: the image cloned at that instant (cp --reflink, on an XFS on a loop device) while still mounted, and the clone mounted" || return
+    runs() { crash_run btrfs "" 1 clone; }
+}
+road_crash-any-ext4() { about --mounts "crash-ext4's runs on $crash_sets sets of files in turn, the image cloned (as in crash-btrfs) at a random instant during or soon after each set's runs, another program committing the journal at random instants (an fsync of a file of its own); each clone mounted and all the files checked" || return
+    runs() { crash_run ext4 "" "$crash_sets"; }
+}
+road_crash-any-xfs() { about --mounts "crash-any-ext4, on XFS" || return
+    runs() { crash_run xfs "" "$crash_sets"; }
+}
+road_crash-any-btrfs() { about --mounts "crash-any-ext4, on Btrfs committing each second (commit=1), old.bin and short.bin NOCOW" || return
+    # Btrfs commits each 30 s; here each second, so that its states
+    # include commits.
+    runs() { crash_run btrfs commit=1 "$crash_sets"; }
+}
+road_pipe() { about "/dev/stdout out, standard output a pipe" || return
+    output=/dev/stdout
+    runs() { "$exe" "${args[@]}" 2>stderr | cat >stdout; status=${PIPESTATUS[0]}; }
+}
 
 # name | road | call | which call | fault | status | last line. "which call"
 # picks the first call of that name whose trace line matches; "A >> B" the
@@ -283,9 +1249,10 @@ table() {
     local name mode call which fault want last made status line
     echo "| Road | What it is |"
     echo "|---|---|"
-    while IFS='|' read -r mode what; do
+    for mode in $(roads); do
+        describing=1 "road_$mode"
         echo "| \`$mode\` | $what |"
-    done <<<"$roads"
+    done
     echo
     echo "| Fault | Road | Made to fail | Status | Last line |"
     echo "|---|---|---|---|---|"
@@ -328,25 +1295,27 @@ if [ "${1-}" = --table ]; then
     exit
 fi
 
+# CTest labels a road that mounts "mounts", and the others "faults"; one
+# whose rows strace faults too, both.
 if [ "${1-}" = --roads ]; then
-    while IFS='|' read -r mode _; do
+    for mode in $(roads); do
+        describing=1 "road_$mode"
         labels=faults
-        if [[ $mode =~ ^($mounting)$ ]]; then
+        if [ -n "$mounts" ]; then
             labels=mounts
             awk -F'|' -v road="$mode" '$2 == road && $3 != "-" { traced = 1 } END { exit !traced }' <<<"$cases" &&
                 labels=faults,mounts
         fi
         echo "$mode $labels"
-    done <<<"$roads"
+    done
     exit
 fi
 only=""
 if [ "${1-}" = --road ]; then
     only=$2
     shift 2
-    grep -qx -- "$only" <(cut -d'|' -f1 <<<"$roads") || { echo "faults: no road $only"; exit 2; }
+    declare -F "road_$only" >/dev/null || { echo "faults: no road $only"; exit 2; }
 fi
-
 exe=$(realpath "$1")
 shift
 # qemu-user makes the command's calls itself, among its own, by this
@@ -387,728 +1356,17 @@ declare -A other_names=([lseek]=_llseek [newfstatat]="statx fstatat64" [fcntl]=f
     [ftruncate]=ftruncate64 [mmap]=mmap2 [sync_file_range]=sync_file_range2 [link]=linkat
     [rename]="renameat renameat2")
 
-# nth_call trace name which: the place among the calls of that name of the
-# first one that "which" picks, as strace's when= counts them.
-nth_call() {
-    local after="" target=$3
-    if [[ $3 == *" >> "* ]]; then after=${3%% >> *} target=${3#* >> }; fi
-    awk -v call="$2(" -v after="$after" -v target="$target" '
-        index($0, call) == 1 { n++; if ((after == "" || seen) && $0 ~ target) { print n; exit } }
-        after != "" && $0 ~ after { seen = 1 }' "$1"
-}
-
-# The KiB of a file's extents that it shares with no other file.
-kib_unshared() {
-    filefrag -v "$1" | awk -F: '
-        /blocks of [0-9]+ bytes/ { match($0, /blocks of [0-9]+/); block = substr($0, RSTART + 10, RLENGTH - 10) }
-        /^ *[0-9]+:/ && !/shared/ { blocks += $4 }
-        END { print blocks * block / 1024 }'
-}
-
-# What a replaced file must keep of the old one: owner, group,
-# permissions, extended attributes.
-extras() { stat -c '%u:%g %a' "$1"; getfattr -d -m - "$1" 2>/dev/null; }
-
-# The files as each run must find them: the input whole, no output, and
-# old.bin there before when the row overwrites it, as it was then.
-fresh_files() {
-    rm -f in.bin out.bin old.bin old.bin~ old-before.bin prog.bin old-link.bin link.bin before.bin mounted.bin theirs.bin view.bin locked .bytemend-*
-    cp original.bin in.bin
-    [ ! -d a ] || chattr -a a
-    rm -rf d d.moved other a pub victim
-    setfacl -k . 2>/dev/null
-    old_inode=""
-    case $mode in
-    oldmoved)
-        mkdir d other
-        cp old-original.bin d/old.bin
-        printf theirs >other/old.bin
-        ;;
-    oldappend)
-        mkdir a
-        cp old-original.bin a/old.bin
-        chattr +a a 2>/dev/null
-        ;;
-    old* | killold)
-        cp old-original.bin old.bin
-        chown 1:1 old.bin
-        setfattr -n user.bytemend -v kept old.bin 2>/dev/null
-        # A capability (cap_net_raw+ep), which a write takes away: only a
-        # replacement can keep it.
-        [ "$mode" != old ] || setfattr -n security.capability -v 0sAQAAAgAgAAAAAAAAAAAAAAAAAAA= old.bin 2>/dev/null
-        [[ $mode != oldlinked* ]] || ln old.bin old-link.bin
-        [ "$mode" != oldsymlink ] || ln -s old.bin link.bin
-        [ "$mode" != oldacl ] || { setfacl -m u:1:r old.bin && setfacl -d -m u:2:r .; } 2>/dev/null
-        old_inode=$(stat -c %i old.bin) old_extras=$(extras old.bin)
-        ;;
-    killlink) ln -s out.bin link.bin ;;
-    planted*) mkdir -m 1777 pub && mkdir -m 755 victim ;;
-    fifo) mkfifo out.bin ;;
-    loop-unaligned) ;;
-    # A loop device holds whole sectors of its file; for loop-apart-partition,
-    # a DOS partition table makes its second half a partition.
-    loop*)
-        truncate -s $sectors in.bin
-        [ "$mode" != loop-apart-partition ] || sfdisk -q in.bin <<<"start=$((chunk / 512))" >/dev/null 2>&1
-        ;;
-    # On the image, once it is mounted.
-    shrunk-* | nocow | project)
-        if mountpoint -q mnt; then
-            rm -f mnt/*.bin mnt/.bytemend-*
-            cp original.bin mnt/in.bin
-            # NOCOW while still empty, as Btrfs asks.
-            [ "$mode" = nocow ] && : >mnt/old.bin && chattr +C mnt/old.bin && cat old-original.bin >>mnt/old.bin &&
-                old_inode=$(stat -c %i mnt/old.bin)
-            [ "$mode" = shrunk-old-xfs ] && cp old-original.bin mnt/old.bin
-            [ "$mode" = project ] && cp old-original.bin mnt/old.bin && xfs_io -c 'chproj 42' mnt/old.bin >/dev/null &&
-                old_inode=$(stat -c %i mnt/old.bin)
-        fi
-        ;;
-    noroom-*)
-        if mountpoint -q mnt; then
-            rm -f mnt/*.bin mnt/.bytemend-* mnt/filler mnt/filler-blocks
-            cp old-original.bin mnt/old.bin
-            [ "$mode" = noroom-xfs ] && cp --reflink=always mnt/old.bin mnt/twin.bin
-            [ "$mode" = noroom-ext4 ] && fallocate -p -o $chunk -l 1024 mnt/old.bin &&
-                setfattr -n user.bytemend -v "$(printf '%0900d' 0)" mnt/old.bin
-            cp mnt/old.bin old-before.bin
-            # Full, then some room again, once the file system has counted
-            # it; on ext4 none, where the block missing from old.bin is one
-            # too many.
-            sync && { dd if=/dev/zero of=mnt/filler bs=64k status=none 2>/dev/null; sync; } &&
-                { dd if=/dev/zero of=mnt/filler-blocks bs=1k status=none 2>/dev/null; sync; } &&
-                { [ "$mode" = noroom-ext4 ] || truncate -s -640K mnt/filler; } && sync && sleep 1 && sync
-        fi
-        ;;
-    esac
-}
-
-# mount_image fs [options]: a new file system of that type, on a loop
-# device, on mnt, its image at $image.
-image=fs.img crash_jobs=""
-mount_image() {
-    truncate -s 512M "$image"
-    mkdir -p mnt
-    # shellcheck disable=SC2086  # the options are words
-    { "mkfs.$1" -q ${mkfs_options-} "$image" && mount -o "loop${2:+,$2}" "$image" mnt; } >/dev/null 2>&1 && return
-    rm -f "$image"
-    skip "cannot mount $1 on a loop device here (needs root and mkfs.$1)"
-    return 1
-}
-
-# mount_host: an XFS on a loop device, on host, for the image to lie on: a
-# clone of it there (cp --reflink), taken while it is mounted, is its disk
-# as a power loss at that instant would leave it.
-mount_host() {
-    truncate -s 2G host.img
-    mkdir -p host
-    if { mkfs.xfs -q host.img && mount -o loop host.img host && echo probe >host/probe &&
-        cp --reflink=always host/probe host/clone; } >/dev/null 2>&1; then
-        image=host/fs.img
-        return
-    fi
-    if mountpoint -q host; then umount host; fi
-    rm -f host.img
-    skip "cannot clone files on an XFS on a loop device here (needs root, mkfs.xfs and reflinks)"
-    return 1
-}
-
-unmount_image() {
-    # The crash rows' runs and other program, still at work there.
-    local job
-    for job in $crash_jobs; do kill "$job" 2>/dev/null && wait "$job"; done
-    crash_jobs=""
-    if mountpoint -q mnt; then umount mnt; fi
-    if mountpoint -q host; then umount host; fi
-    rm -f fs.img host.img
-    image=fs.img
-}
-
-# crash_files sets: the crash rows' inputs on mnt, in.bin and tail.bin (in.bin
-# and 1 MiB of hole), and that many sets of the files to be overwritten and
-# patched in place, all on the disk; beside them, what each should become.
-crash_files() {
-    local set
-    cp original.bin mnt/in.bin
-    cp original.bin tail-original.bin
-    truncate -s +1M tail-original.bin
-    cp tail-original.bin mnt/tail.bin
-    cp expected.bin tail-expected.bin
-    truncate -s +1M tail-expected.bin
-    head -c $middle old-original.bin >short-original.bin
-    for set in $(seq "$1"); do
-        : >"mnt/old-$set.bin"
-        : >"mnt/short-$set.bin"
-        # NOCOW while still empty, as Btrfs asks.
-        [ "$fs" != btrfs ] || chattr +C "mnt/old-$set.bin" "mnt/short-$set.bin"
-        cat old-original.bin >>"mnt/old-$set.bin"
-        cat short-original.bin >>"mnt/short-$set.bin"
-        cp original.bin "mnt/self-$set.bin"
-    done
-    sync
-}
-
-# crash_runs set: that set's runs, to new outputs, over the old ones, and in
-# place; the first's status and lines kept for the checks after the table,
-# any other's failure in listing.
-crash_runs() {
-    local pair
-    "$exe" mnt/tail.bin "mnt/out-tail-$1.bin" $at $value >stdout 2>stderr
-    echo $? >status
-    for pair in in:out-$1 in:old-$1 in:short-$1 self-$1:self-$1; do
-        "$exe" "mnt/${pair%:*}.bin" "mnt/${pair#*:}.bin" $at $value >/dev/null 2>&1 ||
-            echo "could not write ${pair#*:}.bin" >>listing
-    done
-}
-
-# crash_check sets: the files on mnt as a power loss left them; what is
-# wrong printed, and false. The inputs unchanged; a new output missing, or
-# its copy or a start of it, never its length of anything else; an existing
-# one its old file or the new copy, whole; a patch in place the old byte or
-# the new one, the rest unchanged.
-crash_check() {
-    local set file copy size wrong=""
-    cmp -s mnt/in.bin original.bin && cmp -s mnt/tail.bin tail-original.bin || wrong+=" an input changed;"
-    for set in $(seq "$1"); do
-        for file in out-$set:expected out-tail-$set:tail-expected; do
-            copy=${file#*:}.bin file=${file%:*}.bin
-            size=$(stat -c %s "mnt/$file" 2>/dev/null) || continue
-            [ "$size" -le "$(stat -c %s "$copy")" ] && cmp -s -n "$size" "mnt/$file" "$copy" ||
-                wrong+=" $file is not the copy or a start of it ($size bytes);"
-        done
-        for file in old-$set:old-original short-$set:short-original self-$set:original; do
-            copy=${file#*:}.bin file=${file%:*}.bin
-            cmp -s "mnt/$file" "$copy" || cmp -s "mnt/$file" expected.bin ||
-                wrong+=" $file is neither what it was nor the copy ($(stat -c '%s bytes' "mnt/$file" 2>/dev/null || echo missing));"
-        done
-    done
-    [ -z "$wrong" ] || { echo "${wrong%;}"; return 1; }
-}
-
-# attach losetup's arguments: one more loop device, put first in devices,
-# the order they must be detached in.
-attach() {
-    device=$(losetup -f --show "$@" 2>/dev/null) && devices=("$device" "${devices[@]}")
-}
-
-# Another program's lock, for the bindfs shell too: perl -e "$lock_range"
-# FILE START LENGTH takes a write lock (struct flock as 64-bit Linux lays
-# it out; LENGTH 0 to the end) and makes the file "locked", held for a
-# minute. The lock probe looks at the last byte a file can have.
-# shellcheck disable=SC2016  # perl's own variables
-export lock_range='open(my $f, "+<", $ARGV[0]) or exit 1; fcntl($f, F_SETLK,
-    pack("s s x4 q q i x4", F_WRLCK, SEEK_SET, $ARGV[1], $ARGV[2], 0)) or exit 1; open(my $l, ">", "locked"); sleep 60'
-last_byte=9223372036854775807
-
-skip() { echo "skipped $name: $*"; skipped=$((skipped + 1)); }
-
 passed=0 failed=0 skipped=0
-fail() { echo "FAIL $name: $*"; failed=$((failed + 1)); }
-
 while IFS='|' read -r name mode call which fault want last; do
     [ -z "$only" ] || [ "$mode" = "$only" ] || continue
-    before_failed=$failed
+    before_failed=$failed before_skipped=$skipped
     rm -f trace stdout stderr listing blocks locked
     rm -rf full lower upper ovlwork merged real view
     unmount_image
     fresh_files
-    input=in.bin output=out.bin strace_setup=() meanwhile=""
-    case $mode in
-    old | oldkept | oldlinked | oldmounted | oldlooped | oldbound | oldplanted | oldnoproc | killold) output=old.bin ;;
-    oldsaved) output=old.bin meanwhile="mv old.bin old.bin~ && printf theirs >old.bin" ;;
-    planted*)
-        output=pub/out.bin meanwhile="setpriv --reuid=65534 --regid=65534 --clear-groups ln -s ../victim/raced pub/out.bin"
-        # The other user walks into the work folder, which only root may.
-        if [ "$(id -u)" != 0 ] || ! command -v setpriv >/dev/null || ! chmod 755 .; then
-            skip "cannot act as another user here (needs root and setpriv)"
-            continue
-        fi
-        ;;
-    oldacl)
-        output=old.bin
-        if [ -z "$(getfacl -cd . 2>/dev/null)" ]; then
-            skip "cannot give a folder a default ACL here (needs setfacl, and ACLs on the tests' file system)"
-            continue
-        fi
-        ;;
-    oldlinked-nopunch) output=old.bin strace_setup=(-e inject=fallocate:error=EOPNOTSUPP) ;;
-    oldfull) output=old.bin strace_setup=(-e inject=copy_file_range:error=EDQUOT) ;;
-    oldopened) output=old.bin meanwhile="{ echo record1 && sleep 3 && echo record2; } >>old.bin" ;;
-    oldread) output=old.bin meanwhile="sleep 2 <old.bin" ;;
-    locked) output=in.bin ;;
-    oldmoved) output=d/old.bin meanwhile="mv d d.moved && ln -s other d" ;;
-    oldappend) output=a/old.bin ;;
-    oldswapped) output=old.bin meanwhile="printf theirs >theirs.bin && mv theirs.bin old.bin" ;;
-    oldremoved) output=old.bin meanwhile="rm old.bin" ;;
-    inplace) output=in.bin ;;
-    grown) output=in.bin meanwhile="printf appended >>in.bin" ;;
-    cut) output=in.bin meanwhile="truncate -s $cut_to in.bin" ;;
-    swapped) output=in.bin meanwhile="printf theirs >theirs.bin && mv theirs.bin in.bin" ;;
-    shrunk) meanwhile="truncate -s $cut_to in.bin" ;;
-    shrunk-* | nocow | project)
-        fs=btrfs input=mnt/in.bin output=mnt/old.bin
-        [ "$mode" = project ] && fs=xfs
-        [[ $mode == shrunk-* ]] && fs=${mode##*-} output=mnt/out.bin meanwhile="truncate -s $middle mnt/in.bin"
-        [ "$mode" = shrunk-old-xfs ] && output=mnt/old.bin
-        mount_image "$fs" || continue
-        fresh_files
-        ;;
-    noroom-*)
-        input=in.bin output=mnt/old.bin
-        mkfs_options=$([ "$mode" != noroom-ext4 ] || echo "-b 1024 -I 128 -m 0") mount_image "${mode#noroom-}" || continue
-        fresh_files
-        ;;
-    buf) strace_setup=(-e inject=copy_file_range:error=EXDEV) ;;
-    nocopy) strace_setup=(-e inject=copy_file_range:retval=0) ;;
-    stdoutlinked) meanwhile="ln stdout out.bin" ;;
-    named | norename | nolink | killnamed)
-        strace -o trace "$exe" in.bin out.bin $at $value >/dev/null
-        rm -f out.bin
-        strace_setup=(-e "inject=openat:error=EOPNOTSUPP:when=$(nth_call trace openat O_TMPFILE)")
-        [[ $mode == norename || $mode == nolink ]] && strace_setup+=(-e inject=renameat2:error=EINVAL:when=1)
-        [ "$mode" = nolink ] && strace_setup+=(-e "inject=?link,linkat:error=EPERM")
-        ;;
-    nomem)
-        # Not "ldd | grep -q": grep leaving early can kill ldd with SIGPIPE,
-        # and under pipefail that would read as "not linked".
-        if [[ $(ldd "$exe") == *libasan* ]]; then
-            skip "AddressSanitizer's allocator does not ask the system for each buffer"
-            continue
-        fi
-        # Every brk after start-up fails too, so that malloc has nowhere to turn.
-        strace -o trace "$exe" in.bin out.bin $at $value >/dev/null
-        rm -f out.bin
-        strace_setup=(-e inject=copy_file_range:error=EXDEV
-            -e "inject=brk:retval=0:when=$(($(grep -c '^brk(' trace) + 1))+")
-        ;;
-    full) output=full/out.bin; mkdir full ;;
-    killlink | oldsymlink) output=link.bin ;;
-    overlay) input=upper/in.bin output=merged/in.bin ;;
-    overlay-back) input=merged/in.bin output=upper/in.bin ;;
-    pipe) output=/dev/stdout ;;
-    esac
+    [ $skipped -eq $before_skipped ] || continue
     args=("$input" "$output" $at $value)
-
-    case $mode in
-    full)
-        # A 512 KiB file system of our own, in a mount namespace of our own.
-        # shellcheck disable=SC2016  # expanded by the inner shell
-        unshare -rm bash -c 'mount -t tmpfs -o size=$small_fs bytemend-full full || exit 99
-            "$@" >stdout 2>stderr; status=$?; ls -A full >listing; exit $status' _ "$exe" "${args[@]}" 2>/dev/null
-        status=$?
-        if [ $status -eq 99 ] || [ ! -e listing ]; then
-            skip "cannot mount a tmpfs in a namespace of our own here"
-            continue
-        fi
-        [ -s listing ] && fail "left $(cat listing) on the full file system"
-        ;;
-    ulimit)
-        (ulimit -f $limit_kib && exec "$exe" "${args[@]}") >stdout 2>stderr
-        status=$?
-        ;;
-    overlay | overlay-back)
-        # Two names of one file that identity cannot tell apart: the upper
-        # layer's file system and the overlay report devices of their own.
-        mkdir lower upper ovlwork merged
-        mv in.bin upper/in.bin
-        # shellcheck disable=SC2016  # expanded by the inner shell
-        unshare -rm bash -c 'mount -t overlay bytemend-overlay -o lowerdir=lower,upperdir=upper,workdir=ovlwork merged ||
-            exit; : >listing; "$@" >stdout 2>stderr' _ "$exe" "${args[@]}" 2>/dev/null
-        status=$?
-        mv upper/in.bin in.bin
-        if [ ! -e listing ]; then
-            skip "cannot mount an overlay in a namespace of our own here"
-            continue
-        fi
-        ;;
-    bindfs*)
-        # shellcheck disable=SC2016  # expanded by the inner shell
-        unshare -m bash -c 'set -e
-            mkdir -p real view
-            a=real/a.bin b=real/inner/b.bin expect=expected.bin
-            if [ "$1" != bindfs-twice ]; then
-                mount -t tmpfs bytemend-outer real && mkdir real/inner && mount -t tmpfs bytemend-inner real/inner
-                # tmpfs numbers its own files from 2 up: find a pair that shares one.
-                for n in $(seq 8); do : >real/f$n; : >real/inner/g$n; done
-                pair=$(join <(stat -c "%i %n" real/f* | sort) <(stat -c "%i %n" real/inner/g* | sort) | head -1)
-                read -r _ f g <<<"$pair"
-                mv "$f" $a; mv "$g" $b
-                cp in.bin $a; cp old-original.bin $b
-                # One size, and one time to the nanosecond: written by the
-                # shell itself, back to back, until both land in one tick
-                # of the clock. A time once looked at makes the next change
-                # exact, so each try changes both once first.
-                if [ "$1" != bindfs-same-id ]; then
-                    x=$(printf "%04096d" 0 | tr 0 x) y=$(printf "%04096d" 0 | tr 0 y)
-                    for _ in $(seq 20); do
-                        : >$a; : >$b; printf %s "$x" >$a; printf %s "$y" >$b
-                        [ "$(stat -c "%s %.9Y %.9Z" $a)" = "$(stat -c "%s %.9Y %.9Z" $b)" ] && break
-                    done
-                    cp $b unchanged.bin
-                    expect=unchanged.bin
-                fi
-                args=(view/a.bin view/inner/b.bin)
-            else
-                args=(in.bin view/out.bin)
-            fi
-            bindfs real view || exit 99
-            : >listing
-            [ "$1" != bindfs-twice ] || "$2" in.bin view/out.bin $at $value >/dev/null
-            if [ "$1" = bindfs-locked ]; then
-                perl -MFcntl -e "$lock_range" view/inner/b.bin '"$last_byte"' 1 &
-                until [ -e locked ] || ! kill -0 $! 2>/dev/null; do sleep 0.05; done
-            fi
-            "$2" "${args[@]}" $at $value >stdout 2>stderr || status=$?
-            [ "$1" != bindfs-locked ] || kill $! || true
-            wait
-            if [ "$1" != bindfs-twice ]; then cmp -s $b $expect || echo "the output is not the copy, or not what it was" >>listing
-            else cmp -s view/out.bin expected.bin || echo "out.bin is not the copy" >>listing
-                echo "$(stat -c %b view/out.bin) $(stat -c %b in.bin)" >blocks
-            fi
-            umount view
-            exit ${status:-0}' _ "$mode" "$exe" 2>/dev/null
-        status=$?
-        if [ ! -e listing ]; then
-            skip "cannot mount bindfs in a namespace of our own here (needs bindfs and FUSE)"
-            continue
-        fi
-        if [ "$mode" = bindfs-locked ] && [ ! -e locked ]; then
-            skip "cannot lock the last byte of a file here (needs perl, and a 64-bit struct flock)"
-            continue
-        fi
-        [ -s listing ] && fail "$(cat listing)"
-        if [ -e blocks ]; then
-            read -r out_blocks in_blocks <blocks
-            # The input's blocks and the one the byte is in; the old
-            # output's hole must not come back as zeros.
-            [ "$out_blocks" -le $((in_blocks + 8)) ] || fail "out.bin takes $out_blocks blocks, in.bin $in_blocks"
-        fi
-        ;;
-    reflink-*)
-        mount_image "${mode#reflink-}" || continue
-        # A replacement is born with these; the old file has them too.
-        [ "$mode" != reflink-btrfs ] || { setfacl -d -m u:2:r mnt && btrfs property set mnt compression zstd; } 2>/dev/null
-        cp in.bin mnt/in.bin
-        [ "$mode" != reflink-btrfs ] || [ "$(getfattr -m - mnt/in.bin 2>/dev/null | grep -c '^[bs]')" = 2 ] ||
-            echo "note $name: new files here get no default ACL and compression (needs setfacl and btrfs); replaced without them"
-        for old in none longer shorter linked; do
-            rm -f mnt/out.bin mnt/out-link.bin
-            case $old in
-            longer | linked) cp old-original.bin mnt/out.bin ;;
-            shorter) head -c $middle old-original.bin >mnt/out.bin ;;
-            esac
-            [ "$old" != linked ] || ln mnt/out.bin mnt/out-link.bin
-            [ "$old" = none ] || [ "$mode" != reflink-btrfs ] || btrfs property set mnt/out.bin compression lzo 2>/dev/null
-            old_inode=$(stat -c %i mnt/out.bin 2>/dev/null)
-            sync
-            "$exe" mnt/in.bin mnt/out.bin $at $value >stdout 2>stderr
-            status=$?
-            sync
-            cmp -s mnt/out.bin expected.bin || fail "out.bin over $old is not the patched copy"
-            # The patched block and nothing else.
-            kib=$(kib_unshared mnt/out.bin)
-            [ "$kib" -le 4 ] || fail "out.bin over $old takes $kib KiB of its own"
-            if [ "$old" = linked ]; then
-                [ mnt/out-link.bin -ef mnt/out.bin ] || fail "out.bin and its second name are two files now"
-            elif [ "$(stat -c %i mnt/out.bin)" = "$old_inode" ]; then
-                fail "out.bin over $old was overwritten where it lies, not replaced"
-            fi
-        done
-        ;;
-    crash-*)
-        # A power loss, and the image mounted again: right after Done, made
-        # by shutting the file system down as one leaves it (ext4, XFS), or
-        # by cloning its image, which also takes one at random instants.
-        fs=${mode##*-} losses=() sets=$crash_sets
-        case $mode in
-        crash-ext4 | crash-xfs) losses=("shutdown -f" shutdown) sets=2 ;;
-        crash-btrfs) losses=(clone) sets=1 ;;
-        esac
-        if [ "${losses[0]-}" = "shutdown -f" ] && ! command -v xfs_io >/dev/null; then
-            skip "needs xfs_io, to shut a file system down"
-            continue
-        fi
-        if [ "${losses[0]-}" != "shutdown -f" ]; then mount_host || continue; fi
-        # How each state is mounted. Another test's mount namespace (unshare
-        # -m), made while a file system was mounted here, keeps it alive
-        # past umount, and XFS refuses a second with its UUID, which every
-        # state of the image has: nouuid, or a state would fail to mount for
-        # no fault of the run's.
-        again=loop
-        [ "$fs" != xfs ] || again+=,nouuid
-        # Btrfs commits each 30 s; here each second, so that its states
-        # include commits.
-        mount_image "$fs" "$([ "$mode" = crash-any-btrfs ] && echo commit=1)" || continue
-        crash_files $sets
-        # Each power loss after Done on files of its own, then all checked.
-        for set in $(seq ${#losses[@]}); do
-            crash_runs "$set"
-            how=${losses[set - 1]} states=$image
-            if [ "$how" = clone ]; then
-                cp --reflink=always "$image" host/state.img || fail "cannot clone the image"
-                states=host/state.img
-            elif ! error=$(xfs_io -x -c "$how" mnt 2>&1); then
-                skip "cannot shut $fs down here: $error"
-                continue 2
-            fi
-            if ! error=$({ umount mnt && mount -o "$again" "$states" mnt; } 2>&1); then
-                fail "cannot mount the image again after the power loss ($how): $error"
-                continue 2
-            fi
-            problems=$(crash_check "$set") || fail "after the power loss ($how):$problems"
-        done
-        if [ ${#losses[@]} -eq 0 ]; then
-            # Another program, committing the journal now and then (ext4 and
-            # XFS commit all they hold for one fsync).
-            rm -f stop
-            for _ in $(seq 60); do
-                [ -e stop ] && break
-                sleep "0.$(printf %03d $((RANDOM % 1000)))"
-                echo more >>mnt/other.txt && sync mnt/other.txt
-            done &
-            crash_jobs=$!
-            # A power loss at a random instant of each set's runs, or soon after.
-            for set in $(seq $sets); do
-                crash_runs "$set" &
-                runs=$!
-                crash_jobs+=" $runs"
-                sleep "0.$(printf %03d $((RANDOM % 200)))"
-                cp --reflink=always "$image" "host/state-$set.img" || fail "cannot clone the image"
-                wait $runs
-                crash_jobs=${crash_jobs% *}
-            done
-            : >stop
-            wait "$crash_jobs"
-            crash_jobs=""
-            umount mnt
-            wrong=0 first=""
-            for set in $(seq $sets); do
-                if ! error=$(mount -o "$again" "host/state-$set.img" mnt 2>&1); then
-                    problems=" it cannot be mounted: $error"
-                elif problems=$(crash_check $sets); then
-                    problems=""
-                fi
-                [ -z "$problems" ] || { wrong=$((wrong + 1)) first=${first:-"the first, at set $set:$problems"}; }
-                if mountpoint -q mnt; then umount mnt; fi
-                rm "host/state-$set.img"
-            done
-            [ $wrong -eq 0 ] || fail "$wrong of $sets power losses left files wrong, $first"
-        fi
-        [ -s listing ] && fail "$(cat listing)"
-        status=$(cat status)
-        ;;
-    loop*)
-        cp in.bin before.bin
-        options=()
-        case $mode in
-        loop-offset*) options=(-o $loop_offset) ;;
-        loop-limit | loop-apart | loop-apart-back) options=(--sizelimit $middle) split=$middle ;;
-        # Shorter than the partition, which counted back from its start
-        # would overlap it.
-        loop-apart-partition) options=(--sizelimit $chunk) split=$chunk ;;
-        esac
-        # A second device: on the first, or on in.bin's other half.
-        devices=()
-        # For loop-unreached, on a node of the first that is gone once used.
-        if ! attach "${options[@]}" in.bin || { [ "$mode" = loop-stacked ] && ! attach -o $loop_offset "$device"; } ||
-            { [[ $mode == loop-apart || $mode == loop-apart-back ]] && ! attach -o $middle in.bin; } ||
-            { [ "$mode" = loop-unreached ] && ! { mknod node b $(stat -c "%Hr %Lr" "$device") 2>/dev/null &&
-                attach -o $loop_offset node && rm node; }; }; then
-            [ ${#devices[@]} -eq 0 ] || losetup -d "${devices[@]}"
-            skip "cannot set up a loop device here (needs root and losetup)"
-            continue
-        fi
-        # The kernel reads the table as it sets the device up, where it knows
-        # DOS tables; partx has it add the partition where not.
-        if [ "$mode" = loop-apart-partition ] &&
-            ! { attach -P in.bin && { [ -b "${device}p1" ] || partx -a "$device" 2>/dev/null; } && [ -b "${device}p1" ]; }; then
-            losetup -d "${devices[@]}"
-            skip "cannot set up a partition on a loop device here (needs sfdisk, and partx where the kernel reads no DOS table)"
-            continue
-        fi
-        [ "$mode" = loop-apart-partition ] && device+=p1
-        args=("$device" in.bin $at $value)
-        [[ $mode == *-back ]] && args=(in.bin "$device" $at $value)
-        [[ $mode == loop-apart* ]] && args=("${devices[1]}" "$device" $at $value)
-        [ "$mode" = loop-apart-back ] && args=("$device" "${devices[1]}" $at $value)
-        if [ "$mode" = loop-cached ]; then
-            # Another program holds the device open with its first block
-            # cached, then changes the byte after the patch through the file:
-            # that block, stale now, written back whole would undo it.
-            args=("$device" "$device" $at $value)
-            # shellcheck disable=SC2217  # it only holds the device open
-            sleep 60 <"$device" &
-            dd if="$device" of=/dev/null bs=4096 count=1 status=none
-            for file in in.bin before.bin; do
-                printf B | dd of=$file bs=1 seek=$((at + 1)) conv=notrunc status=none
-            done
-        fi
-        if [[ $mode == loop-stdout* ]]; then
-            # The report would go into in.bin, through the device.
-            : >stdout
-            [ "$mode" = loop-stdout ] && args=(in.bin out.bin $at $value) || args=(original.bin in.bin $at $value)
-            "$exe" "${args[@]}" 1<>"$device" 2>stderr
-        else
-            "$exe" "${args[@]}" >stdout 2>stderr
-        fi
-        status=$?
-        # The holder's close, the device's last, writes back what it cached.
-        [ "$mode" != loop-cached ] || { kill $! && wait $!; }
-        losetup -d "${devices[@]}"
-        last=${last//DEV/$device}
-        ;;
-    locked)
-        perl -MFcntl -e "$lock_range" in.bin 0 0 &
-        until [ -e locked ] || ! kill -0 $! 2>/dev/null; do sleep 0.05; done
-        "$exe" "${args[@]}" >stdout 2>stderr
-        status=$?
-        kill $! 2>/dev/null
-        wait
-        ;;
-    oldbound)
-        : >view.bin
-        if ! unshare -m true 2>/dev/null; then
-            skip "cannot make a mount namespace here (a chroot whose root is no mount point, say)"
-            continue
-        fi
-        # shellcheck disable=SC2016  # expanded by the inner shell
-        unshare -m bash -c 'mount --bind old.bin view.bin || exit 99; "$@"; status=$?
-            cmp -s view.bin expected.bin || echo "view.bin, old.bin mounted, is not the patched copy" >listing
-            exit $status' _ "$exe" "${args[@]}" >stdout 2>stderr
-        status=$?
-        if [ $status -eq 99 ]; then
-            skip "cannot bind-mount a file in a mount namespace of our own here"
-            continue
-        fi
-        [ -s listing ] && fail "$(cat listing)"
-        ;;
-    oldappend)
-        if ! lsattr -d a 2>/dev/null | grep -q '^[^ ]*a'; then
-            skip "this file system has no append-only folders"
-            continue
-        fi
-        "$exe" "${args[@]}" >stdout 2>stderr
-        status=$?
-        ;;
-    oldlooped)
-        if ! attach old.bin; then
-            skip "cannot set up a loop device here (needs root and losetup)"
-            continue
-        fi
-        "$exe" "${args[@]}" >stdout 2>stderr
-        status=$?
-        cmp -s -n $length "$device" expected.bin || fail "the loop device does not show the patched copy"
-        losetup -d "$device"
-        ;;
-    oldmounted)
-        cp old-original.bin mounted.bin
-        if ! unshare -m true 2>/dev/null; then
-            skip "cannot make a mount namespace here (a chroot whose root is no mount point, say)"
-            continue
-        fi
-        unshare -m bash -c 'mount --bind mounted.bin old.bin || exit 99; "$@"' _ "$exe" "${args[@]}" >stdout 2>stderr
-        status=$?
-        if [ $status -eq 99 ]; then
-            skip "cannot bind-mount a file in a mount namespace of our own here"
-            continue
-        fi
-        ;;
-    oldplanted)
-        # shellcheck disable=SC2016  # expanded by the inner shell, whose process the command takes over
-        bash -c 'for n in $(seq 0 99); do : >".bytemend-$$-$n.tmp"; done; exec "$@"' _ "$exe" "${args[@]}" >stdout 2>stderr
-        status=$?
-        [ "$(find . -maxdepth 1 -name '.bytemend-*' -empty | wc -l)" = 100 ] || fail "did not leave the 100 planted names alone"
-        rm -f .bytemend-*
-        ;;
-    oldnoproc)
-        # shellcheck disable=SC2016  # expanded by the inner shell
-        # The command takes the shell's process, whose descriptors the
-        # mount hides; the rest of /proc stays, as sanitizers read it.
-        unshare -m bash -c 'mount -t tmpfs bytemend-nofd /proc/$$/fd || exit 99; ulimit -f $1; shift; exec "$@"' _ \
-            $limit_kib "$exe" "${args[@]}" >stdout 2>stderr
-        status=$?
-        if [ $status -eq 99 ]; then
-            skip "cannot mount over /proc/PID/fd in a mount namespace of our own here"
-            continue
-        fi
-        ;;
-    noroom-*)
-        "$exe" "${args[@]}" >stdout 2>stderr
-        status=$?
-        cmp -s mnt/old.bin old-before.bin || fail "old.bin changed ($(cmp mnt/old.bin old-before.bin 2>&1 | head -1))"
-        ;;
-    planted-*)
-        if [ "$mode" = planted-own ]; then ln -s ../victim/raced pub/out.bin; else eval "$meanwhile"; fi
-        "$exe" "${args[@]}" >stdout 2>stderr
-        status=$?
-        ;;
-    running)
-        cp "$(command -v sleep)" prog.bin
-        ./prog.bin 20 &
-        until [ "$(readlink /proc/$!/exe)" = "$PWD/prog.bin" ] || ! kill -0 $! 2>/dev/null; do sleep 0.05; done
-        args=(in.bin prog.bin $at $value)
-        "$exe" "${args[@]}" >stdout 2>stderr
-        status=$?
-        kill -0 $! 2>/dev/null || fail "the running program ended"
-        kill $! 2>/dev/null
-        wait
-        cmp -s prog.bin expected.bin || fail "prog.bin is not the patched copy"
-        ;;
-    fifo)
-        timeout 20 "$exe" "${args[@]}" >stdout 2>stderr
-        status=$?
-        [ -p out.bin ] || fail "out.bin is no longer the FIFO"
-        ;;
-    pipe)
-        "$exe" "${args[@]}" 2>stderr | cat >stdout
-        status=${PIPESTATUS[0]}
-        ;;
-    kill*)
-        # Slow each buffer write down so that the kill lands in the copy.
-        strace -o trace "${strace_setup[@]}" -e inject=copy_file_range:error=EXDEV -e inject=write:delay_enter=300000 \
-            "$exe" "${args[@]}" >stdout 2>stderr &
-        tracer=$!
-        # Killed once the first chunk is written, however slow the machine.
-        for _ in $(seq 200); do
-            grep -qs "^write(.*$chunk)" trace && break
-            sleep 0.05
-        done
-        read -r traced <"/proc/$tracer/task/$tracer/children"
-        kill -KILL "$traced"
-        wait "$tracer" 2>/dev/null
-        status=$?
-        grep -q "^write(.*$chunk)" trace || fail "was not killed in the middle of the copy"
-        : >stderr  # strace's own remarks on the kill
-        ;;
-    *)
-        # A trial run without the fault, its output going where the real
-        # run's goes: glibc asks a terminal or device for more than a file.
-        strace -o trace "${strace_setup[@]}" "$exe" "${args[@]}" >stdout 2>stderr
-        names=("$call" ${other_names[$call]-}) n=""
-        for call in "${names[@]}"; do
-            n=$(nth_call trace "$call" "$which")
-            [ -n "$n" ] && break
-        done
-        if [ -z "$n" ]; then
-            if ! grep -qE "^($(IFS='|'; echo "${names[*]}"))\(" trace; then
-                skip "this system makes no call named ${names[*]}"
-            else
-                fail "no ${names[*]} call matches '$which'"
-            fi
-            continue
-        fi
-        fresh_files
-        [[ $fault == *when=* ]] || fault="$fault:when=@"
-        # "@..+N": that call and the N - 1 after it.
-        [[ $fault == *when=@..+* ]] && fault=${fault/..+${fault##*+}/..$((n + ${fault##*+} - 1))}
-        # The road's other program, acting while the faulted call waits.
-        if [ -n "$meanwhile" ]; then (sleep $meanwhile_after && eval "$meanwhile") & fi
-        strace -o trace "${strace_setup[@]}" -e "inject=$call:${fault//@/$n}" "$exe" "${args[@]}" >stdout 2>stderr
-        status=$?
-        wait
-        grep -qE 'INJECTED|DELAYED' trace || fail "the fault was not injected"
-        ;;
-    esac
+    runs && [ $skipped -eq $before_skipped ] || continue
 
     # What the user sees: the status, and on failure one line after the
     # report, never "Done"; nothing on standard error but an E+ line, or
@@ -1128,99 +1386,9 @@ while IFS='|' read -r name mode call which fault want last; do
 
     # What the user is left with.
     dir=$(dirname "$output")
-    case $mode in
-    inplace | locked | overlay*)
-        if [ "$want" = 0 ]; then
-            cmp -s in.bin expected.bin || fail "in.bin is not patched, or changed beyond its byte"
-        else
-            cmp -s in.bin original.bin || cmp -s in.bin expected.bin || fail "in.bin changed beyond its byte"
-        fi
-        ;;
-    grown) cmp -s in.bin <(cat expected.bin; printf appended) || fail "in.bin is not patched, with what was appended kept" ;;
-    cut) cmp -s in.bin <(head -c $cut_to original.bin) || fail "in.bin is not as the other program cut it" ;;
-    shrunk*) ;;  # cut by the other program
-    swapped) cmp -s in.bin <(printf theirs) || fail "the other program's in.bin was not left alone" ;;
-    loop) cmp -s in.bin <(head -c $sectors expected.bin) || fail "in.bin is not patched, or changed beyond its byte" ;;
-    loop-cached) patch_byte before.bin && cmp -s in.bin before.bin || fail "in.bin is not patched, with the other program's change kept" ;;
-    loop-apart-back)
-        tail -c +$((middle + 1)) before.bin | head -c $middle >half.bin && patch_byte half.bin
-        cmp -s in.bin <(cat half.bin; tail -c +$((middle + 1)) before.bin) || fail "in.bin's first half is not its second, patched"
-        ;;
-    loop-apart*)
-        head -c $split before.bin >half.bin && patch_byte half.bin
-        cmp -s in.bin <(head -c $split before.bin; cat half.bin; tail -c +$((2 * split + 1)) before.bin) ||
-            fail "in.bin's stretch after its first $split bytes is not them, patched"
-        ;;
-    loop-*) cmp -s in.bin before.bin || fail "in.bin changed" ;;
-    *) cmp -s "$input" original.bin || fail "the input changed" ;;
-    esac
-    case $mode in
-    oldswapped) [ "$(cat old.bin)" = theirs ] || fail "the other program's old.bin was not left alone" ;;
-    oldremoved) [ ! -e old.bin ] || fail "old.bin, removed, is back" ;;
-    oldopened)
-        cmp -s old.bin <(cat old-original.bin; printf 'record1\nrecord2\n') ||
-            fail "old.bin is not what it was with the other program's two lines"
-        ;;
-    oldsaved)
-        [ "$(cat old.bin)" = theirs ] || fail "the other program's old.bin was not left alone"
-        cmp -s old.bin~ old-original.bin || fail "old.bin~, the file the run opened, changed"
-        ;;
-    planted-own) cmp -s victim/raced expected.bin || fail "victim/raced, where root's own link leads, is not the patched copy" ;;
-    planted*)
-        [ ! -e victim/raced ] || fail "followed the other user's link: made victim/raced"
-        [ -L pub/out.bin ] || fail "the other user's link is gone"
-        ;;
-    oldmoved)
-        [ "$(cat other/old.bin)" = theirs ] || fail "the old.bin of the folder the symlink leads to was not left alone"
-        cmp -s d.moved/old.bin expected.bin || fail "old.bin, in its folder moved, is not the patched copy"
-        ;;
-    oldappend)
-        cmp -s a/old.bin expected.bin || fail "a/old.bin is not the patched copy"
-        compgen -G "a/.bytemend-*" >/dev/null && fail "left its temporary file in the append-only folder"
-        ;;
-    oldmounted)
-        cmp -s mounted.bin expected.bin || fail "the file mounted over old.bin is not the patched copy"
-        cmp -s old.bin old-original.bin || fail "old.bin, beneath the mount, changed"
-        ;;
-    old* | killold)
-        # Replaced whole, or where that would lose something overwritten
-        # where it lies; untouched by a failed run that never overwrote it.
-        if [ "$want" = 0 ]; then
-            cmp -s old.bin expected.bin || fail "old.bin is not the patched copy"
-        elif [ ! -e old.bin ]; then
-            fail "old.bin, there before, was removed"
-        elif [[ $mode != oldlinked* ]] || [[ $last == *open/create* ]]; then
-            cmp -s old.bin old-original.bin || fail "old.bin changed, though the run failed"
-        fi
-        if [ "$want" = 0 ] && [[ $mode =~ ^old(|symlink|acl|planted|read)$ ]]; then
-            [ "$(stat -c %i old.bin)" != "$old_inode" ] || fail "old.bin was overwritten where it lies, not replaced"
-        elif [ "$(stat -c %i old.bin)" != "$old_inode" ]; then
-            fail "old.bin is another file than before"
-        fi
-        [ "$(extras old.bin)" = "$old_extras" ] || fail "old.bin lost its owner, permissions or attribute"
-        [[ $mode != oldlinked* ]] || [ old-link.bin -ef old.bin ] || fail "old-link.bin and old.bin are two files now"
-        [ "$mode" != oldsymlink ] || [ "$(readlink link.bin)" = old.bin ] || fail "link.bin is no longer a symlink to old.bin"
-        ;;
-    nocow | project)
-        if [ "$want" = 0 ]; then
-            cmp -s mnt/old.bin expected.bin || fail "old.bin is not the patched copy"
-            [ "$mode" != nocow ] || [[ $(lsattr mnt/old.bin | cut -d' ' -f1) == *C* ]] || fail "old.bin is no longer NOCOW"
-            [ "$mode" != project ] || [[ $(xfs_io -c lsproj mnt/old.bin) == *" 42" ]] || fail "old.bin left project 42"
-            [ "$(stat -c %i mnt/old.bin)" != "$old_inode" ] || fail "old.bin was overwritten where it lies, not replaced"
-        else
-            cmp -s mnt/old.bin old-original.bin || fail "old.bin changed though the copy failed ($(stat -c %s mnt/old.bin) bytes)"
-        fi
-        ;;
-    new | buf | nocopy | named | norename | nolink | nomem | ulimit | kill* | loop-stdout | shrunk*)
-        if [ "$want" = 0 ]; then
-            cmp -s "$dir"/out.bin expected.bin || fail "out.bin is not the patched copy"
-        elif [ -e "$dir"/out.bin ]; then
-            fail "an unfinished out.bin was left behind"
-        fi
-        ;;
-    esac
+    checks
     # A run removes its temporary file, failed or not; only a kill may leave it.
-    if [[ $mode != kill* ]] && compgen -G "$dir/.bytemend-*" >/dev/null; then
+    if [ -z "$temp_kept" ] && compgen -G "$dir/.bytemend-*" >/dev/null; then
         fail "left its temporary file $(echo "$dir"/.bytemend-*)"
     fi
     [ $failed -eq $before_failed ] && passed=$((passed + 1))
