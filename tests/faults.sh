@@ -677,6 +677,14 @@ road_oldswapped() { about "old, another program renaming a file of its own over 
     old_file; meanwhile="printf theirs >theirs.bin && mv theirs.bin old.bin"
     checks() { input_kept; [ "$(cat old.bin)" = theirs ] || fail "the other program's old.bin was not left alone"; }
 }
+road_tmpswapped() { about "old, another program renaming a file of its own over the replacement's temporary name $meanwhile_after s into the run" || return
+    old_file; temp_kept=1
+    meanwhile='for f in .bytemend-*.tmp; do printf theirs >theirs.bin && mv theirs.bin "$f"; done'
+    checks() {
+        input_kept; old_checks
+        [ "$(cat .bytemend-*.tmp 2>/dev/null)" = theirs ] || fail "the other program's file at the temporary name was not left alone"
+    }
+}
 road_oldremoved() { about "old, another program removing old.bin $meanwhile_after s into the run" || return
     old_file; meanwhile="rm old.bin"
     checks() { input_kept; [ ! -e old.bin ] || fail "old.bin, removed, is back"; }
@@ -1158,6 +1166,7 @@ Its owner cannot be given               | oldkept          | fchown          | .
 Attribute read as it grows              | oldkept          | fgetxattr       | fgetxattr >> .                 | error=ERANGE         | 0   | R+Done
 Its attribute cannot be given           | oldkept          | fsetxattr       | user\.bytemend                 | error=EPERM          | 0   | R+Done
 Its flags cannot be read                | oldkept          | ioctl           | FS_IOC_GETFLAGS                | error=EIO            | 0   | R+Done
+Its project cannot be read              | oldkept          | ioctl           | FS_IOC_FSGETXATTR              | error=EIO            | 0   | R+Done
 Its replacement finds no room           | oldkept          | copy_file_range | .                              | error=EDQUOT         | 0   | R+Done
 No room, and it cannot be measured      | oldfull          | newfstatat      | copy_file_range >> .           | error=EIO            | 1   | R+Failed to write old.bin: Disk quota exceeded; a copy beside it needs up to $length bytes, and it was left as it was.
 No holes can be punched in it           | oldlinked        | fallocate       | .                              | error=EOPNOTSUPP     | 0   | R+Done
@@ -1171,6 +1180,7 @@ Replaced through a symlink, by name     | oldsymlink       | openat          | O
 Existing output replaced meanwhile      | oldswapped       | sync_file_range | .                              | delay_enter=2000000  | 1   | R+Failed to replace old.bin: File exists.
 Existing output replaced at the swap    | oldswapped       | renameat2       | RENAME_EXCHANGE                | delay_enter=2000000  | 1   | R+Failed to replace old.bin: File exists.
 Existing output removed before the copy | oldremoved       | openat          | O_TMPFILE                      | delay_enter=2000000  | 1   | R+Failed to replace old.bin: No such file or directory.
+Temporary name taken meanwhile          | tmpswapped       | renameat2       | RENAME_EXCHANGE                | delay_enter=2000000  | 1   | R+Failed to replace old.bin: File exists.
 Existing output removed meanwhile       | oldremoved       | sync_file_range | .                              | delay_enter=2000000  | 1   | R+Failed to replace old.bin: No such file or directory.
 Opened to be written meanwhile          | oldopened        | sync_file_range | .                              | delay_enter=2000000  | 1   | R+Failed to replace old.bin: another program opened it meanwhile; it was left as it was.
 Opened to be written at the swap        | oldopened        | renameat2       | RENAME_EXCHANGE                | delay_enter=2000000  | 1   | R+Failed to replace old.bin: another program opened it meanwhile; it was left as it was.
