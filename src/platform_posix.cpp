@@ -366,10 +366,11 @@ std::error_code NewFile::take_the_place(File& old) {
     if (error) {
         return error;
     }
-    // Swapped back where the file swapped out is not the old one, or where
-    // a program opened the old one to write it meanwhile: it waits in its
-    // open until `old` is closed, then writes the file the name holds.
-    const bool theirs = id_at(temporary_) != replaces_;
+    // Swapped back where either file swapped is not the one meant (another
+    // program took either name meanwhile), or where a program opened the
+    // old one to write it: it waits in its open until `old` is closed, then
+    // writes the file the name holds.
+    const bool theirs = id_at(temporary_) != replaces_ || id_at(path_) != id_;
     if (theirs || opened_to_write(old.get())) {
         rename_exclusive(folder, temporary.c_str(), name.c_str(), true);
         return std::make_error_code(theirs ? std::errc::file_exists : std::errc::text_file_busy);
