@@ -6,7 +6,7 @@
 namespace bytemend {
 
 // Sets the process up for one run, in the one call that main makes first:
-// - the arguments, each exactly as typed (see platform_windows.cpp);
+// - the arguments, each exactly as typed (see windows_command_line.cpp);
 // - a closed standard descriptor opened on the null device, so that no file
 //   of the run takes its number and gets the report;
 // - the signals that would end a run silently (a reader gone from the pipe,
