@@ -42,14 +42,14 @@ public:
     // lose any of these, or for a reason of why_not_replace: `old` is then
     // better overwritten where it lies. Called before the copy, and again
     // after it, as writing takes capabilities away.
-    std::error_code take_over(int old);
+    std::error_code fit_to_replace(int old);
 
     // Puts it, complete, in the place of the file at its name, `old`, in
     // one step: its data reaches the disk first, so that a power loss leaves
-    // the old file or this one there; `old` is taken over again, then
-    // closed. A program that opens `old` to write it meanwhile, where the
-    // system can tell, has the names swapped back (ETXTBSY): its writes go
-    // to the file the name holds. Discarded with the error, the old file
+    // the old file or this one there; fitted to replace `old` again, which
+    // is then closed. A program that opens `old` to write it meanwhile,
+    // where the system can tell, has the names swapped back (ETXTBSY): its
+    // writes go to the file the name holds. Discarded with the error, the old file
     // untouched, where that fails.
     std::error_code replace(File& old);
 
@@ -62,15 +62,15 @@ public:
 
 private:
     // The two steps of replace() that differ between systems, around the
-    // close: its data on the disk, `old` taken over again and a name of its
-    // own; then renamed over `old`, held as long as that needs.
+    // close: its data on the disk, fitted to replace `old` again, and a
+    // name of its own; then renamed over `old`, held as long as that needs.
     std::error_code ready_to_replace(int old);
     std::error_code take_the_place(File& old);
 
     // Why the file `old`, at this file's name, is better overwritten where
     // it lies than replaced: the first of the reasons doc/behaviour.md
-    // gives, apart from what take_over cannot carry; nothing where it may be
-    // replaced. `again` just before the rename.
+    // gives, apart from what fit_to_replace cannot carry; nothing where it
+    // may be replaced. `again` just before the rename.
     [[nodiscard]] std::error_code why_not_replace(int old, bool again) const;
 
     // The identity of what `path`, this file's name or its temporary one,

@@ -49,7 +49,7 @@ std::error_code make_replacement(Output& output, const Input& input) {
     // Held only to be read where it can be, so that only a writer keeps it
     // where it lies.
     reopen(output.existing, false);
-    const std::error_code error = output.made.take_over(output.existing.get());
+    const std::error_code error = output.made.fit_to_replace(output.existing.get());
     if (error || look_at(output.made.fd(), made)) {
         output.made.discard();
         return error == std::errc::file_exists || error == std::errc::no_such_file_or_directory ? error

@@ -301,7 +301,7 @@ void NewFile::remove_at(const std::string& path) const {
     ::unlinkat(folder_.get(), name_of(path).c_str(), 0);
 }
 
-std::error_code NewFile::take_over(int old) {
+std::error_code NewFile::fit_to_replace(int old) {
     struct stat was {};
     struct stat now {};
     if (::fstat(old, &was) != 0 || ::fstat(file_.get(), &now) != 0) {
@@ -333,7 +333,7 @@ std::error_code NewFile::take_over(int old) {
     return copy_attributes_and_flags(old, file_.get());
 }
 
-// Taken over again once the data is written, which took away capabilities
+// Fitted again once the data is written, which took away capabilities
 // (and, for a user without the right to keep them, set-user-ID bits), and
 // asked again, only now, whether anything holds the old file. A rename
 // takes names, and a link never replaces: an unnamed file gets a temporary
@@ -341,7 +341,7 @@ std::error_code NewFile::take_over(int old) {
 std::error_code NewFile::ready_to_replace(int old) {
     std::error_code error = send_to_disk(file_.get(), ToDisk::written);
     if (!error) {
-        error = take_over(old);
+        error = fit_to_replace(old);
     }
     if (!error && state_ == State::unnamed) {
         error = temporarily([&](const char* name) { return give_name(file_.get(), folder_.get(), name); });
