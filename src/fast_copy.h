@@ -4,9 +4,8 @@
 #include <optional>
 #include <system_error>
 
-// The system's own ways to copy faster than through a buffer: shared
-// blocks, the kernel's copy, holes found and punched. Where a
-// system has none it says so (operation_not_supported).
+// The system's own ways to copy faster than through a buffer; where it has
+// none, each says operation_not_supported.
 
 namespace bytemend {
 

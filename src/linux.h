@@ -2,8 +2,7 @@
 
 #include <string>
 
-// What the Linux sources share: the file systems they tell apart, and
-// /proc and /sys read.
+// What the Linux sources share.
 
 namespace bytemend {
 

@@ -1,6 +1,5 @@
-// Linux's ways to know a file: loop devices down to the file beneath,
-// partitions, a state asked afresh of FUSE, an open file's lock that tells
-// one file from two, and the file systems whose identities may lie.
+// Linux's ways to know a file: loop devices down to the file beneath, a
+// state asked afresh of FUSE, the lock that tells one file from two.
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -25,18 +24,15 @@ unsigned long file_system(int fd) {
     return ::fstatfs(fd, &system) == 0 ? static_cast<unsigned long>(system.f_type) : 0;
 }
 
-// A file of /proc or /sys, whole; empty where there is none. Read with
-// read(), as iostreams would bring a fifth of a megabyte into the command.
+// By read(): iostreams would bring a fifth of a megabyte into the command.
 std::string read_text(const std::string& name) {
     std::string text;
     const File file(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
-    for (std::size_t size = 0; file; size = text.size()) {
+    ssize_t got = 1;
+    for (std::size_t size = 0; file && got > 0; size = text.size()) {
         text.resize(size + 16384);
-        const ssize_t got = ::read(file.get(), text.data() + size, 16384);
+        got = ::read(file.get(), text.data() + size, 16384);
         text.resize(size + static_cast<std::size_t>(got > 0 ? got : 0));
-        if (got <= 0) {
-            break;
-        }
     }
     return text;
 }
@@ -146,10 +142,7 @@ Probe probe_one_file(int a, int b) {
     }
     const auto seen = lock(b, F_OFD_GETLK, F_WRLCK);
     lock(a, F_OFD_SETLK, F_UNLCK);
-    if (!seen) {
-        return Probe::unknown;
-    }
-    return *seen == F_UNLCK ? Probe::two : Probe::one;
+    return !seen ? Probe::unknown : *seen == F_UNLCK ? Probe::two : Probe::one;
 }
 
 std::error_code drop_cached_page(int fd, std::int64_t offset) {

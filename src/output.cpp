@@ -1,11 +1,8 @@
 #include "output.h"
 
-#include <unistd.h>
-
 #include <string>
 
 #include "copy.h"
-#include "fast_copy.h"
 #include "same_file.h"
 #include "say.h"
 #include "standard_output.h"
@@ -26,10 +23,10 @@ std::error_code open_or_create(Output& output, mode_t mode) {
     return error ? error : look_at(output.existing ? output.existing.get() : output.made.fd(), output.opened);
 }
 
-// Makes the new file that is to replace an existing regular output:
-// replaced; or existing, where that would lose something, to be
-// overwritten where it lies. The error where the output's name no longer
-// leads to the file opened (an editor's save moved it away).
+// Makes the new file that is to replace an existing regular output, or
+// leaves it to be overwritten where it lies, where replacing would lose
+// something. The error where its name no longer leads to the file opened
+// (an editor's save moved it away).
 std::error_code make_replacement(Output& output, const Input& input) {
     output.kind = Output::Kind::overwritten;
     if (!S_ISREG(output.opened.status.st_mode)) {
@@ -66,16 +63,16 @@ bool cannot_open(const char* path, const std::error_code& error) {
     return false;
 }
 
-// Holds the old file to be written where it lies.
+// Holds the old file to be written where it lies, which a running program
+// refuses.
 std::error_code writable(Output& output) {
     const std::error_code error = reopen(output.existing, true);
     output.opened.fd = output.existing.get();
     return error;
 }
 
-// Gives up a replacement that found no room, to overwrite the old file
-// where it lies: only where that needs no new blocks, or it would stop
-// midway, leaving a mix.
+// Gives up a replacement that found no room for an overwrite where the old
+// file lies, only where that needs no new blocks: else it would stop midway.
 bool overwrite_instead(Output& output, const Input& input, const std::error_code& no_room) {
     output.made.discard();
     if (!overwrite_fits(output.existing.get(), input.length)) {
@@ -104,8 +101,8 @@ bool open_output(Output& output, const char* path, const Input& input) {
         return false;
     }
     // A file made by this run is no other file, whatever a device shows.
-    // The input's name reaching an existing output that is another file:
-    // the input was replaced meanwhile (an editor's save).
+    // The input's name reaching an existing output that is another file: the
+    // input was replaced meanwhile (an editor's save).
     Sameness same = one_or_two(input.opened, output.opened);
     if (!output.existing && same == Sameness::unreached) {
         same = Sameness::two;
@@ -118,8 +115,6 @@ bool open_output(Output& output, const char* path, const Input& input) {
                                                                         : std::error_code()) {
             return say_failed("replace", path, error);
         }
-        // Written where it lies: held to be written, which a running
-        // program refuses.
         const bool in_place = output.kind == Output::Kind::overwritten || output.kind == Output::Kind::same_as_input;
         const auto error = in_place ? writable(output) : std::error_code();
         return !error || cannot_open(path, error);
@@ -143,7 +138,6 @@ bool open_output(Output& output, const char* path, const Input& input) {
     }
     return false;
 }
-
 
 bool write_output(const Input& input, Output& output, std::int64_t location, unsigned char byte) {
     if (output.kind == Output::Kind::same_as_input) {
