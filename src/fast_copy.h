@@ -4,8 +4,7 @@
 #include <optional>
 #include <system_error>
 
-// The system's own ways to copy faster than through a buffer; where it has
-// none, each says operation_not_supported.
+// The system's own fast ways to copy; operation_not_supported where none.
 
 namespace bytemend {
 

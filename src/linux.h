@@ -2,8 +2,6 @@
 
 #include <string>
 
-// What the Linux sources share.
-
 namespace bytemend {
 
 // File systems by statfs's number.

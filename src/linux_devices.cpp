@@ -1,5 +1,4 @@
-// Linux's ways to know a file: loop devices down to the file beneath, a
-// state asked afresh of FUSE, the lock that tells one file from two.
+// Linux's ways to know a file: loop devices, FUSE's state, OFD locks.
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -39,24 +38,18 @@ std::string read_text(const std::string& name) {
 
 namespace {
 
-// The first line of a file in /sys; empty where there is none.
-std::string first_line(const std::string& name) {
-    const std::string text = read_text(name);
-    return text.substr(0, text.find('\n'));
-}
-
 // Where a partition starts in its disk, in bytes; 0 for a whole disk.
 std::int64_t partition_start(dev_t device) {
-    const std::string sectors = first_line("/sys/dev/block/" + std::to_string(major(device)) + ":" +
-                                           std::to_string(minor(device)) + "/start");
+    const std::string sectors =
+        read_text("/sys/dev/block/" + std::to_string(major(device)) + ":" + std::to_string(minor(device)) + "/start");
     return std::strtoll(sectors.c_str(), nullptr, 10) * 512;
 }
 
 // The block device a loop device stands on, opened by the name the loop
 // was given, while that name is still that device.
 File backing_device(const loop_info64& loop) {
-    const std::string path =
-        first_line("/sys/block/loop" + std::to_string(loop.lo_number) + "/loop/backing_file");
+    std::string path = read_text("/sys/block/loop" + std::to_string(loop.lo_number) + "/loop/backing_file");
+    path = path.substr(0, path.find('\n'));
     File device(path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat status {};
     if (!device || ::fstat(device.get(), &status) != 0 || !S_ISBLK(status.st_mode) ||

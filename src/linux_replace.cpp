@@ -1,5 +1,4 @@
-// Linux's ways to make and replace a file, and the reasons a file is better
-// overwritten where it lies: links, leases, mounts, shared blocks.
+// Linux's ways to make and replace a file, and why not to replace one.
 
 #include <acl/libacl.h>
 #include <attr/libattr.h>

@@ -22,10 +22,6 @@ std::string NewFile::temporary_name() {
 }
 
 std::error_code NewFile::close() {
-    // Closed already, as replace() leaves it.
-    if (!file_ && state_ == State::none) {
-        return {};
-    }
     const std::error_code error = file_.close();
     // Kept, but with data that cannot be trusted: not kept after all.
     if (error && state_ == State::kept) {

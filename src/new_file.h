@@ -32,11 +32,10 @@ public:
     std::error_code keep();
 
     // Checks that `old`, the file at its name, may be replaced, and gives
-    // this one `old`'s owner and group, permission bits, extended attributes
-    // (ACLs, labels, capabilities) and flags (NOCOW): the error where a
-    // replacement would lose any of these, or for a reason of
-    // why_not_replace, and `old` is then overwritten where it lies. Called
-    // before the copy, and again after it, as writing takes capabilities away.
+    // this one its owner and group, permission bits, extended attributes
+    // (ACLs, labels, capabilities) and flags (NOCOW); else the error: a
+    // reason of why_not_replace, or what a replacement would lose. Called
+    // again after the copy, which takes capabilities away.
     std::error_code fit_to_replace(int old);
 
     // Puts it, complete, in `old`'s place in one step, its data on the disk
@@ -46,8 +45,8 @@ public:
     // writes the file the name holds. Discarded, `old` untouched, on failure.
     std::error_code replace(File& old);
 
-    // A failed close means its data cannot be trusted: a kept file is then
-    // removed again, if its name still stands for it.
+    // Closes it once kept. A failed close means its data cannot be trusted:
+    // it is then removed again, if its name still stands for it.
     std::error_code close();
 
     // Removes whatever this run made and did not keep.

@@ -23,10 +23,9 @@ std::error_code open_or_create(Output& output, mode_t mode) {
     return error ? error : look_at(output.existing ? output.existing.get() : output.made.fd(), output.opened);
 }
 
-// Makes the new file that is to replace an existing regular output, or
-// leaves it to be overwritten where it lies, where replacing would lose
-// something. The error where its name no longer leads to the file opened
-// (an editor's save moved it away).
+// Makes the new file to replace an existing regular output, or leaves it to
+// be overwritten where it lies; the error where its name no longer leads to
+// the file opened (an editor's save moved it away).
 std::error_code make_replacement(Output& output, const Input& input) {
     output.kind = Output::Kind::overwritten;
     if (!S_ISREG(output.opened.status.st_mode)) {
@@ -103,10 +102,8 @@ bool open_output(Output& output, const char* path, const Input& input) {
     // A file made by this run is no other file, whatever a device shows.
     // The input's name reaching an existing output that is another file: the
     // input was replaced meanwhile (an editor's save).
-    Sameness same = one_or_two(input.opened, output.opened);
-    if (!output.existing && same == Sameness::unreached) {
-        same = Sameness::two;
-    }
+    const Sameness seen = one_or_two(input.opened, output.opened);
+    const Sameness same = !output.existing && seen == Sameness::unreached ? Sameness::two : seen;
     const bool replaced = output.existing && same == Sameness::two && output.opened.id &&
                           output.opened.id != input.opened.id && target_id(input.path) == output.opened.id;
     if (!replaced && (same == Sameness::one || same == Sameness::two)) {
@@ -125,8 +122,7 @@ bool open_output(Output& output, const char* path, const Input& input) {
         say("Cannot copy %s to %s: %s was replaced meanwhile; nothing was written.\n", from.c_str(),
             to.c_str(), from.c_str());
     } else if (same == Sameness::unknown || same == Sameness::unreached || same == Sameness::locked) {
-        say("Cannot tell whether %s and %s are one file or two: %s; nothing was written.\n",
-            from.c_str(), to.c_str(),
+        say("Cannot tell whether %s and %s are one file or two: %s; nothing was written.\n", from.c_str(), to.c_str(),
             same == Sameness::unknown  ? "they show one identity"
             : same == Sameness::locked ? "they show one identity, and another program holds a lock on it"
                                    : "a loop device stands on a device that cannot be opened");
@@ -173,9 +169,8 @@ bool close_output(Output& output) {
     // Overwritten where it lies: made durable, or a power loss would leave
     // a mix. A patch in place is one byte, old or new either way: its
     // writeback is only started.
-    const auto error = send_to_disk(output.existing.get(),
-                                    output.kind == Output::Kind::overwritten ? ToDisk::durable : ToDisk::started);
-    if (error) {
+    if (const auto error = send_to_disk(output.existing.get(),
+                                        output.kind == Output::Kind::overwritten ? ToDisk::durable : ToDisk::started)) {
         return say_failed("write", output.path, error);
     }
     const auto closed = output.existing.close();

@@ -1,6 +1,5 @@
-// POSIX without Linux's own calls, as the portable preset builds it: a new
-// file made under a temporary name, and an existing output overwritten
-// where it lies, as its extended attributes cannot be known.
+// POSIX without Linux's own calls (the portable preset): new files by name,
+// and an existing output overwritten where it lies, its attributes unknown.
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,5 +1,4 @@
-// POSIX: identity from device and inode, positional reads and writes, and
-// symlinks followed by hand to where a new file is to be made.
+// POSIX: identities, opens, symlinks followed by hand, new files by name.
 
 #include <fcntl.h>
 #include <sys/statvfs.h>
@@ -268,9 +267,7 @@ std::error_code NewFile::keep() {
                     ? give_name(file_.get(), folder_.get(), name.c_str())
                     : rename_without_replacing(folder_.get(), name_of(temporary_).c_str(), name.c_str());
     }
-    if (!error) {
-        state_ = State::kept;
-    }
+    state_ = error ? state_ : State::kept;
     return error;
 }
 
@@ -292,11 +289,9 @@ std::error_code NewFile::fit_to_replace(int old) {
     // The file at its name in its folder, wherever the typed name leads now.
     const bool again = replaces_ == id_of(0, was);
     replaces_ = id_of(0, was);
-    if (const auto error = still_there()) {
+    std::error_code error = still_there();
+    if (error || (error = why_not_replace(old, again))) {
         return error;
-    }
-    if (const auto why = why_not_replace(old, again)) {
-        return why;
     }
     // Owner first: a change of owner clears set-user-ID bits and
     // capabilities, which come after it.
@@ -319,10 +314,7 @@ std::error_code NewFile::fit_to_replace(int old) {
 // the old file. A link never replaces: an unnamed file gets a temporary name.
 std::error_code NewFile::ready_to_replace(int old) {
     std::error_code error = send_to_disk(file_.get(), ToDisk::written);
-    if (!error) {
-        error = fit_to_replace(old);
-    }
-    if (!error && state_ == State::unnamed) {
+    if (!error && !(error = fit_to_replace(old)) && state_ == State::unnamed) {
         error = temporarily([&](const char* name) { return give_name(file_.get(), folder_.get(), name); });
     }
     return error;

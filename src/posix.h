@@ -9,8 +9,7 @@
 #include "file.h"
 #include "file_system.h"
 
-// What the POSIX systems each do their own way, for platform_posix.cpp:
-// Linux in its linux_*.cpp files, others in platform_other_posix.cpp.
+// What each POSIX system does its own way: linux_*.cpp, platform_other_posix.cpp.
 
 namespace bytemend {
 
@@ -41,9 +40,8 @@ std::error_code rename_exclusive(int folder, const char* from, const char* to, b
 // attributes, ACL and flags; the error where one cannot be given or known.
 std::error_code copy_attributes_and_flags(int old, int replacement);
 
-// Whether a program has opened `old` to write it since why_not_replace,
-// asked again, took its lease, waiting in its open until `old` is closed.
-// False where the system cannot tell.
+// Whether a program opened `old` to write it (and waits) since the lease
+// why_not_replace took when asked again; false where none can tell.
 bool opened_to_write(int old);
 
 // Whether writing over the regular file in `fd` needs no new blocks: not
@@ -52,8 +50,7 @@ bool opened_to_write(int old);
 bool rewritten_where_it_lies(int fd);
 
 // Starts the writeback of `size` bytes of `fd` from `offset` (0: to the
-// end), and with `wait` waits for it; nothing where the system cannot,
-// for send_to_disk to do without or with fdatasync.
+// end), with `wait` waiting for it; nothing where the system cannot.
 std::optional<std::error_code> write_back(int fd, bool wait, std::int64_t offset, std::int64_t size);
 
 // The state of an open regular file, asked of the file system itself;

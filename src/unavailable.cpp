@@ -1,5 +1,4 @@
-// The answers of a system without Linux's ways to see through a device and
-// to copy fast, written once: the caller then takes the plain way.
+// No way to see through a device or to copy fast: the caller's plain way.
 
 #include "fast_copy.h"
 #include "file_system.h"
