@@ -141,8 +141,7 @@ Probe probe_one_file(int a, int b) {
 std::error_code drop_cached_page(int fd, std::int64_t offset) {
     // Only whole pages are dropped.
     const std::int64_t page = ::sysconf(_SC_PAGESIZE);
-    const int failed = ::posix_fadvise(fd, offset / page * page, page, POSIX_FADV_DONTNEED);
-    return {failed, std::generic_category()};
+    return {::posix_fadvise(fd, offset / page * page, page, POSIX_FADV_DONTNEED), std::generic_category()};
 }
 
 }  // namespace bytemend

@@ -60,8 +60,7 @@ void NewFile::discard() {
     // Closed first: an unnamed file, or one marked for deletion, goes with it.
     file_ = File();
     // Only while the name stands for this run's file, not another's.
-    const auto now = state_ == State::temporary ? id_at(temporary_) : std::nullopt;
-    if (now && id_ && *now == *id_) {
+    if (state_ == State::temporary && id_ && id_at(temporary_) == id_) {
         remove_at(temporary_);
     }
     state_ = State::none;

@@ -64,8 +64,7 @@ private:
     // cannot carry. `again` just before the rename.
     [[nodiscard]] std::error_code why_not_replace(int old, bool again) const;
 
-    // What `path` (its name or its temporary one) names now in its folder,
-    // a symlink itself rather than its target.
+    // What `path` (its name or temporary one) names in its folder, unfollowed.
     [[nodiscard]] std::optional<FileId> id_at(const std::string& path) const;
     void remove_at(const std::string& path) const;
 
@@ -73,12 +72,10 @@ private:
     // another file took the name, ENOENT where none has.
     [[nodiscard]] std::error_code still_there() const;
 
-    // `.bytemend-<random>.tmp`, which no other user can foresee, as
-    // mkstemp's names are.
+    // `.bytemend-<random>.tmp`: no other user can foresee it, as mkstemp's.
     static std::string temporary_name();
 
-    // Tries temporary names with `make(name)` in its folder until one is
-    // free; the state then temporary.
+    // Makes it with `make(name)` under the first free temporary name.
     template <typename Make>
     std::error_code temporarily(Make make);
 

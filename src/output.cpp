@@ -42,8 +42,7 @@ std::error_code make_replacement(Output& output, const Input& input) {
         output.made.discard();
         return {};
     }
-    // Held only to be read where it can be, so that only a writer keeps it
-    // where it lies.
+    // Held only to be read, where it can be: only a writer keeps it in place.
     reopen(output.existing, false);
     const std::error_code error = output.made.fit_to_replace(output.existing.get());
     if (error || look_at(output.made.fd(), made)) {
@@ -62,8 +61,7 @@ bool cannot_open(const char* path, const std::error_code& error) {
     return false;
 }
 
-// Holds the old file to be written where it lies, which a running program
-// refuses.
+// Holds the old file to be written where it lies (a running program refuses).
 std::error_code writable(Output& output) {
     const std::error_code error = reopen(output.existing, true);
     output.opened.fd = output.existing.get();

@@ -62,8 +62,7 @@ std::optional<FileState> fresh_state(int) {
     return std::nullopt;
 }
 
-// POSIX's record locks belong to the process, which holds both opens: they
-// cannot tell one file from two.
+// POSIX's record locks are the process's, which holds both opens.
 Probe probe_one_file(int, int) {
     return Probe::unknown;
 }

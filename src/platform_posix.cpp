@@ -167,8 +167,7 @@ bool start_process(int&, char**&) {
     return true;
 }
 
-// Out at once, a line at a time: a run killed during the copy still shows
-// its report line, wherever standard output goes.
+// Flushed at once: a run killed midway still shows its report line.
 bool put_text(std::FILE* stream, std::string_view text) {
     return std::fwrite(text.data(), 1, text.size(), stream) == text.size() && std::fflush(stream) == 0;
 }
@@ -233,8 +232,7 @@ std::error_code NewFile::temporarily(Make make) {
 }
 
 std::error_code NewFile::create(const char* path, mode_t mode) {
-    typed_ = path;
-    path_ = path;
+    path_ = typed_ = path;
     std::error_code error = follow_links(path_);
     if (error || (error = open_folder(folder_of(path_), folder_))) {
         return error;
@@ -293,13 +291,11 @@ std::error_code NewFile::fit_to_replace(int old) {
     if (error || (error = why_not_replace(old, again))) {
         return error;
     }
-    // Owner first: a change of owner clears set-user-ID bits and
-    // capabilities, which come after it.
+    // Owner first: its change clears set-user-ID bits and capabilities.
     if ((was.st_uid != now.st_uid || was.st_gid != now.st_gid) && ::fchown(file_.get(), was.st_uid, was.st_gid) != 0) {
         return errno_error();
     }
-    // The system drops a set-group-ID bit for a group this user is not in,
-    // without a word: asked again.
+    // Asked again: a set-group-ID bit of a group not this user's is dropped.
     if (::fchmod(file_.get(), was.st_mode & 07777) != 0 || ::fstat(file_.get(), &now) != 0) {
         return errno_error();
     }

@@ -44,17 +44,15 @@ std::error_code copy_attributes_and_flags(int old, int replacement);
 // why_not_replace took when asked again; false where none can tell.
 bool opened_to_write(int old);
 
-// Whether writing over the regular file in `fd` needs no new blocks: not
-// on Btrfs, but for a NOCOW file, nor where a block is shared (a reflink, a
-// snapshot). True where the system cannot tell.
+// Whether writing over the regular file in `fd` needs no new blocks: not on
+// Btrfs but for NOCOW, nor where a block is shared; true where none can tell.
 bool rewritten_where_it_lies(int fd);
 
 // Starts the writeback of `size` bytes of `fd` from `offset` (0: to the
 // end), with `wait` waiting for it; nothing where the system cannot.
 std::optional<std::error_code> write_back(int fd, bool wait, std::int64_t offset, std::int64_t size);
 
-// The state of an open regular file, asked of the file system itself;
-// nothing where it cannot be asked.
+// An open regular file's state asked of the file system itself, if it can be.
 std::optional<FileState> fresh_state(int fd);
 
 }  // namespace bytemend
