@@ -211,8 +211,8 @@ std::error_code open_for_writing(const char* path, File& file) {
     if (!file && regular && errno == ETXTBSY) {
         file = File(::open(path, O_RDONLY));
     }
-    // A FIFO with no reader is refused at once (ENXIO), not waited for for
-    // ever; a regular file waits, as any open, for a lease's holder.
+    // A FIFO with no reader is refused at once (ENXIO) rather than waited on
+    // for ever; a regular file waits, as any open, for a lease's holder.
     if (!file && (errno == EACCES || errno == ENOENT || !regular)) {
         file = File(::open(path, O_WRONLY | (regular ? 0 : O_NONBLOCK)));
         return waiting(file);
