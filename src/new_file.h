@@ -60,7 +60,7 @@ private:
     std::error_code take_the_place(File& old);
 
     // Why `old` is better overwritten where it lies than replaced: the first
-    // of the reasons doc/behaviour.md gives, apart from what fit_to_replace
+    // of the reasons doc/behaviour.md gives, besides what fit_to_replace
     // cannot carry. `again` just before the rename.
     [[nodiscard]] std::error_code why_not_replace(int old, bool again) const;
 
