@@ -2,9 +2,6 @@
 
 #include <string>
 
-// What the Linux sources share: the file systems they tell apart, and
-// /proc and /sys read.
-
 namespace bytemend {
 
 // File systems by statfs's number.

@@ -1,5 +1,4 @@
-// Linux's fast copies: reflinks, the kernel's copy, holes found and
-// punched, and writeback started and waited for.
+// Linux's fast copies, and its writeback.
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -30,11 +29,8 @@ std::error_code kernel_copy(int in, int out, std::int64_t offset, std::int64_t s
         loff_t out_offset = in_offset;
         const auto request = static_cast<size_t>(std::min(size - copied, most_per_call));
         const ssize_t done = ::copy_file_range(in, &in_offset, out, &out_offset, request, 0);
-        if (done > 0) {
-            copied += done;
-            continue;
-        }
-        if (done < 0 && errno == EINTR) {
+        copied += done > 0 ? done : 0;
+        if (done > 0 || (done < 0 && errno == EINTR)) {
             continue;
         }
         // Files in /proc and /sys copy nothing this way (kernels 5.3 to

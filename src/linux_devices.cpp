@@ -1,6 +1,4 @@
-// Linux's ways to know a file: loop devices down to the file beneath,
-// partitions, a state asked afresh of FUSE, an open file's lock that tells
-// one file from two, and the file systems whose identities may lie.
+// Linux's ways to know a file: loop devices, FUSE's state, OFD locks.
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -25,42 +23,33 @@ unsigned long file_system(int fd) {
     return ::fstatfs(fd, &system) == 0 ? static_cast<unsigned long>(system.f_type) : 0;
 }
 
-// A file of /proc or /sys, whole; empty where there is none. Read with
-// read(), as iostreams would bring a fifth of a megabyte into the command.
+// By read(): iostreams would bring a fifth of a megabyte into the command.
 std::string read_text(const std::string& name) {
     std::string text;
     const File file(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
-    for (std::size_t size = 0; file; size = text.size()) {
+    ssize_t got = 1;
+    for (std::size_t size = 0; file && got > 0; size = text.size()) {
         text.resize(size + 16384);
-        const ssize_t got = ::read(file.get(), text.data() + size, 16384);
+        got = ::read(file.get(), text.data() + size, 16384);
         text.resize(size + static_cast<std::size_t>(got > 0 ? got : 0));
-        if (got <= 0) {
-            break;
-        }
     }
     return text;
 }
 
 namespace {
 
-// The first line of a file in /sys; empty where there is none.
-std::string first_line(const std::string& name) {
-    const std::string text = read_text(name);
-    return text.substr(0, text.find('\n'));
-}
-
 // Where a partition starts in its disk, in bytes; 0 for a whole disk.
 std::int64_t partition_start(dev_t device) {
-    const std::string sectors = first_line("/sys/dev/block/" + std::to_string(major(device)) + ":" +
-                                           std::to_string(minor(device)) + "/start");
+    const std::string sectors =
+        read_text("/sys/dev/block/" + std::to_string(major(device)) + ":" + std::to_string(minor(device)) + "/start");
     return std::strtoll(sectors.c_str(), nullptr, 10) * 512;
 }
 
 // The block device a loop device stands on, opened by the name the loop
 // was given, while that name is still that device.
 File backing_device(const loop_info64& loop) {
-    const std::string path =
-        first_line("/sys/block/loop" + std::to_string(loop.lo_number) + "/loop/backing_file");
+    std::string path = read_text("/sys/block/loop" + std::to_string(loop.lo_number) + "/loop/backing_file");
+    path = path.substr(0, path.find('\n'));
     File device(path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat status {};
     if (!device || ::fstat(device.get(), &status) != 0 || !S_ISBLK(status.st_mode) ||
@@ -146,17 +135,13 @@ Probe probe_one_file(int a, int b) {
     }
     const auto seen = lock(b, F_OFD_GETLK, F_WRLCK);
     lock(a, F_OFD_SETLK, F_UNLCK);
-    if (!seen) {
-        return Probe::unknown;
-    }
-    return *seen == F_UNLCK ? Probe::two : Probe::one;
+    return !seen ? Probe::unknown : *seen == F_UNLCK ? Probe::two : Probe::one;
 }
 
 std::error_code drop_cached_page(int fd, std::int64_t offset) {
     // Only whole pages are dropped.
     const std::int64_t page = ::sysconf(_SC_PAGESIZE);
-    const int failed = ::posix_fadvise(fd, offset / page * page, page, POSIX_FADV_DONTNEED);
-    return {failed, std::generic_category()};
+    return {::posix_fadvise(fd, offset / page * page, page, POSIX_FADV_DONTNEED), std::generic_category()};
 }
 
 }  // namespace bytemend

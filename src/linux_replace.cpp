@@ -1,14 +1,10 @@
-// Linux's ways to make and replace a file: unnamed files, links opened
-// themselves, the exclusive rename and the swap, extended attributes, ACLs
-// and flags carried over, and the reasons a file is better overwritten
-// where it lies: links, leases, mounts, shared blocks.
+// Linux's ways to make and replace a file, and why not to replace one.
 
 #include <acl/libacl.h>
 #include <attr/libattr.h>
 #include <fcntl.h>
 #include <linux/fiemap.h>
 #include <linux/fs.h>
-#include <sys/acl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -80,8 +76,8 @@ std::error_code rename_exclusive(int folder, const char* from, const char* to, b
 
 namespace {
 
-// The flags that chattr sets, NOCOW above all (Btrfs takes it only while
-// a file is empty), and XFS's project, which quotas count by.
+// chattr's flags, NOCOW above all (Btrfs takes it only while a file is
+// empty), and XFS's project, which quotas count by.
 std::error_code carry_flags(int from, int to) {
     constexpr int settable = (FS_FL_USER_MODIFIABLE | FS_NOCOW_FL | FS_NOCOMP_FL) & ~(FS_IMMUTABLE_FL | FS_APPEND_FL);
     int was = 0;
@@ -94,7 +90,7 @@ std::error_code carry_flags(int from, int to) {
         return errno_error();
     }
     int wanted = (now & ~settable) | (was & settable);
-    if ((was & settable) != 0 && wanted != now && ::ioctl(to, FS_IOC_SETFLAGS, &wanted) != 0) {
+    if (wanted != now && ::ioctl(to, FS_IOC_SETFLAGS, &wanted) != 0) {
         return errno_error();
     }
     fsxattr project{};
@@ -105,16 +101,14 @@ std::error_code carry_flags(int from, int to) {
     if (::ioctl(to, FS_IOC_FSGETXATTR, &given) != 0) {
         return errno_error();
     }
-    if (given.fsx_projid == project.fsx_projid) {
-        return {};
-    }
+    const bool same = given.fsx_projid == project.fsx_projid;
     given.fsx_projid = project.fsx_projid;
-    return ::ioctl(to, FS_IOC_FSSETXATTR, &given) == 0 ? std::error_code() : errno_error();
+    return same || ::ioctl(to, FS_IOC_FSSETXATTR, &given) == 0 ? std::error_code() : errno_error();
 }
 
-// Whether the file `old` is bind-mounted elsewhere (as container runtimes
-// hand /etc/hosts to a container), which would go on with the old file.
-// Only this mount namespace's mounts can be seen.
+// Whether `old` is bind-mounted elsewhere (as container runtimes hand
+// /etc/hosts to a container), which would go on with the old file; only
+// this mount namespace's mounts can be seen.
 bool mounted_elsewhere(const struct stat& old) {
     std::string table = read_text("/proc/self/mountinfo");
     const std::string device = std::to_string(major(old.st_dev)) + ":" + std::to_string(minor(old.st_dev));
@@ -145,14 +139,12 @@ bool mounted_elsewhere(const struct stat& old) {
 
 }  // namespace
 
-// The reasons of doc/behaviour.md, in its order. A read lease is refused
-// while anyone has the file open to write it, so readers, mappers and a
-// running program keep the old file, as `install` leaves them. Where `old`
-// could not be held only to be read (no /proc), a write lease, which any
-// open refuses. Asked `again`, just before the rename, the lease is kept:
-// a program that then opens the file to write it waits until `old` is
-// closed (opened_to_write). The mounts are not read again: a bind mount
-// made meanwhile is rarer than an open.
+// A read lease is refused while anyone has the file open to write it, so
+// readers, mappers and a running program keep the old file, as `install`
+// leaves them; where `old` could not be held only to be read (no /proc), a
+// write lease, which any open refuses. Asked `again`, the lease is kept
+// (opened_to_write); the mounts are not read again, as a bind mount made
+// meanwhile is rarer than an open.
 std::error_code NewFile::why_not_replace(int old, bool again) const {
     struct stat was {};
     struct stat now {};
@@ -165,8 +157,7 @@ std::error_code NewFile::why_not_replace(int old, bool again) const {
     if (was.st_nlink > 1) {
         return std::make_error_code(std::errc::too_many_links);
     }
-    // A loop device or a program that writes it (a log) would go on writing
-    // the old file, its name gone.
+    // A loop device or a program that writes it (a log) would go on with it.
     const int mode = ::fcntl(old, F_GETFL);
     if (mode < 0 || ::fcntl(old, F_SETLEASE, (mode & O_ACCMODE) == O_RDONLY ? F_RDLCK : F_WRLCK) != 0) {
         return errno == EAGAIN ? std::make_error_code(std::errc::text_file_busy) : errno_error();

@@ -22,21 +22,16 @@ std::string NewFile::temporary_name() {
 }
 
 std::error_code NewFile::close() {
-    // Closed already, as replace() leaves it.
-    if (!file_ && state_ == State::none) {
-        return {};
-    }
     const std::error_code error = file_.close();
-    if (!error) {
-        state_ = State::none;
-        return {};
-    }
     // Kept, but with data that cannot be trusted: not kept after all.
-    if (state_ == State::kept) {
+    if (error && state_ == State::kept) {
         temporary_ = path_;
         state_ = State::temporary;
     }
-    discard();
+    if (error) {
+        discard();
+    }
+    state_ = State::none;
     return error;
 }
 
@@ -44,19 +39,15 @@ std::error_code NewFile::replace(File& old) {
     std::error_code error = ready_to_replace(old.get());
     // Closed before it takes the name: data whose close failed cannot be
     // trusted, and the old file must then still be there.
-    if (!error) {
-        error = file_.close();
-    }
-    if (!error) {
+    if (!error && !(error = file_.close())) {
         error = take_the_place(old);
     }
     old = File();
     if (error) {
         discard();
-        return error;
     }
     state_ = State::none;
-    return {};
+    return error;
 }
 
 std::error_code NewFile::still_there() const {
@@ -69,8 +60,7 @@ void NewFile::discard() {
     // Closed first: an unnamed file, or one marked for deletion, goes with it.
     file_ = File();
     // Only while the name stands for this run's file, not another's.
-    const auto now = state_ == State::temporary ? id_at(temporary_) : std::nullopt;
-    if (now && id_ && *now == *id_) {
+    if (state_ == State::temporary && id_ && id_at(temporary_) == id_) {
         remove_at(temporary_);
     }
     state_ = State::none;

@@ -12,69 +12,59 @@
 namespace bytemend {
 
 // A new file's whole life where `path` leads: made with no name where the
-// system can, else under a temporary name; kept under `path` once complete,
-// never in place of a file that took the name meanwhile, or put in the
-// place of the file there in one step; else discarded, so that a failed or
-// killed run leaves nothing. Each platform file makes, keeps and replaces it.
+// system can, else under a temporary name; kept under `path` once complete
+// (never over a file that took the name meanwhile), or put in the place of
+// the file there in one step; else discarded, so that a failed or killed
+// run leaves nothing. Never moved: one owner from start to end.
 class NewFile {
 public:
     NewFile() = default;
-    // Never moved: its life has one owner from the start.
     NewFile(NewFile&&) = delete;
     NewFile& operator=(NewFile&&) = delete;
-    NewFile(const NewFile&) = delete;
-    NewFile& operator=(const NewFile&) = delete;
     ~NewFile() { discard(); }
 
-    // Makes the file, with the permissions in `mode`; the error where it
-    // cannot be made there.
+    // Makes it, with the permissions in `mode`.
     std::error_code create(const char* path, mode_t mode);
 
     [[nodiscard]] int fd() const { return file_.get(); }
 
-    // Gives it its name; the error (EEXIST where the name was taken
-    // meanwhile), and nothing named, where that fails.
+    // Names it; nothing named where that fails (EEXIST: the name was taken).
     std::error_code keep();
 
-    // Makes it what the file `old` that it is to replace is to its user:
-    // owner and group, permission bits, extended attributes (ACLs, labels,
-    // capabilities) and flags (NOCOW). The error where a replacement would
-    // lose any of these, or for a reason of why_not_replace: `old` is then
-    // better overwritten where it lies. Called before the copy, and again
-    // after it, as writing takes capabilities away.
-    std::error_code take_over(int old);
+    // Checks that `old`, the file at its name, may be replaced, and gives
+    // this one its owner and group, permission bits, extended attributes
+    // (ACLs, labels, capabilities) and flags (NOCOW); else the error: a
+    // reason of why_not_replace, or what a replacement would lose. Called
+    // again after the copy, which takes capabilities away.
+    std::error_code fit_to_replace(int old);
 
-    // Puts it, complete, in the place of the file at its name, `old`, in
-    // one step: its data reaches the disk first, so that a power loss leaves
-    // the old file or this one there; `old` is taken over again, then
-    // closed. A program that opens `old` to write it meanwhile, where the
-    // system can tell, has the names swapped back (ETXTBSY): its writes go
-    // to the file the name holds. Discarded with the error, the old file
-    // untouched, where that fails.
+    // Puts it, complete, in `old`'s place in one step, its data on the disk
+    // first so that a power loss leaves one file or the other; fitted again,
+    // and `old` closed. A program that opens `old` to write it meanwhile,
+    // where the system can tell, has the names swapped back (ETXTBSY): it
+    // writes the file the name holds. Discarded, `old` untouched, on failure.
     std::error_code replace(File& old);
 
-    // Closes it. A failed close means its data cannot be trusted: a kept
-    // file is then removed again, if its name still stands for it.
+    // Closes it once kept. A failed close means its data cannot be trusted:
+    // it is then removed again, if its name still stands for it.
     std::error_code close();
 
     // Removes whatever this run made and did not keep.
     void discard();
 
 private:
-    // The two steps of replace() that differ between systems, around the
-    // close: its data on the disk, `old` taken over again and a name of its
-    // own; then renamed over `old`, held as long as that needs.
+    // replace()'s two steps that differ between systems, around the close:
+    // its data on the disk, fitted again, and a name of its own; then
+    // renamed over `old`, held as long as that needs.
     std::error_code ready_to_replace(int old);
     std::error_code take_the_place(File& old);
 
-    // Why the file `old`, at this file's name, is better overwritten where
-    // it lies than replaced: the first of the reasons doc/behaviour.md
-    // gives, apart from what take_over cannot carry; nothing where it may be
-    // replaced. `again` just before the rename.
+    // Why `old` is better overwritten where it lies than replaced: the first
+    // of the reasons doc/behaviour.md gives, besides what fit_to_replace
+    // cannot carry. `again` just before the rename.
     [[nodiscard]] std::error_code why_not_replace(int old, bool again) const;
 
-    // The identity of what `path`, this file's name or its temporary one,
-    // names now in its folder, a symlink itself rather than its target.
+    // What `path` (its name or temporary one) names in its folder, unfollowed.
     [[nodiscard]] std::optional<FileId> id_at(const std::string& path) const;
     void remove_at(const std::string& path) const;
 
@@ -82,21 +72,16 @@ private:
     // another file took the name, ENOENT where none has.
     [[nodiscard]] std::error_code still_there() const;
 
-    // `.bytemend-<random>.tmp`, which no other user can foresee and take
-    // first, as mkstemp's names are.
+    // `.bytemend-<random>.tmp`: no other user can foresee it, as mkstemp's.
     static std::string temporary_name();
 
-    // Tries temporary names, with `make(name)` in its folder, until one is
-    // free; the state then temporary.
+    // Makes it with `make(name)` under the first free temporary name.
     template <typename Make>
     std::error_code temporarily(Make make);
 
-    enum class State {
-        none,       // nothing to discard: closed, or never made
-        unnamed,    // no name at all; it goes with its descriptor
-        temporary,  // under its temporary name
-        kept,       // under its own name, for good
-    };
+    // none: nothing to discard (closed, or never made); unnamed: it goes with
+    // its descriptor; kept: under its own name for good.
+    enum class State { none, unnamed, temporary, kept };
 
     File file_;
     File folder_;            // POSIX: where it is made, kept and renamed

@@ -1,11 +1,8 @@
 #include "output.h"
 
-#include <unistd.h>
-
 #include <string>
 
 #include "copy.h"
-#include "fast_copy.h"
 #include "same_file.h"
 #include "say.h"
 #include "standard_output.h"
@@ -26,10 +23,9 @@ std::error_code open_or_create(Output& output, mode_t mode) {
     return error ? error : look_at(output.existing ? output.existing.get() : output.made.fd(), output.opened);
 }
 
-// Makes the new file that is to replace an existing regular output:
-// replaced; or existing, where that would lose something, to be
-// overwritten where it lies. The error where the output's name no longer
-// leads to the file opened (an editor's save moved it away).
+// Makes the new file to replace an existing regular output, or leaves it to
+// be overwritten where it lies; the error where its name no longer leads to
+// the file opened (an editor's save moved it away).
 std::error_code make_replacement(Output& output, const Input& input) {
     output.kind = Output::Kind::overwritten;
     if (!S_ISREG(output.opened.status.st_mode)) {
@@ -46,10 +42,9 @@ std::error_code make_replacement(Output& output, const Input& input) {
         output.made.discard();
         return {};
     }
-    // Held only to be read where it can be, so that only a writer keeps it
-    // where it lies.
+    // Held only to be read, where it can be: only a writer keeps it in place.
     reopen(output.existing, false);
-    const std::error_code error = output.made.take_over(output.existing.get());
+    const std::error_code error = output.made.fit_to_replace(output.existing.get());
     if (error || look_at(output.made.fd(), made)) {
         output.made.discard();
         return error == std::errc::file_exists || error == std::errc::no_such_file_or_directory ? error
@@ -66,16 +61,15 @@ bool cannot_open(const char* path, const std::error_code& error) {
     return false;
 }
 
-// Holds the old file to be written where it lies.
+// Holds the old file to be written where it lies (a running program refuses).
 std::error_code writable(Output& output) {
     const std::error_code error = reopen(output.existing, true);
     output.opened.fd = output.existing.get();
     return error;
 }
 
-// Gives up a replacement that found no room, to overwrite the old file
-// where it lies: only where that needs no new blocks, or it would stop
-// midway, leaving a mix.
+// Gives up a replacement that found no room for an overwrite where the old
+// file lies, only where that needs no new blocks: else it would stop midway.
 bool overwrite_instead(Output& output, const Input& input, const std::error_code& no_room) {
     output.made.discard();
     if (!overwrite_fits(output.existing.get(), input.length)) {
@@ -104,12 +98,10 @@ bool open_output(Output& output, const char* path, const Input& input) {
         return false;
     }
     // A file made by this run is no other file, whatever a device shows.
-    // The input's name reaching an existing output that is another file:
-    // the input was replaced meanwhile (an editor's save).
-    Sameness same = one_or_two(input.opened, output.opened);
-    if (!output.existing && same == Sameness::unreached) {
-        same = Sameness::two;
-    }
+    // The input's name reaching an existing output that is another file: the
+    // input was replaced meanwhile (an editor's save).
+    const Sameness seen = one_or_two(input.opened, output.opened);
+    const Sameness same = !output.existing && seen == Sameness::unreached ? Sameness::two : seen;
     const bool replaced = output.existing && same == Sameness::two && output.opened.id &&
                           output.opened.id != input.opened.id && target_id(input.path) == output.opened.id;
     if (!replaced && (same == Sameness::one || same == Sameness::two)) {
@@ -118,8 +110,6 @@ bool open_output(Output& output, const char* path, const Input& input) {
                                                                         : std::error_code()) {
             return say_failed("replace", path, error);
         }
-        // Written where it lies: held to be written, which a running
-        // program refuses.
         const bool in_place = output.kind == Output::Kind::overwritten || output.kind == Output::Kind::same_as_input;
         const auto error = in_place ? writable(output) : std::error_code();
         return !error || cannot_open(path, error);
@@ -130,8 +120,7 @@ bool open_output(Output& output, const char* path, const Input& input) {
         say("Cannot copy %s to %s: %s was replaced meanwhile; nothing was written.\n", from.c_str(),
             to.c_str(), from.c_str());
     } else if (same == Sameness::unknown || same == Sameness::unreached || same == Sameness::locked) {
-        say("Cannot tell whether %s and %s are one file or two: %s; nothing was written.\n",
-            from.c_str(), to.c_str(),
+        say("Cannot tell whether %s and %s are one file or two: %s; nothing was written.\n", from.c_str(), to.c_str(),
             same == Sameness::unknown  ? "they show one identity"
             : same == Sameness::locked ? "they show one identity, and another program holds a lock on it"
                                    : "a loop device stands on a device that cannot be opened");
@@ -143,7 +132,6 @@ bool open_output(Output& output, const char* path, const Input& input) {
     }
     return false;
 }
-
 
 bool write_output(const Input& input, Output& output, std::int64_t location, unsigned char byte) {
     if (output.kind == Output::Kind::same_as_input) {
@@ -179,9 +167,8 @@ bool close_output(Output& output) {
     // Overwritten where it lies: made durable, or a power loss would leave
     // a mix. A patch in place is one byte, old or new either way: its
     // writeback is only started.
-    const auto error = send_to_disk(output.existing.get(),
-                                    output.kind == Output::Kind::overwritten ? ToDisk::durable : ToDisk::started);
-    if (error) {
+    if (const auto error = send_to_disk(output.existing.get(),
+                                        output.kind == Output::Kind::overwritten ? ToDisk::durable : ToDisk::started)) {
         return say_failed("write", output.path, error);
     }
     const auto closed = output.existing.close();

@@ -1,8 +1,5 @@
-// POSIX without Linux's ways to make a new file, which is then made under a
-// temporary name (platform_posix.cpp), or to read a file's extended
-// attributes, so that an existing output is overwritten where it lies.
-// Built as the portable preset, which CI tests on Linux; no other system is
-// built or tested with it.
+// POSIX without Linux's own calls (the portable preset): new files by name,
+// and an existing output overwritten where it lies, its attributes unknown.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -53,8 +50,6 @@ std::error_code rename_exclusive(int, const char*, const char*, bool) {
     return std::make_error_code(std::errc::invalid_argument);
 }
 
-// Extended attributes and flags have no POSIX calls: what a file has of
-// them cannot be known, so it is overwritten where it lies, losing none.
 std::error_code NewFile::why_not_replace(int, bool) const {
     return std::make_error_code(std::errc::operation_not_supported);
 }
@@ -63,13 +58,11 @@ std::error_code copy_attributes_and_flags(int, int) {
     return std::make_error_code(std::errc::operation_not_supported);
 }
 
-// The file system is asked nothing fstat does not ask.
 std::optional<FileState> fresh_state(int) {
     return std::nullopt;
 }
 
-// POSIX's record locks belong to the process, which holds both opens: they
-// cannot tell one file from two.
+// POSIX's record locks are the process's, which holds both opens.
 Probe probe_one_file(int, int) {
     return Probe::unknown;
 }

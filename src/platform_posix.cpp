@@ -1,5 +1,4 @@
-// POSIX: identity from device and inode, positional reads and writes, and
-// symlinks followed by hand to where a new file is to be made.
+// POSIX: identities, opens, symlinks followed by hand, new files by name.
 
 #include <fcntl.h>
 #include <sys/statvfs.h>
@@ -33,10 +32,9 @@ std::optional<FileId> id_of(int result, const struct stat& status) {
     if (result != 0) {
         return std::nullopt;
     }
-    if (S_ISBLK(status.st_mode)) {
-        return FileId{.volume = UINT64_MAX, .index = static_cast<std::uint64_t>(status.st_rdev)};
-    }
-    return FileId{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+    return S_ISBLK(status.st_mode)
+               ? FileId{.volume = UINT64_MAX, .index = static_cast<std::uint64_t>(status.st_rdev)}
+               : FileId{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
 }
 
 // Calls `call` again while a signal interrupts it.
@@ -49,8 +47,7 @@ std::error_code through_signals(Call call, size_t& done) {
     return result < 0 ? errno_error() : std::error_code();
 }
 
-// The folder of `path` with its last slash ("" for the current one), and
-// its own name.
+// The folder of `path`, with its last slash ("" for the current one).
 std::string folder_of(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     return path.substr(0, slash == std::string::npos ? 0 : slash + 1);
@@ -60,12 +57,11 @@ std::string name_of(const std::string& path) {
     return path.substr(folder_of(path).size());
 }
 
-// Turns `name` into where a new file of that name would be made: the end
-// of its chain of symlinks, or the name itself; ELOOP past 40 links, as the
-// kernel. A link is followed only as the kernel follows one with
-// fs.protected_symlinks set, whatever the setting, as `cp` refuses another
-// user's dangling link: in a sticky folder that anyone may write, only a
-// link of this user's or of the folder's owner, else EACCES.
+// Turns `name` into where a new file of that name would be made: the end of
+// its chain of symlinks (ELOOP past 40, as the kernel). A link is followed
+// as the kernel follows one with fs.protected_symlinks, whatever the
+// setting, as `cp` refuses another user's dangling link: in a sticky folder
+// anyone may write, only a link of this user's or the folder's owner's.
 std::error_code follow_links(std::string& name) {
     for (int followed = 0;; ++followed) {
         File folder;
@@ -103,37 +99,43 @@ std::error_code follow_links(std::string& name) {
 std::error_code still_leads(const std::string& typed, const std::string& path, int folder) {
     std::string again = typed;
     File now;
-    struct stat was {};
-    struct stat is {};
     if (const auto error = follow_links(again)) {
         return error;
     }
-    if (again != path || open_folder(folder_of(again), now) || ::fstat(now.get(), &is) != 0 ||
-        ::fstat(folder, &was) != 0 || is.st_dev != was.st_dev || is.st_ino != was.st_ino) {
+    const auto held = file_id(folder);
+    if (again != path || open_folder(folder_of(again), now) || !held || file_id(now.get()) != held) {
         return std::make_error_code(std::errc::file_exists);
     }
     return {};
 }
 
-// Renames `from` to `to` in `folder`, never in place of a file at `to` (EEXIST).
+// O_NONBLOCK was for the open alone: the reads and writes may wait.
+std::error_code waiting(File& file) {
+    if (!file || ::fcntl(file.get(), F_SETFL, 0) != 0) {
+        const std::error_code error = errno_error();
+        file = File();
+        return error;
+    }
+    return {};
+}
+
+// Renames `from` to `to` in `folder`, never in place of a file at `to`
+// (EEXIST). Without an exclusive rename: a second name, then the first one
+// gone; without hard links either (FAT, many FUSE file systems), a plain
+// rename once lstat finds the name free (ENOENT; any other answer may hide
+// a file), which leaves an instant where a file that takes it is replaced.
 std::error_code rename_without_replacing(int folder, const char* from, const char* to) {
     const std::error_code error = rename_exclusive(folder, from, to);
     if (error != std::errc::invalid_argument) {
         return error;
     }
-    // Without an exclusive rename: a second name, then the first one gone.
     if (::linkat(folder, from, folder, to, 0) == 0) {
         ::unlinkat(folder, from, 0);
         return {};
     }
-    // Unless there are no hard links here (FAT, many FUSE file systems),
-    // the link itself went wrong.
     if (!means_unsupported(errno)) {
         return errno_error();
     }
-    // Without links either: a plain rename once lstat finds the name free
-    // (ENOENT; any other answer may hide a file), leaving an instant in
-    // which a file that takes the name would be replaced.
     struct stat taken {};
     if (::fstatat(folder, to, &taken, AT_SYMLINK_NOFOLLOW) == 0) {
         return std::make_error_code(std::errc::file_exists);
@@ -165,8 +167,7 @@ bool start_process(int&, char**&) {
     return true;
 }
 
-// Out at once, a line at a time: a run killed during the copy still shows
-// its report line, wherever standard output goes.
+// Flushed at once: a run killed midway still shows its report line.
 bool put_text(std::FILE* stream, std::string_view text) {
     return std::fwrite(text.data(), 1, text.size(), stream) == text.size() && std::fflush(stream) == 0;
 }
@@ -181,35 +182,15 @@ std::optional<FileState> file_state(int fd) {
     if (::fstat(fd, &status) != 0) {
         return std::nullopt;
     }
-    if (S_ISBLK(status.st_mode)) {
-        return FileState{};
-    }
-    if (const auto fresh = fresh_state(fd)) {
-        return fresh;
-    }
-    return FileState{status.st_size, nanoseconds(status.st_mtim.tv_sec, status.st_mtim.tv_nsec),
-                     nanoseconds(status.st_ctim.tv_sec, status.st_ctim.tv_nsec)};
+    const FileState seen{status.st_size, nanoseconds(status.st_mtim.tv_sec, status.st_mtim.tv_nsec),
+                         nanoseconds(status.st_ctim.tv_sec, status.st_ctim.tv_nsec)};
+    return S_ISBLK(status.st_mode) ? FileState{} : fresh_state(fd).value_or(seen);
 }
 
 std::optional<FileId> target_id(const char* path) {
     struct stat status {};
     return id_of(::stat(path, &status), status);
 }
-
-namespace {
-
-// O_NONBLOCK only for the open itself: the reads and writes that follow
-// may wait.
-std::error_code waiting(File& file) {
-    if (!file || ::fcntl(file.get(), F_SETFL, 0) != 0) {
-        const std::error_code error = errno_error();
-        file = File();
-        return error;
-    }
-    return {};
-}
-
-}  // namespace
 
 std::error_code open_for_reading(const char* path, File& file) {
     file = File(::open(path, O_RDONLY | O_NONBLOCK));
@@ -230,9 +211,8 @@ std::error_code open_for_writing(const char* path, File& file) {
     if (!file && regular && errno == ETXTBSY) {
         file = File(::open(path, O_RDONLY));
     }
-    // Without waiting: a FIFO with no reader is refused at once (ENXIO),
-    // where a plain open would wait for one for ever. A regular file waits
-    // as any open does, for a lease's holder to let go.
+    // A FIFO with no reader is refused at once (ENXIO) rather than waited on
+    // for ever; a regular file waits, as any open, for a lease's holder.
     if (!file && (errno == EACCES || errno == ENOENT || !regular)) {
         file = File(::open(path, O_WRONLY | (regular ? 0 : O_NONBLOCK)));
         return waiting(file);
@@ -252,8 +232,7 @@ std::error_code NewFile::temporarily(Make make) {
 }
 
 std::error_code NewFile::create(const char* path, mode_t mode) {
-    typed_ = path;
-    path_ = path;
+    path_ = typed_ = path;
     std::error_code error = follow_links(path_);
     if (error || (error = open_folder(folder_of(path_), folder_))) {
         return error;
@@ -286,9 +265,7 @@ std::error_code NewFile::keep() {
                     ? give_name(file_.get(), folder_.get(), name.c_str())
                     : rename_without_replacing(folder_.get(), name_of(temporary_).c_str(), name.c_str());
     }
-    if (!error) {
-        state_ = State::kept;
-    }
+    state_ = error ? state_ : State::kept;
     return error;
 }
 
@@ -301,29 +278,24 @@ void NewFile::remove_at(const std::string& path) const {
     ::unlinkat(folder_.get(), name_of(path).c_str(), 0);
 }
 
-std::error_code NewFile::take_over(int old) {
+std::error_code NewFile::fit_to_replace(int old) {
     struct stat was {};
     struct stat now {};
     if (::fstat(old, &was) != 0 || ::fstat(file_.get(), &now) != 0) {
         return errno_error();
     }
-    // Only the file at the name in this file's folder: its typed name may
-    // lead elsewhere by now.
+    // The file at its name in its folder, wherever the typed name leads now.
     const bool again = replaces_ == id_of(0, was);
     replaces_ = id_of(0, was);
-    if (const auto error = still_there()) {
+    std::error_code error = still_there();
+    if (error || (error = why_not_replace(old, again))) {
         return error;
     }
-    if (const auto why = why_not_replace(old, again)) {
-        return why;
-    }
-    // Owner first: a change of owner clears set-user-ID bits and
-    // capabilities, which come after it.
+    // Owner first: its change clears set-user-ID bits and capabilities.
     if ((was.st_uid != now.st_uid || was.st_gid != now.st_gid) && ::fchown(file_.get(), was.st_uid, was.st_gid) != 0) {
         return errno_error();
     }
-    // The system drops a set-group-ID bit for a group this user is not in,
-    // without a word: asked again.
+    // Asked again: a set-group-ID bit of a group not this user's is dropped.
     if (::fchmod(file_.get(), was.st_mode & 07777) != 0 || ::fstat(file_.get(), &now) != 0) {
         return errno_error();
     }
@@ -333,25 +305,21 @@ std::error_code NewFile::take_over(int old) {
     return copy_attributes_and_flags(old, file_.get());
 }
 
-// Taken over again once the data is written, which took away capabilities
-// (and, for a user without the right to keep them, set-user-ID bits), and
-// asked again, only now, whether anything holds the old file. A rename
-// takes names, and a link never replaces: an unnamed file gets a temporary
-// name.
+// Fitted again, as writing took away capabilities (and set-user-ID bits
+// that this user may not keep), and asked only now whether anything holds
+// the old file. A link never replaces: an unnamed file gets a temporary name.
 std::error_code NewFile::ready_to_replace(int old) {
     std::error_code error = send_to_disk(file_.get(), ToDisk::written);
-    if (!error) {
-        error = take_over(old);
-    }
-    if (!error && state_ == State::unnamed) {
+    if (!error && !(error = fit_to_replace(old)) && state_ == State::unnamed) {
         error = temporarily([&](const char* name) { return give_name(file_.get(), folder_.get(), name); });
     }
     return error;
 }
 
-// The two names swapped in one step, and the file swapped out checked to
-// be the old one: one that another program saved there meanwhile is put
-// back. Where names cannot be swapped, checked just before a rename.
+// The names swapped in one step, and back where either file swapped is not
+// the one meant (another program saved the old one, or took the temporary
+// name, meanwhile) or the old one was opened to be written; where they
+// cannot be swapped, checked just before a rename.
 std::error_code NewFile::take_the_place(File& old) {
     const int folder = folder_.get();
     const std::string name = name_of(path_);
@@ -366,10 +334,6 @@ std::error_code NewFile::take_the_place(File& old) {
     if (error) {
         return error;
     }
-    // Swapped back where either file swapped is not the one meant (another
-    // program took either name meanwhile), or where a program opened the
-    // old one to write it: it waits in its open until `old` is closed, then
-    // writes the file the name holds.
     const bool theirs = id_at(temporary_) != replaces_ || id_at(path_) != id_;
     if (theirs || opened_to_write(old.get())) {
         rename_exclusive(folder, temporary.c_str(), name.c_str(), true);
@@ -416,15 +380,8 @@ std::error_code send_to_disk(int fd, ToDisk how, std::int64_t offset, std::int64
         const std::error_code error = sent.value_or(std::error_code());
         return error == std::errc::io_error || out_of_room(error) ? error : std::error_code();
     }
-    if (sent) {
-        return *sent;
-    }
-    while (::fdatasync(fd) != 0) {
-        if (errno != EINTR) {
-            return errno_error();
-        }
-    }
-    return {};
+    size_t unused = 0;
+    return sent ? *sent : through_signals([&] { return ssize_t{::fdatasync(fd)}; }, unused);
 }
 
 std::optional<std::int64_t> free_space(int fd) {

@@ -9,8 +9,7 @@
 #include "file.h"
 #include "file_system.h"
 
-// What the POSIX systems each do their own way, for platform_posix.cpp:
-// Linux in its linux_*.cpp files, others in platform_other_posix.cpp.
+// What each POSIX system does its own way: linux_*.cpp, platform_other_posix.cpp.
 
 namespace bytemend {
 
@@ -24,43 +23,36 @@ bool means_unsupported(int error);
 // every step happens in it even if its name is made to lead elsewhere.
 std::error_code open_folder(const std::string& path, File& folder);
 
-// What `name` in `folder` is, not followed if a symlink: its status, and
-// for a link its target, both of the one link where the system can tell.
+// What `name` in `folder` is, not followed: its status, and a link's
+// target, both of one link where the system can tell.
 std::error_code read_link(int folder, const char* name, struct stat& status, std::string& target);
 
-// Opens a new file with no name yet in `folder`, to be read and written:
-// a run that dies leaves nothing. The error where that cannot be.
+// Opens a new file with no name in `folder`, to be read and written, which
+// a run that dies leaves nothing of; give_name then names it, if free.
 std::error_code open_unnamed(int folder, mode_t mode, File& file);
-
-// Gives the file from open_unnamed the name `name` in `folder`, if free.
 std::error_code give_name(int fd, int folder, const char* name);
 
-// Renames `from` to `to` in `folder`, unless `to` exists (EEXIST); EINVAL
-// where the system or the file system cannot rename that way. With
-// `exchange`, swaps the two names instead, in one step.
+// Renames `from` to `to` in `folder`, unless `to` exists (EEXIST), or with
+// `exchange` swaps the two; EINVAL where that cannot be done here.
 std::error_code rename_exclusive(int folder, const char* from, const char* to, bool exchange = false);
 
 // Gives `replacement` what POSIX does not name of `old`: extended
-// attributes, ACL and flags. The error where one cannot be given or known.
+// attributes, ACL and flags; the error where one cannot be given or known.
 std::error_code copy_attributes_and_flags(int old, int replacement);
 
-// Whether a program has opened `old` to write it since why_not_replace,
-// asked again, took its lease: that program waits in its open until `old`
-// is closed. False where the system cannot tell.
+// Whether a program opened `old` to write it (and waits) since the lease
+// why_not_replace took when asked again; false where none can tell.
 bool opened_to_write(int old);
 
-// Whether writing over the regular file in `fd` needs no new blocks: not
-// on Btrfs, but for a NOCOW file, nor where a block is shared (a reflink, a
-// snapshot). True where the system cannot tell.
+// Whether writing over the regular file in `fd` needs no new blocks: not on
+// Btrfs but for NOCOW, nor where a block is shared; true where none can tell.
 bool rewritten_where_it_lies(int fd);
 
 // Starts the writeback of `size` bytes of `fd` from `offset` (0: to the
-// end), and with `wait` waits for it; nothing where the system cannot, for
-// send_to_disk to do without or with fdatasync.
+// end), with `wait` waiting for it; nothing where the system cannot.
 std::optional<std::error_code> write_back(int fd, bool wait, std::int64_t offset, std::int64_t size);
 
-// The state of an open regular file, asked of the file system itself;
-// nothing where it cannot be asked.
+// An open regular file's state asked of the file system itself, if it can be.
 std::optional<FileState> fresh_state(int fd);
 
 }  // namespace bytemend

@@ -1,6 +1,4 @@
-// The answers of a system without Linux's extras for telling what a device
-// shows and for copying fast (Windows, other POSIX systems), each written
-// once: the caller then does the work the plain way.
+// No way to see through a device or to copy fast: the caller's plain way.
 
 #include "fast_copy.h"
 #include "file_system.h"
@@ -11,7 +9,6 @@ std::optional<Window> device_window(int, const struct stat&) {
     return std::nullopt;
 }
 
-// Only what a device shows makes one worth telling apart.
 bool is_block_device(const char*) {
     return false;
 }
@@ -26,13 +23,11 @@ std::error_code kernel_copy(int, int, std::int64_t, std::int64_t, std::int64_t&)
     return std::make_error_code(std::errc::operation_not_supported);
 }
 
-// Nothing rules it out where the system cannot tell what file system a
-// file is on.
 bool identity_may_lie(int) {
     return true;
 }
 
-// No loop device to be stale beneath a device that it cannot see through.
+// No loop device seen through, to be stale beneath the device.
 std::error_code drop_cached_page(int, std::int64_t) {
     return {};
 }
@@ -44,10 +39,7 @@ std::error_code punch_hole(int, std::int64_t, std::int64_t) {
 // Holes are not asked for (Windows reports allocated ranges, but Wine,
 // where it is tested, does not): all of a file is data.
 std::optional<Extent> next_data(int, std::int64_t from, std::int64_t length) {
-    if (from >= length) {
-        return std::nullopt;
-    }
-    return Extent{from, length};
+    return from < length ? std::optional<Extent>(Extent{from, length}) : std::nullopt;
 }
 
 }  // namespace bytemend

@@ -295,7 +295,7 @@ std::error_code open_for_reading(const char* path, File& file) {
 }
 
 // Read too where access and sharing allow. Deletion is shared, unlike with
-// _wopen, so that take_over sees whether another open would stop a rename.
+// _wopen, so that fit_to_replace sees whether another open would stop a rename.
 std::error_code open_for_writing(const char* path, File& file) {
     std::wstring wide;
     std::error_code error = wide_path(path, wide);
@@ -366,7 +366,7 @@ std::error_code NewFile::create(const char* path, mode_t mode) {
         if ((error = wide_path(temporary_.c_str(), wide))) {
             return error;
         }
-        // A new file's maker gets these whatever the folder's ACL (take_over).
+        // A new file's maker gets these whatever the folder's ACL (fit_to_replace).
         const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC | WRITE_OWNER,
                                           FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
@@ -415,7 +415,7 @@ std::error_code NewFile::keep() {
 // user's file is replaced: attributes, creation time, group and DACL. A file
 // with more (named streams, compression, encryption, a reparse point) is
 // overwritten where it lies.
-std::error_code NewFile::take_over(int old) {
+std::error_code NewFile::fit_to_replace(int old) {
     constexpr DWORD carried =
         FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_TEMPORARY;
     // No loss: the copy is to be backed up (archive), and has no holes.
@@ -471,7 +471,7 @@ std::error_code NewFile::why_not_replace(int old, bool) const {
 // saved at the name meanwhile, or a failure, leaves the old file as it is.
 std::error_code NewFile::ready_to_replace(int old) {
     std::error_code error = send_to_disk(file_.get(), ToDisk::written);
-    if (error || (error = still_there()) || (error = take_over(old)) ||
+    if (error || (error = still_there()) || (error = fit_to_replace(old)) ||
         (marked_ && (error = mark_for_deletion(handle_of(file_.get()), false)))) {
         return error;
     }
