@@ -79,11 +79,17 @@ endif()
 # uninstall target. Not install_manifest.txt: cpack installs too, into a
 # staging folder of its own, and rewrites that file with the package's
 # paths, which would then be removed from the system instead.
+# An install as root into /usr/local (the README's quick start, through sudo
+# or su) leaves both lists in this build folder owned by root, where the
+# owner's next install, cpack's own among them, could not write them: each
+# is removed first, as the folder's owner may, and written anew.
 set(installed_list ${CMAKE_CURRENT_BINARY_DIR}/installed.txt)
 install(CODE "set(installed_list [[${installed_list}]])")
+install(CODE "file(REMOVE [[${CMAKE_CURRENT_BINARY_DIR}/install_manifest.txt]])")
 install(CODE [[
     if("$ENV{DESTDIR}" STREQUAL "" AND NOT CMAKE_INSTALL_PREFIX MATCHES "/_CPack_Packages/")
         list(JOIN CMAKE_INSTALL_MANIFEST_FILES "\n" installed)
+        file(REMOVE "${installed_list}")
         file(WRITE "${installed_list}" "${installed}\n")
     endif()
 ]])
