@@ -94,7 +94,8 @@ struct OpenFile {
     std::optional<FileId> id;
 };
 
-inline std::error_code look_at(int fd, OpenFile& file) {
+// Fills `file` with what the open `fd` is: its status and identity.
+inline std::error_code describe(int fd, OpenFile& file) {
     file.fd = fd;
     if (::fstat(fd, &file.status) != 0) {
         return errno_error();

@@ -38,7 +38,7 @@ std::optional<Input> open_input(const char* path) {
         say_why("open " + quoted(path) + " for reading", error);
         return std::nullopt;
     }
-    if (const auto error = look_at(input.file.get(), input.opened)) {
+    if (const auto error = describe(input.file.get(), input.opened)) {
         say("Cannot measure the length of %s: %s.\n", shown(path).c_str(), error.message().c_str());
         return std::nullopt;
     }

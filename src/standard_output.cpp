@@ -16,7 +16,7 @@ namespace {
 // terminal or the null device, nor closed.
 std::optional<OpenFile> file_of(int fd) {
     OpenFile file;
-    if (look_at(fd, file) || S_ISCHR(file.status.st_mode)) {
+    if (describe(fd, file) || S_ISCHR(file.status.st_mode)) {
         return std::nullopt;
     }
     return file;
@@ -56,7 +56,7 @@ bool check_standard_output(const char* input_path, const char* output_path) {
         File output;
         OpenFile opened;
         const bool loop = output_id && file && (S_ISBLK(file->status.st_mode) || is_block_device(output_path)) &&
-                          !open_for_reading(output_path, output) && !look_at(output.get(), opened) &&
+                          !open_for_reading(output_path, output) && !describe(output.get(), opened) &&
                           clash(*file, opened);
         if ((id && output_id == id) || loop) {
             refused[fd - 1] = refusal(fd, "write", output_path);
