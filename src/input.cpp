@@ -56,12 +56,12 @@ std::optional<Input> open_input(const char* path) {
 }
 
 bool check_location(const Input& input, std::int64_t location) {
-    if (location >= 0 && location < input.length) {
-        return true;
-    }
-    say("Location %lld is outside %s, which is %lld byte%s long.\n",
-        static_cast<long long>(location), shown(input.path).c_str(), static_cast<long long>(input.length),
-        input.length == 1 ? "" : "s");
+    return (location >= 0 && location < input.length) || say_outside(input.path, location, input.length, false);
+}
+
+bool say_outside(const char* path, std::int64_t location, std::int64_t length, bool now) {
+    say("Location %lld is outside %s, which is %s%lld byte%s long.\n", static_cast<long long>(location),
+        shown(path).c_str(), now ? "now " : "", static_cast<long long>(length), length == 1 ? "" : "s");
     return false;
 }
 

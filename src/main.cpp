@@ -25,30 +25,35 @@ constexpr const char* usage =
     " Bytemend, USAGE:\n inputfile.bin outfile.bin decimal_location values_to_write \n";
 constexpr const char* more = "More in 'man bytemend', or on Windows in README.txt beside bytemend.exe.\n";
 
-// The one answer a failed --help or --version gives: the text went nowhere.
-int answered(bool printed, const char* what) {
-    if (printed) {
-        return 0;
-    }
-    say_why(std::string("print ") + what, lost_line());
-    return 1;
+// The options, each the one argument of a run, as a command-line user tries
+// first: status 0, or 1 where the answer cannot be printed.
+struct Option {
+    std::string_view word;
+    const char* text;  // printed, then `tail`
+    const char* tail;
+    const char* what;  // for the message where it is not printed
+};
+constexpr std::array<Option, 3> options{{
+    {.word = "--help", .text = usage, .tail = more, .what = "the usage text"},
+    {.word = "-h", .text = usage, .tail = more, .what = "the usage text"},
+    {.word = "--version", .text = "bytemend " BYTEMEND_VERSION, .tail = "\n", .what = "the version"},
+}};
+
+const Option* option_named(std::string_view word) {
+    const auto* found = std::ranges::find(options, word, &Option::word);
+    return found == options.end() ? nullptr : found;
 }
 
-// --help, -h or --version alone, what a command-line user tries first:
-// status 0, or 1 where the answer cannot be printed. Any other argument
-// count is the usage text's.
 std::optional<int> answer_option(int argc, char** argv) {
-    if (argc != 2) {
+    const Option* option = argc == 2 ? option_named(argv[1]) : nullptr;
+    if (option == nullptr) {
         return std::nullopt;
     }
-    const std::string_view option = argv[1];
-    if (option == "--help" || option == "-h") {
-        return answered(say("%s%s", usage, more), "the usage text");
+    if (say("%s%s", option->text, option->tail)) {
+        return 0;
     }
-    if (option == "--version") {
-        return answered(say("bytemend %s\n", BYTEMEND_VERSION), "the version");
-    }
-    return std::nullopt;
+    say_why(std::string("print ") + option->what, lost_line());
+    return 1;
 }
 
 // Why the arguments are not the four of a run: an option this command does
@@ -60,7 +65,7 @@ std::string what_was_wrong(int argc, char** argv) {
         const bool option = word.starts_with("--") ? word.size() > 2
                                                    : word.size() == 2 && word[0] == '-' &&
                                                          std::isalpha(static_cast<unsigned char>(word[1]));
-        if (option && !parse_value(argv[i]) && word != "--help" && word != "-h" && word != "--version") {
+        if (option && !parse_value(argv[i]) && option_named(word) == nullptr) {
             return "bytemend: unknown option " + quoted(word) + ": the options are --help (-h) and --version";
         }
     }
@@ -73,8 +78,7 @@ std::string what_was_wrong(int argc, char** argv) {
 // one: a hex editor's "0x1000" would otherwise patch byte 0, and a value of
 // "zz" or an empty argument would write 0x00, each reported as done.
 std::optional<std::int64_t> read_location(const char* text) {
-    const auto location = parse_location(text);
-    if (location) {
+    if (const auto location = parse_location(text)) {
         return location;
     }
     const std::string typed = shown(text);
@@ -155,31 +159,21 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
+    // Each step only where the one before it succeeded.
     auto input = open_input(input_path);
-    if (!input) {
-        return 1;
-    }
-    const auto location = read_location(argv[3]);
-    if (!location) {
-        return 1;
-    }
-    const auto value = read_value(argv[4]);
+    const auto location = input ? read_location(argv[3]) : std::nullopt;
+    const auto value = location ? read_value(argv[4]) : std::nullopt;
     if (!value) {
         return 1;
     }
     say("Hexintval = %d . Adress = %lld . \n", value->number, static_cast<long long>(*location));
-    if (!check_location(*input, *location)) {
-        return 1;
-    }
-
     Output output;
-    if (!open_output(output, output_path, *input)) {
+    if (!check_location(*input, *location) || !open_output(output, output_path, *input)) {
         return 1;
     }
-    const auto byte = static_cast<unsigned char>(value->number);
-    const bool written = write_output(*input, output, *location, byte);
     // A new output that is not complete goes with `output`.
-    if (!written || !close_output(output)) {
+    const auto byte = static_cast<unsigned char>(value->number);
+    if (!write_output(*input, output, *location, byte) || !close_output(output)) {
         return 1;
     }
     name_the_byte(argv[4], *value);
