@@ -10,9 +10,8 @@
 
 #include "file.h"
 
-// Files and what makes each one itself, each system's own source file
-// behind this header. Paths are WTF-8 on Windows, as typed elsewhere. A
-// call that can fail returns its error in the system's words.
+// Files and what makes each one itself, one source file a system. Paths are
+// WTF-8 on Windows; a call that fails returns its error in the system's words.
 
 namespace bytemend {
 
@@ -37,24 +36,21 @@ inline std::error_code errno_error() {
     return {errno, std::generic_category()};
 }
 
-// The identity of an open file; nothing where the system cannot tell.
 std::optional<FileId> file_id(int fd);
 
 // The state of an open file now, asked of the file system itself. A block
 // device shows one state always: its node's times are not the device's.
 std::optional<FileState> file_state(int fd);
 
-// Whether two opens of one identity are one file to the kernel: a lock
-// taken through one, tested through the other. FUSE makes "two" of one
-// file by two hard-linked names; "taken": another program's lock is in the
-// way.
+// Whether two opens of one identity are one file to the kernel, by a lock
+// through one tested through the other. FUSE says "two" for two hard links
+// of one file; "taken": another program's lock is in the way.
 enum class Probe { one, two, unknown, taken };
 Probe probe_one_file(int a, int b);
 
-// Whether another file may show the identity of the file open in `fd`: on
-// FUSE (bindfs shows the files of every mount beneath it under its one
-// device), and wherever it cannot be ruled out (Wine gives every drive the
-// volume serial 0; cloned disks share theirs).
+// Whether another file may show the identity of the file in `fd`: on FUSE
+// (bindfs shows every mount beneath it under one device), or where it
+// cannot be ruled out (Wine's drives all have serial 0; cloned disks).
 bool identity_may_lie(int fd);
 
 // The identity of the file that opening `path` would reach.
@@ -97,44 +93,38 @@ inline std::error_code describe(int fd, OpenFile& file) {
 // All of a regular file, or what a device shows.
 inline std::optional<Window> window_of(const OpenFile& file) {
     if (S_ISREG(file.status.st_mode)) {
-        return file.id ? std::optional<Window>(
-                             {.file = *file.id, .offset = 0, .length = file.status.st_size, .reached = true})
+        return file.id ? std::optional<Window>({.file = *file.id, .offset = 0, .length = file.status.st_size})
                        : std::nullopt;
     }
     return device_window(file.fd, file.status);
 }
 
-// Opens a file for reading: a FIFO without a writer too, at once, for the
-// caller to refuse.
+// Opens a file for reading; a FIFO without a writer too, for the caller to refuse.
 std::error_code open_for_reading(const char* path, File& file);
 
-// Opens an existing file to be written, emptying nothing: a regular file
-// read back too where it may be; a FIFO refused where none reads it
-// (ENXIO); a running program only to be read, to be replaced. ENOENT where
-// there is none.
+// Opens an existing file to be written, emptying nothing: read back too
+// where it may be; a FIFO with no reader refused (ENXIO); a running program
+// only read, to be replaced. ENOENT where there is none.
 std::error_code open_for_writing(const char* path, File& file);
 
-// Makes `file` an open of the same file, not reached by name, to be read
-// only or written too: a file to be replaced is held only to be read, so
-// that the kernel can tell whether another program writes it. `file` stays
-// as it was where that fails.
+// Opens the file in `file` again, not by name, to be read only or written
+// too: one to be replaced is held only to be read, so that the kernel can
+// tell whether another program writes it. Unchanged where that fails.
 std::error_code reopen(File& file, bool writable);
 
-// Whether a failed write means no more room for this user: full, or past
-// a quota.
+// Whether a failed write found no room for this user: full, or past a quota.
 bool out_of_room(const std::error_code& error);
 
-// How far what was written is sent to the disk: started, not waited for
-// (a failed write still counts); written, and waited for, before the file
-// system records what comes next (a name); or durable, its length too and
-// past the device's cache, or an overwrite mixes old and new after a power
-// loss. A start or a write takes `size` bytes from `offset` (0: to the
-// end) where the system can; a system without them does the third, or
-// nothing for a start. Only files and block devices are sent.
+// How far what was written goes to the disk: started (a failed write still
+// counts); written and waited for, before what comes next (a name) is
+// recorded; durable, its length and past the device's cache, lest an
+// overwrite mix old and new after a power loss. The first two take `size`
+// bytes from `offset` (0: to the end) where the system has them, else a
+// write is durable, a start nothing. Only files and block devices go.
 enum class ToDisk { started, written, durable };
 std::error_code send_to_disk(int fd, ToDisk how, std::int64_t offset = 0, std::int64_t size = 0);
 
-// The bytes that this process may still take on the file system of `fd`.
+// The room this process has left on the file system of `fd`, in bytes.
 std::optional<std::int64_t> free_space(int fd);
 
 // Whether writing `length` bytes over the file in `fd` needs no new
@@ -142,10 +132,9 @@ std::optional<std::int64_t> free_space(int fd);
 // every change anew.
 bool overwrite_fits(int fd, std::int64_t length);
 
-// Drops a block device's cached page at `offset`, so that a write there
-// reads the block afresh: written back whole, a stale page would undo
-// another program's change to the file beneath a loop device. A dirty
-// page stays.
+// Drops a block device's cached page at `offset`, lest, written back whole,
+// it undo another program's change to the file beneath a loop device. A
+// dirty page stays.
 std::error_code drop_cached_page(int fd, std::int64_t offset);
 
 // Reads or writes at an offset, or where the file stands for a negative
@@ -153,7 +142,6 @@ std::error_code drop_cached_page(int fd, std::int64_t offset);
 std::error_code read_at(int fd, void* data, size_t size, std::int64_t offset, size_t& done);
 std::error_code write_at(int fd, const void* data, size_t size, std::int64_t offset, size_t& done);
 
-// As ftruncate.
 std::error_code truncate_file(int fd, std::int64_t length);
 
 }  // namespace bytemend

@@ -9,14 +9,6 @@ namespace bytemend {
 
 namespace {
 
-// Only regular files and block devices have a length to patch within.
-std::optional<std::int64_t> measure(const OpenFile& file) {
-    const off_t end = S_ISREG(file.status.st_mode)   ? file.status.st_size
-                      : S_ISBLK(file.status.st_mode) ? ::lseek(file.fd, 0, SEEK_END)
-                                                     : -1;
-    return end >= 0 ? std::optional<std::int64_t>(end) : std::nullopt;
-}
-
 // Refuses an input with no length to patch within, saying what it is.
 std::nullopt_t unmeasurable(const char* path, const char* what) {
     say("Cannot measure the length of %s: it is %s.\n", shown(path).c_str(), what);
@@ -42,11 +34,14 @@ std::optional<Input> open_input(const char* path) {
         say("Cannot measure the length of %s: %s.\n", shown(path).c_str(), error.message().c_str());
         return std::nullopt;
     }
-    const auto length = measure(input.opened);
-    if (!length) {
-        return unmeasurable(path, S_ISDIR(input.opened.status.st_mode) ? "a directory" : "not a regular file");
+    // Only regular files and block devices have a length to patch within.
+    const auto mode = input.opened.status.st_mode;
+    input.length = S_ISREG(mode)   ? input.opened.status.st_size
+                   : S_ISBLK(mode) ? ::lseek(input.file.get(), 0, SEEK_END)
+                                   : -1;
+    if (input.length < 0) {
+        return unmeasurable(path, S_ISDIR(mode) ? "a directory" : "not a regular file");
     }
-    input.length = *length;
     // The names were checked; this catches standard output or error on a loop
     // device of the input, or the other way round, before a word is printed.
     if (!check_standard_output("read", path, input.opened)) {

@@ -20,7 +20,6 @@ struct Input {
 // Opens the input and measures it: a regular file or a block device.
 std::optional<Input> open_input(const char* path);
 
-// Refuses a location outside the input.
 bool check_location(const Input& input, std::int64_t location);
 
 // Says that `location` is outside the file at `path`, `length` bytes long,
