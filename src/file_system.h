@@ -99,7 +99,7 @@ inline std::optional<Window> window_of(const OpenFile& file) {
     return device_window(file.fd, file.status);
 }
 
-// Opens a file for reading; a FIFO without a writer too, for the caller to refuse.
+// Opens a file for reading; a FIFO without a writer too, at once, for the caller to refuse.
 std::error_code open_for_reading(const char* path, File& file);
 
 // Opens an existing file to be written, emptying nothing: read back too
