@@ -18,52 +18,40 @@ namespace {
 constexpr std::int64_t chunk = std::int64_t{256} * 1024;
 // How much of a replacement is copied before its writeback is started.
 constexpr std::int64_t stretch = std::int64_t{32} * 1024 * 1024;
-// The largest block that ext4, XFS and Btrfs use: a multiple of any smaller.
+// The largest block of XFS, Btrfs and ext4 without bigalloc: a multiple of any smaller.
 constexpr std::int64_t largest_block = std::int64_t{64} * 1024;
 
-struct Free {
-    void operator()(unsigned char* data) const { std::free(data); }
-};
-using Buffer = std::unique_ptr<unsigned char, Free>;
+// malloc, not new: when memory is that short, even a throw may fail.
+struct Free { void operator()(unsigned char* data) const { std::free(data); } };
 
-// What each step of a copy works with: the two files, one buffer, taken
-// when first needed, and why it stopped.
 struct Copy {
     const Input& input;
     const Output& output;
-    Buffer buffer;
+    std::unique_ptr<unsigned char, Free> buffer;  // taken when first needed
     Stop stop;
     std::int64_t unstarted = 0;  // bytes copied since writeback was last started
 
     Copy(const Input& from, const Output& to) : input(from), output(to) {}
 
     bool failed(Stop::Why why, const std::error_code& error = {}) {
-        stop.why = why;
-        stop.error = error;
+        stop = {.why = why, .error = error};
         return false;
     }
 
-    // malloc, not new: an exception may not even be thrown when memory is
-    // that short.
     unsigned char* memory() {
         if (!buffer) {
             buffer.reset(static_cast<unsigned char*>(std::malloc(chunk)));
-            if (!buffer) {
-                failed(Stop::Why::memory);
-            }
         }
-        return buffer.get();
+        return buffer || failed(Stop::Why::memory) ? buffer.get() : nullptr;
     }
 };
 
-// The byte that a stream gets as it passes.
 struct Patch {
     std::int64_t location;
     unsigned char byte;
 };
 
-// Writes all of `data` at `offset`, or where the output stands for a
-// negative one.
+// Writes all of `data` at `offset`, or where the output stands if negative.
 bool write_all(Copy& copy, const unsigned char* data, size_t size, std::int64_t offset) {
     for (size_t done = 0; done < size;) {
         size_t written = 0;
@@ -77,22 +65,19 @@ bool write_all(Copy& copy, const unsigned char* data, size_t size, std::int64_t 
     return true;
 }
 
-// Writes zeros over the output's `size` bytes from `offset`, which the
-// buffer holds, where they are not zeros already, in whole blocks: a block
-// that is a hole stays one.
+// Zeros the output's `size` bytes from `offset`, held in the buffer, in
+// whole blocks and only where not zeros already: a hole stays one.
 bool zero_blocks_with_data(Copy& copy, size_t size, std::int64_t offset) {
     constexpr size_t block = 4096;
     unsigned char* const buffer = copy.buffer.get();
-    const auto is_zero = [&](size_t at) {
-        return std::all_of(buffer + at, buffer + std::min(size, at + block), [](unsigned char c) { return c == 0; });
+    const auto has_data = [&](size_t at) {
+        return at < size &&
+               std::any_of(buffer + at, buffer + std::min(size, at + block), [](unsigned char c) { return c != 0; });
     };
-    for (size_t at = 0; at < size;) {
-        if (is_zero(at)) {
-            at += block;
-            continue;
-        }
+    // Each run of blocks with data, and the block without after it.
+    for (size_t at = 0; at < size; at += block) {
         size_t end = at;
-        while (end < size && !is_zero(end)) {
+        while (has_data(end)) {
             end += block;
         }
         end = std::min(end, size);
@@ -131,10 +116,9 @@ bool copy_through_buffer(Copy& copy, Extent extent, const Patch* patch) {
     return true;
 }
 
-// Copies the extent inside the kernel while it can, and through the buffer
-// from where it cannot. A replacement's data is waited for on the disk
-// before it takes the old file's name: its writeback is started a stretch
-// at a time, so that the disk writes beside the copy.
+// In the kernel while it can, through the buffer from where it cannot. A
+// replacement, waited for before it takes the old name, has its writeback
+// started a stretch at a time: the disk writes beside the copy.
 bool copy_extent(Copy& copy, Extent extent, bool& in_kernel) {
     const bool early = copy.output.kind == Output::Kind::replaced;
     while (in_kernel && extent.start < extent.end) {
@@ -155,37 +139,30 @@ bool copy_extent(Copy& copy, Extent extent, bool& in_kernel) {
             copy.unstarted = 0;
         }
     }
-    if (in_kernel) {
-        return true;
-    }
-    if (::lseek(copy.output.fd(), extent.start, SEEK_SET) < 0) {
-        return copy.failed(Stop::Why::write, errno_error());
-    }
-    return copy_through_buffer(copy, extent, nullptr);
+    return in_kernel || (::lseek(copy.output.fd(), extent.start, SEEK_SET) < 0
+                             ? copy.failed(Stop::Why::write, errno_error())
+                             : copy_through_buffer(copy, extent, nullptr));
 }
 
-// Makes what the output held from start to end, a hole of the input, read
-// as zeros: a hole where the file system can punch one, else zeros over the
-// output's data. `last`: no data of the input follows.
+// Makes the output read as zeros from `start` to `end`, a hole of the
+// input: punched, else written over. `last`: no data of the input follows.
 bool clear(Copy& copy, std::int64_t start, std::int64_t end, bool last) {
     const Output& output = copy.output;
     const std::int64_t held = std::min<std::int64_t>(end, output.opened.status.st_size);
     if (start >= held) {
         return true;
     }
-    // Past the input's end the cut to length takes everything: the punch
-    // goes on to a boundary of the largest block, or the block it stops in
-    // stays allocated, all zeros. Inside the input it stops where the data
-    // starts, at the input's own block boundary.
+    // Where no data follows, the punch goes on to a boundary of the largest
+    // block, past what the cut to length keeps, lest the block it stops in
+    // stay allocated, all zeros; else it stops where the data starts.
     const std::int64_t punch_end =
         held < end || last ? (held + largest_block - 1) / largest_block * largest_block : held;
     const std::error_code punched = punch_hole(output.fd(), start, punch_end - start);
     if (punched != std::errc::operation_not_supported) {
         return !punched || copy.failed(Stop::Why::write, punched);
     }
-    // Zeros only where the output's data does not read as zeros, which
-    // keeps even holes a file system cannot report (FUSE); an output that
-    // cannot be read back gets zeros over it all.
+    // Zeros only over data that does not read as zeros, which keeps even holes
+    // a file system cannot report (FUSE); data not read back is zeroed whole.
     unsigned char* const buffer = copy.memory();
     if (buffer == nullptr) {
         return false;
@@ -205,8 +182,7 @@ bool clear(Copy& copy, std::int64_t start, std::int64_t end, bool last) {
     return true;
 }
 
-// Copies the input's data to the same offsets of the output and clears the
-// output where the input has holes: a sparse input gives a sparse output.
+// The input's data at the same offsets, its holes cleared: sparse stays sparse.
 bool copy_data(Copy& copy) {
     bool in_kernel = true;
     std::int64_t from = 0;
@@ -217,19 +193,14 @@ bool copy_data(Copy& copy) {
         from = extent->end;
     }
     // Data that ends early may be a hole at the end or an input that shrank.
-    if (::lseek(copy.input.file.get(), 0, SEEK_END) < copy.input.length) {
-        return copy.failed(Stop::Why::read);
-    }
-    return clear(copy, from, copy.input.length, true);
+    return ::lseek(copy.input.file.get(), 0, SEEK_END) < copy.input.length ? copy.failed(Stop::Why::read)
+                                                                           : clear(copy, from, copy.input.length, true);
 }
 
-// Shares the input's blocks with the output. XFS and Btrfs share a last
-// block that the input ends inside only with an output that ends there too;
-// a longer one gets EINVAL, which also means "these files can share
-// nothing" (a NOCOW file on Btrfs): the whole blocks are shared first, to
-// tell the two apart, and only then is the output cut and the rest shared.
-// Each clone names the measured length, which the kernel refuses for an
-// input that shrank.
+// EINVAL means a longer output (clone_file) or no sharing (NOCOW on Btrfs):
+// the whole blocks are shared first, to tell the two apart, and only then
+// is the output cut. Each clone names the measured length, which the kernel
+// refuses for an input that shrank.
 bool share_blocks(const Input& input, const Output& output) {
     const int in = input.file.get();
     const std::error_code error = clone_file(in, output.fd(), input.length);
@@ -239,12 +210,10 @@ bool share_blocks(const Input& input, const Output& output) {
                       !truncate_file(output.fd(), input.length) && !clone_file(in, output.fd(), input.length));
 }
 
-// Gives the output its length where its data stopped short (an input that
-// ends in a hole) by writing its last byte: a length that ftruncate sets
-// reaches the journal ahead of the data, and a crash leaves zeros, where a
-// write's length grows on the disk with its data. Cuts a longer output only
-// now: on XFS an earlier cut would unshare a reflinked last block. A short
-// shared copy is an input that shrank before it was shared.
+// A short output (an input ending in a hole) gets its last byte written: a
+// length ftruncate sets reaches the journal ahead of the data, a write's
+// with it. A longer one is cut only now: earlier, XFS would unshare a
+// reflinked last block. A short shared copy is an input that shrank.
 bool set_length(Copy& copy, bool shared) {
     const std::int64_t length = copy.input.length;
     struct stat now {};
@@ -290,15 +259,12 @@ Stop copy_patched(const Input& input, const Output& output, std::int64_t locatio
     if ((!shared && !copy_data(copy)) || !set_length(copy, shared) || !write_all(copy, &byte, 1, location)) {
         return copy.stop;
     }
-    // A shared copy's blocks are recorded at once, and a new output's name
-    // soon after, but the patched block only once written out: written out
-    // now, or a crash would leave the unpatched input under the output's
-    // name. A replacement's data, and an overwritten file's, are waited for
-    // whole as the output is closed.
-    const std::error_code error = shared && output.kind == Output::Kind::made
-                                      ? send_to_disk(output.fd(), ToDisk::written, location, 1)
-                                      : std::error_code();
-    if (error) {
+    // A shared copy's blocks and a new output's name are recorded at once,
+    // the patched block only once written out: now, lest a crash leave the
+    // unpatched input under that name. Others are waited for as closed.
+    if (const std::error_code error = shared && output.kind == Output::Kind::made
+                                          ? send_to_disk(output.fd(), ToDisk::written, location, 1)
+                                          : std::error_code()) {
         copy.failed(Stop::Why::write, error);
     }
     return copy.stop;
@@ -312,24 +278,16 @@ Stop copy_through_buffer(const Input& input, const Output& output, std::int64_t 
 }
 
 bool say_stop(const Output& output, const Stop& stop, std::int64_t location) {
-    switch (stop.why) {
-    case Stop::Why::none:
-        return true;
-    case Stop::Why::read:
-        say("Failed to read file.\n");
-        break;
-    case Stop::Why::memory:
-        say("Failed to allocate memory.\n");
-        break;
-    case Stop::Why::write:
-        say_failed("write", output.path, stop.error);
-        break;
-    case Stop::Why::cut:
-        say("Location %lld is outside %s, which is now %lld byte%s long.\n", static_cast<long long>(location),
-            shown(output.path).c_str(), static_cast<long long>(stop.length), stop.length == 1 ? "" : "s");
-        break;
+    if (stop.why == Stop::Why::write) {
+        return say_failed("write", output.path, stop.error);
     }
-    return false;
+    if (stop.why == Stop::Why::cut) {
+        return say_outside(output.path, location, stop.length, true);
+    }
+    if (!stop.done()) {
+        say("%s", stop.why == Stop::Why::read ? "Failed to read file.\n" : "Failed to allocate memory.\n");
+    }
+    return stop.done();
 }
 
 }  // namespace bytemend

@@ -8,9 +8,8 @@
 
 namespace bytemend {
 
-// Why a patch or a copy stopped short, for say_stop: the input ended early,
-// no memory, a write's error, or a file patched in place that another
-// program cut short of the location.
+// Why a patch or a copy stopped short: the input ended early, no memory, a
+// write's error, or another program cut a file patched in place.
 struct Stop {
     enum class Why { none, read, memory, write, cut };
     Why why = Why::none;
@@ -19,23 +18,19 @@ struct Stop {
     [[nodiscard]] bool done() const { return why == Why::none; }
 };
 
-// Stores the byte at its location in the output, touching nothing else: the
-// whole patch when the output is the input.
+// Stores the byte at its location in the output, touching nothing else.
 Stop patch_in_place(const Input& input, const Output& output, std::int64_t location, unsigned char byte);
 
 // Writes the input's bytes over the output at the same offsets, the byte at
-// location replaced, and cuts it to the input's length: by sharing blocks or
-// in the kernel where it can, else through a buffer; sparse stays sparse.
-// Nothing is emptied first: an output that is really the input only has its
-// byte changed.
+// location replaced, cut to the input's length, sparse staying sparse. Not
+// emptied first: an output that is really the input only has its byte changed.
 Stop copy_patched(const Input& input, const Output& output, std::int64_t location, unsigned char byte);
 
-// The copy through a buffer alone, every byte in order, the byte replaced
-// as it passes: for an output that is not a regular file.
+// The copy through a buffer alone, every byte in order: for an output that
+// is not a regular file.
 Stop copy_through_buffer(const Input& input, const Output& output, std::int64_t location, unsigned char byte);
 
-// Says why the copy or patch at `location` stopped, in one line; false
-// then, true where it did not stop.
+// Says why the copy or patch at `location` stopped; false then, else true.
 bool say_stop(const Output& output, const Stop& stop, std::int64_t location);
 
 }  // namespace bytemend

@@ -7,13 +7,11 @@
 
 namespace bytemend {
 
-// Closes `fd`; the error where that failed, in the words of the system that
-// gave it. Each system's source file gives it.
+// Closes `fd`; each system's source file gives it.
 std::error_code close_file(int fd);
 
-// The one owner of an open file descriptor. It closes on destruction, but a
-// file that was written should be closed with close() so that a failure is
-// seen: the kernel may report lost data only there.
+// The one owner of an open file descriptor. A file that was written is
+// closed with close(): the kernel may report lost data only there.
 class File {
 public:
     File() = default;

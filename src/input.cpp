@@ -9,14 +9,6 @@ namespace bytemend {
 
 namespace {
 
-// Only regular files and block devices have a length to patch within.
-std::optional<std::int64_t> measure(const OpenFile& file) {
-    const off_t end = S_ISREG(file.status.st_mode)   ? file.status.st_size
-                      : S_ISBLK(file.status.st_mode) ? ::lseek(file.fd, 0, SEEK_END)
-                                                     : -1;
-    return end >= 0 ? std::optional<std::int64_t>(end) : std::nullopt;
-}
-
 // Refuses an input with no length to patch within, saying what it is.
 std::nullopt_t unmeasurable(const char* path, const char* what) {
     say("Cannot measure the length of %s: it is %s.\n", shown(path).c_str(), what);
@@ -38,15 +30,18 @@ std::optional<Input> open_input(const char* path) {
         say_why("open " + quoted(path) + " for reading", error);
         return std::nullopt;
     }
-    if (const auto error = look_at(input.file.get(), input.opened)) {
+    if (const auto error = describe(input.file.get(), input.opened)) {
         say("Cannot measure the length of %s: %s.\n", shown(path).c_str(), error.message().c_str());
         return std::nullopt;
     }
-    const auto length = measure(input.opened);
-    if (!length) {
-        return unmeasurable(path, S_ISDIR(input.opened.status.st_mode) ? "a directory" : "not a regular file");
+    // Only regular files and block devices have a length to patch within.
+    const auto mode = input.opened.status.st_mode;
+    input.length = S_ISREG(mode)   ? input.opened.status.st_size
+                   : S_ISBLK(mode) ? ::lseek(input.file.get(), 0, SEEK_END)
+                                   : -1;
+    if (input.length < 0) {
+        return unmeasurable(path, S_ISDIR(mode) ? "a directory" : "not a regular file");
     }
-    input.length = *length;
     // The names were checked; this catches standard output or error on a loop
     // device of the input, or the other way round, before a word is printed.
     if (!check_standard_output("read", path, input.opened)) {
@@ -56,12 +51,12 @@ std::optional<Input> open_input(const char* path) {
 }
 
 bool check_location(const Input& input, std::int64_t location) {
-    if (location >= 0 && location < input.length) {
-        return true;
-    }
-    say("Location %lld is outside %s, which is %lld byte%s long.\n",
-        static_cast<long long>(location), shown(input.path).c_str(), static_cast<long long>(input.length),
-        input.length == 1 ? "" : "s");
+    return (location >= 0 && location < input.length) || say_outside(input.path, location, input.length, false);
+}
+
+bool say_outside(const char* path, std::int64_t location, std::int64_t length, bool now) {
+    say("Location %lld is outside %s, which is %s%lld byte%s long.\n", static_cast<long long>(location),
+        shown(path).c_str(), now ? "now " : "", static_cast<long long>(length), length == 1 ? "" : "s");
     return false;
 }
 

@@ -25,42 +25,31 @@ constexpr const char* usage =
     " Bytemend, USAGE:\n inputfile.bin outfile.bin decimal_location values_to_write \n";
 constexpr const char* more = "More in 'man bytemend', or on Windows in README.txt beside bytemend.exe.\n";
 
-// The one answer a failed --help or --version gives: the text went nowhere.
-int answered(bool printed, const char* what) {
-    if (printed) {
+// The options, each alone on the command line, --version last: status 0,
+// or 1 where the answer cannot be printed.
+constexpr std::array<std::string_view, 3> options{"--help", "-h", "--version"};
+
+std::optional<int> answer_option(int argc, char** argv) {
+    if (argc != 2 || std::ranges::find(options, argv[1]) == options.end()) {
+        return std::nullopt;
+    }
+    const bool version = argv[1] == options.back();
+    if (version ? say("bytemend %s\n", BYTEMEND_VERSION) : say("%s%s", usage, more)) {
         return 0;
     }
-    say_why(std::string("print ") + what, lost_line());
+    say_why(version ? "print the version" : "print the usage text", lost_line());
     return 1;
 }
 
-// --help, -h or --version alone, what a command-line user tries first:
-// status 0, or 1 where the answer cannot be printed. Any other argument
-// count is the usage text's.
-std::optional<int> answer_option(int argc, char** argv) {
-    if (argc != 2) {
-        return std::nullopt;
-    }
-    const std::string_view option = argv[1];
-    if (option == "--help" || option == "-h") {
-        return answered(say("%s%s", usage, more), "the usage text");
-    }
-    if (option == "--version") {
-        return answered(say("bytemend %s\n", BYTEMEND_VERSION), "the version");
-    }
-    return std::nullopt;
-}
-
-// Why the arguments are not the four of a run: an option this command does
-// not have, where one was typed, else how many there are. A value such as
-// -1 or -f, a name such as -data.bin, and "-" or "--", are no options.
+// Why the arguments are not the four of a run: an unknown option, else their
+// count. A value (-1, -f), a name (-data.bin), "-" and "--" are no options.
 std::string what_was_wrong(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view word = argv[i];
         const bool option = word.starts_with("--") ? word.size() > 2
                                                    : word.size() == 2 && word[0] == '-' &&
                                                          std::isalpha(static_cast<unsigned char>(word[1]));
-        if (option && !parse_value(argv[i]) && word != "--help" && word != "-h" && word != "--version") {
+        if (option && !parse_value(argv[i]) && std::ranges::find(options, word) == options.end()) {
             return "bytemend: unknown option " + quoted(word) + ": the options are --help (-h) and --version";
         }
     }
@@ -69,22 +58,18 @@ std::string what_was_wrong(int argc, char** argv) {
            " given, where 4 are needed: the input, the output, the location and the value";
 }
 
-// A location or value that is not a number is refused rather than read as
-// one: a hex editor's "0x1000" would otherwise patch byte 0, and a value of
-// "zz" or an empty argument would write 0x00, each reported as done.
+// A location or value that is no number is refused, not read as one:
+// "0x1000" would patch byte 0, and "zz" or "" write 0x00, reported as done.
 std::optional<std::int64_t> read_location(const char* text) {
-    const auto location = parse_location(text);
-    if (location) {
+    if (const auto location = parse_location(text)) {
         return location;
     }
     const std::string typed = shown(text);
-    if (const auto hex = hex_location(text)) {
-        say("Invalid decimal_location '%s': expected a decimal byte offset; %s%s is %lld.\n",
-            typed.c_str(), hex->prefixed ? "" : "as hexadecimal, ", typed.c_str(),
-            static_cast<long long>(hex->number));
-    } else {
-        say("Invalid decimal_location '%s': expected a decimal byte offset.\n", typed.c_str());
-    }
+    const auto hex = hex_location(text);
+    const std::string as_hex =
+        hex ? "; " + std::string(hex->prefixed ? "" : "as hexadecimal, ") + typed + " is " + std::to_string(hex->number)
+            : "";
+    say("Invalid decimal_location '%s': expected a decimal byte offset%s.\n", typed.c_str(), as_hex.c_str());
     return std::nullopt;
 }
 
@@ -110,9 +95,8 @@ std::optional<Value> read_value(const char* text) {
     return value;
 }
 
-// A value past one byte is written as meant, but a byte is two digits: a
-// slip such as 900 for 90 is named, once written, where the user sees it,
-// and standard output stays as it was.
+// A value past one byte is written as meant, but a slip such as 900 for 90
+// is named, once written, on standard error: the report stays as it was.
 void name_the_byte(const char* text, Value value) {
     const std::int32_t number = value.number;
     if (number >= 0 && number <= 0xff) {
@@ -125,8 +109,7 @@ void name_the_byte(const char* text, Value value) {
               ", are written");
 }
 
-// The report is part of the result: a line of it not delivered fails the
-// run, and since the byte is written by then, the user is told so.
+// The report is part of the result: a line of it lost fails the run.
 int report_done() {
     if (say("Done\n") && !lost_line()) {
         return 0;
@@ -151,35 +134,21 @@ int main(int argc, char* argv[]) {
     }
     const char* input_path = argv[1];
     const char* output_path = argv[2];
-    if (!check_standard_output(input_path, output_path)) {
-        return 1;
-    }
-
-    auto input = open_input(input_path);
-    if (!input) {
-        return 1;
-    }
-    const auto location = read_location(argv[3]);
-    if (!location) {
-        return 1;
-    }
-    const auto value = read_value(argv[4]);
+    // Each step only where the one before it succeeded.
+    auto input = check_standard_output(input_path, output_path) ? open_input(input_path) : std::nullopt;
+    const auto location = input ? read_location(argv[3]) : std::nullopt;
+    const auto value = location ? read_value(argv[4]) : std::nullopt;
     if (!value) {
         return 1;
     }
     say("Hexintval = %d . Adress = %lld . \n", value->number, static_cast<long long>(*location));
-    if (!check_location(*input, *location)) {
-        return 1;
-    }
-
     Output output;
-    if (!open_output(output, output_path, *input)) {
+    if (!check_location(*input, *location) || !open_output(output, output_path, *input)) {
         return 1;
     }
-    const auto byte = static_cast<unsigned char>(value->number);
-    const bool written = write_output(*input, output, *location, byte);
     // A new output that is not complete goes with `output`.
-    if (!written || !close_output(output)) {
+    const auto byte = static_cast<unsigned char>(value->number);
+    if (!write_output(*input, output, *location, byte) || !close_output(output)) {
         return 1;
     }
     name_the_byte(argv[4], *value);

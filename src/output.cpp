@@ -20,7 +20,7 @@ std::error_code open_or_create(Output& output, mode_t mode) {
     if (error == std::errc::no_such_file_or_directory && *output.path != '\0') {
         error = output.made.create(output.path, mode);
     }
-    return error ? error : look_at(output.existing ? output.existing.get() : output.made.fd(), output.opened);
+    return error ? error : describe(output.existing ? output.existing.get() : output.made.fd(), output.opened);
 }
 
 // Makes the new file to replace an existing regular output, or leaves it to
@@ -45,7 +45,7 @@ std::error_code make_replacement(Output& output, const Input& input) {
     // Held only to be read, where it can be: only a writer keeps it in place.
     reopen(output.existing, false);
     const std::error_code error = output.made.fit_to_replace(output.existing.get());
-    if (error || look_at(output.made.fd(), made)) {
+    if (error || describe(output.made.fd(), made)) {
         output.made.discard();
         return error == std::errc::file_exists || error == std::errc::no_such_file_or_directory ? error
                                                                                                : std::error_code();
@@ -77,7 +77,7 @@ bool overwrite_instead(Output& output, const Input& input, const std::error_code
             shown(output.path).c_str(), no_room.message().c_str(), static_cast<long long>(input.length));
         return false;
     }
-    if (writable(output) || look_at(output.existing.get(), output.opened)) {
+    if (writable(output) || describe(output.existing.get(), output.opened)) {
         return say_failed("write", output.path, no_room);
     }
     output.kind = Output::Kind::overwritten;

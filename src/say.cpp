@@ -11,7 +11,39 @@
 namespace bytemend {
 
 namespace {
-std::error_code first_lost;  // why a line to standard output was lost, the first time one was
+
+std::error_code first_lost;  // why a line to standard output was first lost
+
+// The UTF-8 sequence at the start of `text`, if any; an overlong form is
+// taken for its character, as a lax terminal would take it.
+struct Sequence {
+    char32_t character;
+    std::size_t length;
+};
+std::optional<Sequence> decoded(std::string_view text) {
+    const auto lead = static_cast<unsigned char>(text[0]);
+    const std::size_t length = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc0 ? 2 : 1;
+    if ((lead >= 0x80 && lead < 0xc0) || lead >= 0xf8 || text.size() < length) {
+        return std::nullopt;
+    }
+    char32_t character = length == 1 ? lead : lead & (0x7fU >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        const auto next = static_cast<unsigned char>(text[i]);
+        if ((next & 0xc0) != 0x80) {
+            return std::nullopt;
+        }
+        character = character << 6 | (next & 0x3fU);
+    }
+    return Sequence{character, length};
+}
+
+// The C0 and C1 controls, DEL, the line and paragraph separators, and the
+// marks that reorder a line (ALM, LRM, RLM, embeddings, overrides, isolates).
+bool acted_on(char32_t c) {
+    return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x61c || c == 0x200e || c == 0x200f ||
+           (c >= 0x2028 && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
+}
+
 }  // namespace
 
 bool say(const char* format, ...) {  // NOLINT(cert-dcl50-cpp): see say.h
@@ -38,43 +70,6 @@ std::error_code lost_line() {
 bool say_error(const std::string& line) {
     return put_text(stderr, line + "\n");
 }
-
-namespace {
-
-// The character that a UTF-8 sequence at the start of `text` encodes, and
-// its length; nothing where the bytes are no such sequence. An overlong form
-// is taken for its character, as a lax terminal would take it.
-struct Sequence {
-    char32_t character;
-    std::size_t length;
-};
-std::optional<Sequence> decoded(std::string_view text) {
-    const auto lead = static_cast<unsigned char>(text[0]);
-    const std::size_t length = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc0 ? 2 : 1;
-    if ((lead >= 0x80 && lead < 0xc0) || lead >= 0xf8 || text.size() < length) {
-        return std::nullopt;
-    }
-    char32_t character = length == 1 ? lead : lead & (0x7fU >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto next = static_cast<unsigned char>(text[i]);
-        if ((next & 0xc0) != 0x80) {
-            return std::nullopt;
-        }
-        character = character << 6 | (next & 0x3fU);
-    }
-    return Sequence{character, length};
-}
-
-// What a terminal may act on rather than show: the C0 and C1 controls and
-// DEL, the line and paragraph separators, and the marks that reorder a
-// line's text from right to left (the Arabic letter mark, LRM and RLM, the
-// embeddings, overrides and isolates).
-bool acted_on(char32_t c) {
-    return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x61c || c == 0x200e || c == 0x200f ||
-           (c >= 0x2028 && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
-}
-
-}  // namespace
 
 std::string shown(std::string_view text) {
     std::string escaped;

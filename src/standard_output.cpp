@@ -11,12 +11,11 @@ namespace bytemend {
 
 namespace {
 
-// Standard output's file (1), which takes the report, or standard
-// error's (2), which takes the messages, where a line could spoil it: not a
-// terminal or the null device, nor closed.
+// Standard output's (1) or error's (2) file, where a line could spoil it:
+// no character device (a terminal, the null device), nor closed.
 std::optional<OpenFile> file_of(int fd) {
     OpenFile file;
-    if (look_at(fd, file) || S_ISCHR(file.status.st_mode)) {
+    if (describe(fd, file) || S_ISCHR(file.status.st_mode)) {
         return std::nullopt;
     }
     return file;
@@ -32,9 +31,8 @@ std::string refusal(int fd, const char* doing, const char* path) {
            (fd == 1 ? "standard output, where the report goes." : "standard error, where messages go.");
 }
 
-// Says the refusal, one for each stream or none, on a stream that was not
-// refused, so that it never goes into the data; on neither where both
-// were. True where there is none.
+// Says the refusal on the stream that was not refused, lest it go into the
+// data; on neither where both were. True where there is none.
 bool accepted(const std::array<std::string, 2>& refused) {
     if (refused[0].empty() == refused[1].empty()) {
         return refused[0].empty();
@@ -51,12 +49,12 @@ bool check_standard_output(const char* input_path, const char* output_path) {
     for (const int fd : {1, 2}) {
         const auto file = file_of(fd);
         const auto id = file ? file->id : std::nullopt;
-        // A loop device shows only an open file what it stands on: the
-        // output is opened to be read for that, and only where there is one.
+        // Only an open file shows what a loop device stands on: the output,
+        // where there is one, is opened to be read for that.
         File output;
         OpenFile opened;
         const bool loop = output_id && file && (S_ISBLK(file->status.st_mode) || is_block_device(output_path)) &&
-                          !open_for_reading(output_path, output) && !look_at(output.get(), opened) &&
+                          !open_for_reading(output_path, output) && !describe(output.get(), opened) &&
                           clash(*file, opened);
         if ((id && output_id == id) || loop) {
             refused[fd - 1] = refusal(fd, "write", output_path);
@@ -68,8 +66,7 @@ bool check_standard_output(const char* input_path, const char* output_path) {
 }
 
 bool check_standard_output(const char* doing, const char* path, const OpenFile& file) {
-    // A loop device on a device that cannot be followed is refused as an
-    // existing output, not as a stream.
+    // A loop device that cannot be followed is refused as an output, not here.
     std::array<std::string, 2> refused;
     for (const int fd : {1, 2}) {
         const auto own = file_of(fd);

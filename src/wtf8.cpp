@@ -4,13 +4,8 @@ namespace bytemend {
 
 namespace {
 
-bool is_lead(char32_t unit) {
-    return unit >= 0xD800 && unit < 0xDC00;
-}
-
-bool is_trail(char32_t unit) {
-    return unit >= 0xDC00 && unit < 0xE000;
-}
+bool is_lead(char32_t unit) { return unit >= 0xD800 && unit < 0xDC00; }
+bool is_trail(char32_t unit) { return unit >= 0xDC00 && unit < 0xE000; }
 
 }  // namespace
 
@@ -40,10 +35,8 @@ std::optional<std::wstring> wide_from_wtf8(std::string_view text) {
         const auto first = static_cast<unsigned char>(text[i]);
         // How many bytes follow the first (4: none may start here); longer
         // forms than a value needs, and values past U+10FFFF, are refused.
-        const std::size_t more = first < 0x80 ? 0 : first >= 0xC2 && first < 0xE0 ? 1
-                               : first >= 0xE0 && first < 0xF0               ? 2
-                               : first >= 0xF0 && first < 0xF5               ? 3
-                                                                             : 4;
+        const std::size_t more =
+            first < 0x80 ? 0 : first < 0xC2 ? 4 : first < 0xE0 ? 1 : first < 0xF0 ? 2 : first < 0xF5 ? 3 : 4;
         if (more == 4) {
             return std::nullopt;
         }

@@ -5,8 +5,7 @@
 #include <string_view>
 
 // Windows names are UTF-16 that need not be valid (NTFS takes a lone
-// surrogate). WTF-8 writes them as UTF-8 would if it allowed that, so every
-// name comes back exactly, where UTF-8 would turn them all into U+FFFD.
+// surrogate): WTF-8 gives every one back exactly, where UTF-8 gives U+FFFD.
 namespace bytemend {
 
 std::string wtf8_from_wide(std::wstring_view wide);
