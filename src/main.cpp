@@ -90,7 +90,7 @@ std::string_view trimmed(std::string_view text) {
 std::optional<Value> read_value(const char* text) {
     const auto value = parse_value(text);
     if (!value) {
-        say("Invalid values_to_write '%s': expected a hexadecimal value.\n", shown(text).c_str());
+        say("Invalid values_to_write '%s': expected one hexadecimal value, one byte per run.\n", shown(text).c_str());
     }
     return value;
 }

@@ -636,7 +636,9 @@ INSTANTIATE_TEST_SUITE_P(
              .status = 1},
         // A slip of the keyboard: never read up to the slip.
         Case{.name = "ValueWithTextAfter", .args = {"in.bin", "out.bin", "1", "9o"},
-             .out = "Invalid values_to_write '9o': expected a hexadecimal value.\n", .status = 1},
+             .out = "Invalid values_to_write '9o': expected one hexadecimal value, one byte per run.\n", .status = 1},
+        Case{.name = "SeveralValues", .args = {"in.bin", "out.bin", "1", "90 90"},
+             .out = "Invalid values_to_write '90 90': expected one hexadecimal value, one byte per run.\n", .status = 1},
         // Beyond one byte, written as meant, and named on standard error.
         Case{.name = "ValueNegative", .args = {"in.bin", "out.bin", "1", " -1 "},
              .out = report(-1, 1) + "Done\n", .output_after = with_byte(sample, 1, '\xff'),
@@ -1326,8 +1328,8 @@ TEST_F(Cli, WildcardPatternsAreExpandedOnlyOnWindows) {
         {.args = {"in.bin", "i*.bin", "1", "41"},
          .windows = output("i*.bin"), .elsewhere = done},
         {.args = {"in.bin", "out.bin", "1", "f?"},
-         .windows = "Invalid values_to_write 'f?': expected a hexadecimal value.\n",
-         .elsewhere = "Invalid values_to_write 'f?': expected a hexadecimal value.\n"},
+         .windows = "Invalid values_to_write 'f?': expected one hexadecimal value, one byte per run.\n",
+         .elsewhere = "Invalid values_to_write 'f?': expected one hexadecimal value, one byte per run.\n"},
         // The ? of \\?\ is no pattern.
         {.args = {literal, "out.bin", "1", "41"},
          .windows = done, .elsewhere = "Error opening  for reading.\n"},
