@@ -350,11 +350,13 @@ loop_exec() {
     last=${last//DEV/$device}
 }
 
-# apart_checks split: in.bin's stretch after its first split bytes them, patched.
+# apart_checks length [from]: in.bin's bytes from byte `from` (length by
+# default) are its first `length` bytes, patched.
 apart_checks() {
+    local from=${2-$1}
     head -c "$1" before.bin >half.bin && patch_byte half.bin
-    cmp -s in.bin <(head -c "$1" before.bin; cat half.bin; tail -c +$((2 * $1 + 1)) before.bin) ||
-        fail "in.bin's stretch after its first $1 bytes is not them, patched"
+    cmp -s in.bin <(head -c "$from" before.bin; cat half.bin; tail -c +$((from + $1 + 1)) before.bin) ||
+        fail "in.bin's stretch after its first $from bytes is not its first $1, patched"
 }
 
 # Another program's lock, for the bindfs shell too: perl -e "$lock_range"
@@ -963,19 +965,30 @@ road_loop-apart-partition() { about --mounts "loop-apart, the input in.bin's fir
     loop_files
     # A DOS partition table makes in.bin's second half a partition.
     sfdisk -q in.bin <<<"start=$((chunk / 512))" >/dev/null 2>&1
+    part_offset=0
     runs() {
         # Shorter than the partition, which counted back from its start
         # would overlap it. The kernel reads the table as it sets the
         # device up, where it knows DOS tables; partx has it add the
         # partition where not.
         loop_attach --sizelimit "$chunk" in.bin || return
-        { attach -P in.bin && { [ -b "${device}p1" ] || partx -a "$device" 2>/dev/null; } && [ -b "${device}p1" ]; } ||
+        { attach -P -o "$part_offset" in.bin && { [ -b "${device}p1" ] || partx -a "$device" 2>/dev/null; } &&
+            [ -b "${device}p1" ]; } ||
             loop_skip "cannot set up a partition on a loop device here (needs sfdisk, and partx where the kernel reads no DOS table)" ||
             return
         device+=p1
         loop_exec "${devices[1]}" "$device"
     }
-    checks() { apart_checks "$chunk"; }
+    checks() { apart_checks "$chunk" $((part_offset + chunk)); }
+}
+road_loop-apart-partition-offset() { about --mounts "loop-apart-partition, the loop device of in.bin starting $loop_offset bytes into it, its partition table there" || return
+    road_loop-apart-partition
+    part_offset=$loop_offset
+    head -c 512 original.bin | dd of=in.bin conv=notrunc status=none
+    truncate -s $((sectors - loop_offset)) table.bin
+    sfdisk -q table.bin <<<"start=$((chunk / 512))" >/dev/null 2>&1
+    dd if=table.bin of=in.bin bs=512 count=1 seek=$((loop_offset / 512)) conv=notrunc status=none
+    rm table.bin
 }
 road_loop-stdout() { about --mounts "new, standard output in.bin's loop device" || return
     loop_files
@@ -1236,6 +1249,7 @@ Loop device on a loop device            | loop-stacked     | -               | -
 Loops on stretches that do not overlap  | loop-apart       | -               | -                              | -                    | 0   | R+Done
 Loops apart, the later stretch in      | loop-apart-back  | -               | -                              | -                    | 0   | R+Done
 Loop and a partition that do not overlap| loop-apart-partition | -           | -                              | -                    | 0   | R+Done
+Partition of a loop device at an offset  | loop-apart-partition-offset | -    | -                              | -                    | 0   | R+Done
 Standard output the input's loop device | loop-stdout      | -               | -                              | -                    | 1   | E+Cannot read in.bin: it is standard output, where the report goes.
 Standard output the output's loop device| loop-stdout-out  | -               | -                              | -                    | 1   | E+Cannot write in.bin: it is standard output, where the report goes.
 Loop device on a vanished loop node     | loop-unreached   | -               | -                              | -                    | 1   | R+Cannot tell whether DEV and in.bin are one file or two: a loop device stands on a device that cannot be opened; nothing was written.
