@@ -658,10 +658,10 @@ INSTANTIATE_TEST_SUITE_P(
         // eight-bit characters; other text stays as typed.
         Case{.name = "NameWithTerminalControls",
              .args = {"a\x1f\xc2\x9b\xe2\x80\xa8\xe2\x80\xa9\xe2\x80\xae\xe2\x81\xa6\xd8\x9c\xe2\x80\x8e\xe2\x80\x8f"
-                      "\xe2\x81\xa9\xe2\x80\x90\xc3\xa9.bin", "out.bin", "1", "41"},
-             .out = "Error opening a\\x1f\\u009b\\u2028\\u2029\\u202e\\u2066\\u061c\\u200e\\u200f\\u2069\xe2\x80\x90\xc3\xa9.bin "
+                      "\xe2\x81\xa9\xe2\x80\x90\xe0\xa0\x80\xf0\x9f\x98\x80\xc3\xa9.bin", "out.bin", "1", "41"},
+             .out = "Error opening a\\x1f\\u009b\\u2028\\u2029\\u202e\\u2066\\u061c\\u200e\\u200f\\u2069\xe2\x80\x90\xe0\xa0\x80\xf0\x9f\x98\x80\xc3\xa9.bin "
                     "for reading.\n", .status = 1,
-             .err = "bytemend: cannot open 'a\\x1f\\u009b\\u2028\\u2029\\u202e\\u2066\\u061c\\u200e\\u200f\\u2069\xe2\x80\x90\xc3\xa9.bin' "
+             .err = "bytemend: cannot open 'a\\x1f\\u009b\\u2028\\u2029\\u202e\\u2066\\u061c\\u200e\\u200f\\u2069\xe2\x80\x90\xe0\xa0\x80\xf0\x9f\x98\x80\xc3\xa9.bin' "
                     "for reading: "
                     "No such file or directory\n"},
         Case{.name = "NameWithEightBitControl", .args = {"a\x9b\xe9.bin", "out.bin", "1", "41"},
