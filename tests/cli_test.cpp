@@ -129,8 +129,9 @@ void set_attributes(const std::string& path, std::uint32_t value) {
     SetFileAttributesW(u8(path).wstring().c_str(), value);
 }
 
-// As root under Wine only: elsewhere the file stays this user's.
-void give_away(const std::string& path) {
+// As root under Wine only: elsewhere the file stays this user's. Its group
+// alone is never given away here.
+void give_away(const std::string& path, bool = false) {
     const std::string mine = owner(path);
     run_linux(L"chown", "65534 " + path, [&] { return owner(path) != mine; });
 }
@@ -242,15 +243,16 @@ std::uint32_t attributes(const std::string&) {
 }
 void set_attributes(const std::string&, std::uint32_t) {}
 
-// As root only: elsewhere the file stays this user's.
-void give_away(const std::string& path) {
-    [[maybe_unused]] const int refused = chown(path.c_str(), 65534, static_cast<gid_t>(-1));
+// As root only: elsewhere the file stays this user's, or its group.
+void give_away(const std::string& path, bool group_only = false) {
+    [[maybe_unused]] const int refused = group_only ? chown(path.c_str(), static_cast<uid_t>(-1), 65534)
+                                                    : chown(path.c_str(), 65534, static_cast<gid_t>(-1));
 }
 
 std::string owner(const std::string& path) {
     struct stat status {};
     stat(path.c_str(), &status);
-    return std::to_string(status.st_uid);
+    return std::to_string(status.st_uid) + ":" + std::to_string(status.st_gid);
 }
 using FileLimit = rlim_t;
 constexpr FileLimit no_limit = RLIM_INFINITY;
@@ -783,6 +785,15 @@ INSTANTIATE_TEST_SUITE_P(
                  give_away("out.bin");
                  given_owner = owner("out.bin");
              },
+             .check = [] { EXPECT_EQ(owner("out.bin"), given_owner); }},
+        Case{.name = "CopyOverOutputOfAnotherGroup", .args = {"in.bin", "out.bin", "1", "41"},
+             .out = report(65, 1) + "Done\n", .output_after = copied,
+             .setup = [] {
+                 write_file("out.bin", "a much longer old output");
+                 give_away("out.bin", true);
+                 given_owner = owner("out.bin");
+             },
+             .windows_skip = "a group alone is not given away under Wine",
              .check = [] { EXPECT_EQ(owner("out.bin"), given_owner); }},
         Case{.name = "CopyOverOutputOpenElsewhere", .args = {"in.bin", "out.bin", "1", "41"},
              .out = report(65, 1) + "Done\n", .output_after = copied,
