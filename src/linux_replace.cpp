@@ -1,6 +1,7 @@
 // Linux's ways to make and replace a file, and why not to replace one.
 
 #include <acl/libacl.h>
+#include <attr/error_context.h>
 #include <attr/libattr.h>
 #include <fcntl.h>
 #include <linux/fiemap.h>
@@ -8,12 +9,15 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "file_system.h"
@@ -70,8 +74,9 @@ std::error_code rename_exclusive(int folder, const char* from, const char* to, b
     if (::renameat2(folder, from, folder, to, exchange ? RENAME_EXCHANGE : RENAME_NOREPLACE) == 0) {
         return {};
     }
-    // ENOSYS before Linux 3.15; EINVAL from file systems without it.
-    return means_unsupported(errno) ? std::make_error_code(std::errc::invalid_argument) : errno_error();
+    // ENOSYS before Linux 3.15; EINVAL from file systems without it. Not
+    // the wider list: EPERM from an append-only folder is a refusal.
+    return errno == ENOSYS ? std::make_error_code(std::errc::invalid_argument) : errno_error();
 }
 
 namespace {
@@ -184,15 +189,48 @@ std::error_code NewFile::why_not_replace(int old, bool again) const {
                : std::make_error_code(std::errc::operation_not_supported);
 }
 
+namespace {
+
+// The files at hand for libattr's check, which it hands the context it was
+// given: the context first, so that one points at the other.
+struct Carry {
+    error_context context{};
+    int from;
+    int to;
+};
+
+std::optional<std::string> value_of(int fd, const char* name) {
+    const ssize_t size = ::fgetxattr(fd, name, nullptr, 0);
+    std::string value(static_cast<std::size_t>(std::max<ssize_t>(size, 0)), '\0');
+    if (size < 0 || ::fgetxattr(fd, name, value.data(), value.size()) != size) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// As cp does: not what /etc/xattr.conf keeps to its file (security.evm,
+// user.Beagle.*), nor the ACL, which perm_copy_fd gives; nor a value the
+// new file has already (a label, say): setting it again could need rights
+// that the copy does not.
+int to_carry(const char* name, error_context* context) {
+    const auto* carry = reinterpret_cast<const Carry*>(context);
+    if (::attr_copy_check_permissions(name, context) == 0) {
+        return 0;
+    }
+    const auto there = value_of(carry->to, name);
+    return there && there == value_of(carry->from, name) ? 0 : 1;
+}
+
+}  // namespace
+
 std::error_code copy_attributes_and_flags(int from, int to) {
     if (const auto error = carry_flags(from, to)) {
         return error;
     }
-    // As cp does: extended attributes but those /etc/xattr.conf keeps to
-    // their file (security.evm, trusted.overlay.*), then the ACL, which
-    // also clears one the folder gave the new file.
+    // The ACL last: it also clears one the folder gave the new file.
+    Carry carry{.from = from, .to = to};
     errno = 0;
-    if (::attr_copy_fd(nullptr, from, nullptr, to, nullptr, nullptr) != 0 ||
+    if (::attr_copy_fd(nullptr, from, nullptr, to, to_carry, &carry.context) != 0 ||
         ::perm_copy_fd(nullptr, from, nullptr, to, nullptr) != 0) {
         return errno != 0 ? errno_error() : std::make_error_code(std::errc::operation_not_supported);
     }

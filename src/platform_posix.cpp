@@ -316,16 +316,19 @@ std::error_code NewFile::ready_to_replace(int old) {
     return error;
 }
 
-// The names swapped in one step, and back where either file swapped is not
-// the one meant (another program saved the old one, or took the temporary
-// name, meanwhile) or the old one was opened to be written; where they
-// cannot be swapped, checked just before a rename.
+// The names swapped in one step, and back where the file swapped out is
+// not the old one (another program saved there meanwhile) or was opened to
+// be written; where they cannot be swapped, checked just before a rename.
 std::error_code NewFile::take_the_place(File& old) {
     const int folder = folder_.get();
     const std::string name = name_of(path_);
     const std::string temporary = name_of(temporary_);
     if (const auto error = still_there()) {
         return error;
+    }
+    // Nor another program's file, renamed over the temporary name.
+    if (id_at(temporary_) != id_) {
+        return std::make_error_code(std::errc::file_exists);
     }
     const std::error_code error = rename_exclusive(folder, temporary.c_str(), name.c_str(), true);
     if (error == std::errc::invalid_argument) {
@@ -334,7 +337,7 @@ std::error_code NewFile::take_the_place(File& old) {
     if (error) {
         return error;
     }
-    const bool theirs = id_at(temporary_) != replaces_ || id_at(path_) != id_;
+    const bool theirs = id_at(temporary_) != replaces_;
     if (theirs || opened_to_write(old.get())) {
         rename_exclusive(folder, temporary.c_str(), name.c_str(), true);
         return std::make_error_code(theirs ? std::errc::file_exists : std::errc::text_file_busy);

@@ -1195,7 +1195,7 @@ Replaced through a symlink, by name     | oldsymlink       | openat          | O
 Existing output replaced meanwhile      | oldswapped       | sync_file_range | .                              | delay_enter=2000000  | 1   | R+Failed to replace old.bin: File exists.
 Existing output replaced at the swap    | oldswapped       | renameat2       | RENAME_EXCHANGE                | delay_enter=2000000  | 1   | R+Failed to replace old.bin: File exists.
 Existing output removed before the copy | oldremoved       | openat          | O_TMPFILE                      | delay_enter=2000000  | 1   | R+Failed to replace old.bin: No such file or directory.
-Temporary name taken meanwhile          | tmpswapped       | renameat2       | RENAME_EXCHANGE                | delay_enter=2000000  | 1   | R+Failed to replace old.bin: File exists.
+Temporary name taken meanwhile          | tmpswapped       | linkat          | bytemend                       | delay_exit=2000000   | 1   | R+Failed to replace old.bin: File exists.
 Existing output removed meanwhile       | oldremoved       | sync_file_range | .                              | delay_enter=2000000  | 1   | R+Failed to replace old.bin: No such file or directory.
 Opened to be written meanwhile          | oldopened        | sync_file_range | .                              | delay_enter=2000000  | 1   | R+Failed to replace old.bin: another program opened it meanwhile; it was left as it was.
 Opened to be written at the swap        | oldopened        | renameat2       | RENAME_EXCHANGE                | delay_enter=2000000  | 1   | R+Failed to replace old.bin: another program opened it meanwhile; it was left as it was.
