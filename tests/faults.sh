@@ -1169,6 +1169,7 @@ Disk full on the second chunk           | buf              | write           | $
 Buffered write writes nothing           | buf              | write           | $chunk\)                       | retval=0             | 1   | R+Failed to write out.bin: Input/output error.
 Buffered write interrupted              | buf              | write           | $chunk\)                       | error=EINTR          | 0   | R+Done
 Existing output cannot be opened        | old              | openat          | "old\.bin", O_RDWR             | error=EACCES:when=@+ | 1   | R+Failed to open/create old.bin.
+Existing output not to be written       | old              | openat          | "old\.bin", O_RDWR             | error=EPERM          | 1   | R+Failed to open/create old.bin.
 Copy over an existing output fails      | old              | copy_file_range | .                              | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
 Replacement made by name                | old              | openat          | O_TMPFILE                      | error=EOPNOTSUPP     | 0   | R+Done
 Replacement's data cannot be written out| old              | sync_file_range | .                              | error=EIO            | 1   | R+Failed to replace old.bin: Input/output error.
