@@ -21,6 +21,19 @@ installed() {
     [[ $(dpkg-query -W -f '${db:Status-Abbrev}' "$1" 2>/dev/null) == ii* ]]
 }
 
+# refresh: the package lists. A mirror caught mid-sync serves a list that
+# does not match its index for a minute or so: the update is tried again,
+# and after the last try the lists it did fetch are used, so that only an
+# install that needs a missing list fails.
+refresh() {
+    local try
+    for try in 1 2 3; do
+        "${apt[@]}" update && return
+        sleep 30
+    done
+    "${apt[@]}" update || echo "ci: some package lists could not be fetched; using those that were"
+}
+
 # need [APT-OPTION...] PACKAGE[=PROBE]...: installs, in one go, each package
 # that is missing. A probe is a program, or a file if it starts with /;
 # without one, a package is there if a program of its name is on the PATH
@@ -39,7 +52,7 @@ need() {
         fi
     done
     if [ ${#missing[@]} -gt 0 ]; then
-        "${apt[@]}" update
+        refresh
         "${apt[@]}" install -y "${options[@]}" "${missing[@]}"
     fi
 }
