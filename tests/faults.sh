@@ -675,6 +675,13 @@ road_oldsymlink() { about "old, through link.bin, a symlink to old.bin" || retur
     old_file ln -s old.bin link.bin; output=link.bin old_how=replaced
     checks() { input_kept; old_checks; [ "$(readlink link.bin)" = old.bin ] || fail "link.bin is no longer a symlink to old.bin"; }
 }
+road_newrelinked() { about "new, through link.bin, a dangling symlink to out.bin, which another program points at other.bin $meanwhile_after s into the run" || return
+    ln -s out.bin link.bin; output=link.bin meanwhile="ln -sfn other.bin link.bin"
+    checks() {
+        input_kept; new_out
+        [ "$(readlink link.bin)" = other.bin ] && [ ! -e other.bin ] || fail "other.bin, where link.bin now leads, was made"
+    }
+}
 road_oldswapped() { about "old, another program renaming a file of its own over old.bin $meanwhile_after s into the run" || return
     old_file; meanwhile="printf theirs >theirs.bin && mv theirs.bin old.bin"
     checks() { input_kept; [ "$(cat old.bin)" = theirs ] || fail "the other program's old.bin was not left alone"; }
@@ -1196,6 +1203,7 @@ Replaced through a symlink, by name     | oldsymlink       | openat          | O
 Existing output replaced meanwhile      | oldswapped       | sync_file_range | .                              | delay_enter=2000000  | 1   | R+Failed to replace old.bin: File exists.
 Existing output replaced at the swap    | oldswapped       | renameat2       | RENAME_EXCHANGE                | delay_enter=2000000  | 1   | R+Failed to replace old.bin: File exists.
 Existing output removed before the copy | oldremoved       | openat          | O_TMPFILE                      | delay_enter=2000000  | 1   | R+Failed to replace old.bin: No such file or directory.
+Output's symlink moved meanwhile        | newrelinked      | pwrite64        | .                              | delay_enter=2000000  | 1   | R+Failed to create link.bin: File exists.
 Temporary name taken meanwhile          | tmpswapped       | linkat          | bytemend                       | delay_exit=2000000   | 1   | R+Failed to replace old.bin: File exists.
 Existing output removed meanwhile       | oldremoved       | sync_file_range | .                              | delay_enter=2000000  | 1   | R+Failed to replace old.bin: No such file or directory.
 Opened to be written meanwhile          | oldopened        | sync_file_range | .                              | delay_enter=2000000  | 1   | R+Failed to replace old.bin: another program opened it meanwhile; it was left as it was.
