@@ -703,6 +703,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{.name = "CopyCarriageReturnOverLineFeed", .args = {"in.bin", "out.bin", "2", "10D"},
              .out = report(269, 2) + "Done\n", .output_after = with_byte(sample, 2, '\r'),
              .err = "bytemend: 10D is more than one byte: its low 8 bits, 0x0D, are written\n"},
+        Case{.name = "CopyZeroByte", .args = {"in.bin", "out.bin", "2", "00"},
+             .out = report(0, 2) + "Done\n", .output_after = with_byte(sample, 2, '\0')},
         Case{.name = "CopyJustPastOneByte", .args = {"in.bin", "out.bin", "2", "100"},
              .out = report(256, 2) + "Done\n", .output_after = with_byte(sample, 2, '\0'),
              .err = "bytemend: 100 is more than one byte: its low 8 bits, 0x00, are written\n"},
