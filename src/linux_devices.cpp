@@ -50,7 +50,10 @@ std::int64_t partition_start(dev_t device) {
 File backing_device(const loop_info64& loop) {
     std::string path = read_text("/sys/block/loop" + std::to_string(loop.lo_number) + "/loop/backing_file");
     path = path.substr(0, path.find('\n'));
-    File device(path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (path.empty()) {
+        return {};
+    }
+    File device(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat status {};
     if (!device || ::fstat(device.get(), &status) != 0 || !S_ISBLK(status.st_mode) ||
         status.st_rdev != static_cast<dev_t>(loop.lo_rdevice)) {
