@@ -893,6 +893,10 @@ INSTANTIATE_TEST_SUITE_P(
              .out = "", .output_after = copied,
              .windows_skip = no_stdout_on_windows,
              .redirects = {{0, nullptr, 0}, {1, nullptr, 0}}},
+        // A character device is no file a line could spoil, even the output.
+        Case{.name = "NullDeviceOutputAndStandardOutput", .args = {"in.bin", "/dev/null", "1", "41"},
+             .out = "", .windows_skip = "Windows has no /dev/null",
+             .redirects = {{1, "/dev/null", O_WRONLY}}},
         Case{.name = "StandardOutputFull", .args = {"in.bin", "out.bin", "1", "41"},
              .out = "", .status = 1, .output_after = copied,
              .windows_skip = "Windows has no /dev/full",

@@ -1221,6 +1221,7 @@ Its folder moved meanwhile              | oldmoved         | sync_file_range | .
 In place: cannot open for writing       | inplace          | openat          | "in\.bin", O_RDWR              | error=EACCES:when=@+ | 1   | R+Failed to open/create in.bin.
 In place: byte cannot be written        | inplace          | pwrite64        | "A", 1, $at                    | error=EIO            | 1   | R+Failed to write in.bin: Input/output error.
 In place: write interrupted             | inplace          | pwrite64        | "A", 1, $at                    | error=EINTR          | 0   | R+Done
+In place: its writeback fails           | inplace          | sync_file_range | .                              | error=EIO            | 1   | R+Failed to write in.bin: Input/output error.
 In place: close fails                   | inplace          | close           | pwrite64 >> ^close             | error=EIO            | 1   | R+Failed to close in.bin: Input/output error.
 In place: lock probe cannot be asked    | inplace          | fcntl           | F_OFD_GETLK                    | error=ENOLCK         | 0   | R+Done
 In place while another program appends  | grown            | openat          | "in\.bin", O_RDWR              | delay_enter=2000000  | 0   | R+Done
