@@ -15,6 +15,7 @@
 
 #include "file_system.h"
 #include "linux.h"
+#include "posix.h"
 
 namespace bytemend {
 
@@ -113,7 +114,7 @@ std::optional<FileState> fresh_state(int fd) {
     if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_FORCE_SYNC, STATX_SIZE | STATX_MTIME | STATX_CTIME, &now) != 0) {
         return std::nullopt;
     }
-    const auto ticks = [](const statx_timestamp& time) { return time.tv_sec * 1000000000 + time.tv_nsec; };
+    const auto ticks = [](const statx_timestamp& time) { return nanoseconds(time.tv_sec, time.tv_nsec); };
     return FileState{static_cast<std::int64_t>(now.stx_size), ticks(now.stx_mtime), ticks(now.stx_ctime)};
 }
 

@@ -20,11 +20,11 @@
 
 namespace bytemend {
 
-namespace {
-
 std::int64_t nanoseconds(std::time_t seconds, long fraction) {
     return std::int64_t{seconds} * 1000000000 + fraction;
 }
+
+namespace {
 
 // The identity in `status`, where the call that filled it in succeeded. Two
 // device nodes may stand for one disk: the device's number names it.

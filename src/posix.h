@@ -2,6 +2,8 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -54,5 +56,8 @@ std::optional<std::error_code> write_back(int fd, bool wait, std::int64_t offset
 
 // An open regular file's state asked of the file system itself, if it can be.
 std::optional<FileState> fresh_state(int fd);
+
+// A time as FileState counts it, whichever call gave it.
+std::int64_t nanoseconds(std::time_t seconds, long fraction);
 
 }  // namespace bytemend
