@@ -91,7 +91,7 @@ fresh_files() {
     [ ! -d a ] || chattr -a a
     rm -rf d d.moved other a pub victim
     setfacl -k . 2>/dev/null
-    old_inode="" input=in.bin output=out.bin strace_setup=() meanwhile="" temp_kept=""
+    old_inode="" input=in.bin output=out.bin strace_setup=() meanwhile="" temp_kept="" hide_table=""
     runs() { traced_run; }
     checks() { input_kept; }
     "road_$mode"
@@ -838,7 +838,10 @@ road_oldmounted() { about --mounts "old, with mounted.bin bind-mounted over it i
     old_file; cp old-original.bin mounted.bin
     runs() {
         namespace || return
-        unshare -m bash -c 'mount --bind mounted.bin old.bin || exit 99; "$@"' _ "$exe" "${args[@]}" >stdout 2>stderr
+        # shellcheck disable=SC2016  # expanded by the inner shell
+        unshare -m bash -c 'mount --bind mounted.bin old.bin || exit 99
+            [ -z "$1" ] || mount --bind /dev/null /proc/$$/mountinfo || exit 99
+            shift; exec "$@"' _ "${hide_table-}" "$exe" "${args[@]}" >stdout 2>stderr
         status=$?
         [ "$status" -ne 99 ] && return
         skip "cannot bind-mount a file in a mount namespace of our own here"
@@ -849,6 +852,9 @@ road_oldmounted() { about --mounts "old, with mounted.bin bind-mounted over it i
         cmp -s mounted.bin expected.bin || fail "the file mounted over old.bin is not the patched copy"
         cmp -s old.bin old-original.bin || fail "old.bin, beneath the mount, changed"
     }
+}
+road_oldmounted-untold() { about --mounts "oldmounted, with the run's table of mounts (/proc/PID/mountinfo) an empty file" || return
+    road_oldmounted; hide_table=1
 }
 road_inplace() { about "in.bin patched in place" || return
     output=in.bin
@@ -1245,6 +1251,7 @@ Killed, through a dangling symlink      | killlink         | -               | -
 Killed, with no unnamed files           | killnamed        | -               | -                              | -                    | 137 | R+
 Killed over an existing output          | killold          | -               | -                              | -                    | 137 | R+
 A file mounted over the output          | oldmounted       | -               | -                              | -                    | 0   | R+Done
+The same, the table of mounts empty     | oldmounted-untold | -              | -                              | -                    | 0   | R+Done
 A loop device on the output             | oldlooped        | -               | -                              | -                    | 0   | R+Done
 An append-only folder                   | oldappend        | -               | -                              | -                    | 0   | R+Done
 A file bind-mounted elsewhere           | oldbound         | -               | -                              | -                    | 0   | R+Done
