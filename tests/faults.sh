@@ -826,6 +826,9 @@ road_planted-own() { about "planted-before, the link root's own" || return
     runs() { ln -s ../victim/raced pub/out.bin; plain_run; }
     checks() { input_kept; cmp -s victim/raced expected.bin || fail "victim/raced, where root's own link leads, is not the patched copy"; }
 }
+road_planted-own-theirs() { about "planted-own, the folder another user's (nobody)" || return
+    road_planted-own; chown 65534 pub 2>/dev/null
+}
 road_fifo() { about "new, out.bin a FIFO that no program reads" || return
     mkfifo out.bin
     runs() {
@@ -918,6 +921,10 @@ road_killlink() { about "kill, through link.bin, a dangling symlink to out.bin" 
 }
 road_killnamed() { about "kill, with no unnamed files" || return
     road_kill; no_unnamed
+}
+road_killnamed-again() { about "killnamed, then run again as it was, beside the temporary file the kill left" || return
+    road_killnamed
+    runs() { kill_run; strace -o trace "${strace_setup[@]}" "$exe" "${args[@]}" >stdout 2>stderr; status=$?; }
 }
 road_killold() { about "kill, over old.bin as old has it" || return
     road_kill; old_file
@@ -1020,11 +1027,15 @@ road_loop-stdout-out() { about --mounts "loop-stdout, with in.bin the output and
     checks() { cmp -s in.bin before.bin || fail "in.bin changed"; }
 }
 road_loop-unreached() { about --mounts "loop-stacked, the second device set up on a node of the first that is then removed" || return
-    loop_files
+    loop_files; output=in.bin
     runs() {
         loop_attach in.bin && { { mknod node b "$(stat -c %Hr "$device")" "$(stat -c %Lr "$device")" 2>/dev/null &&
-            attach -o "$loop_offset" node && rm node; } || loop_skip; } && loop_exec "$device" in.bin
+            attach -o "$loop_offset" node && rm node; } || loop_skip; } && loop_exec "$device" "$output"
     }
+}
+road_loop-unreached-new() { about --mounts "loop-unreached, copied to a new out.bin, which this run made" || return
+    road_loop-unreached; output=out.bin
+    checks() { cmp -s in.bin before.bin && [ -s out.bin ] || fail "in.bin changed, or out.bin is not there"; }
 }
 road_loop-cached() { about --mounts "loop, the device both in and out, held open by another program with its first block cached, then byte $((at + 1)) changed through in.bin" || return
     loop_files
@@ -1222,6 +1233,7 @@ Temporary names taken before the run    | oldplanted       | -               | -
 Another user's link planted after open  | planted          | openat          | "pub/out\.bin", O_WRONLY       | delay_exit=2000000   | 1   | R+Failed to open/create pub/out.bin.
 Another user's link there before        | planted-before   | -               | -                              | -                    | 1   | R+Failed to open/create pub/out.bin.
 One's own link there, followed          | planted-own      | -               | -                              | -                    | 0   | R+Done
+The same in another user's folder       | planted-own-theirs | -             | -                              | -                    | 0   | R+Done
 A FIFO that no program reads            | fifo             | -               | -                              | -                    | 1   | R+Failed to open/create out.bin.
 Its folder moved meanwhile              | oldmoved         | sync_file_range | .                              | delay_enter=2000000  | 0   | R+Done
 In place: cannot open for writing       | inplace          | openat          | "in\.bin", O_RDWR              | error=EACCES:when=@+ | 1   | R+Failed to open/create in.bin.
@@ -1249,6 +1261,7 @@ Real file size limit                    | ulimit           | -               | -
 Killed in the middle of a copy          | kill             | -               | -                              | -                    | 137 | R+
 Killed, through a dangling symlink      | killlink         | -               | -                              | -                    | 137 | R+
 Killed, with no unnamed files           | killnamed        | -               | -                              | -                    | 137 | R+
+Run again after that kill               | killnamed-again  | -               | -                              | -                    | 0   | R+Done
 Killed over an existing output          | killold          | -               | -                              | -                    | 137 | R+
 A file mounted over the output          | oldmounted       | -               | -                              | -                    | 0   | R+Done
 The same, the table of mounts empty     | oldmounted-untold | -              | -                              | -                    | 0   | R+Done
@@ -1270,6 +1283,7 @@ Partition of a loop device at an offset  | loop-apart-partition-offset | -    | 
 Standard output the input's loop device | loop-stdout      | -               | -                              | -                    | 1   | E+Cannot read in.bin: it is standard output, where the report goes.
 Standard output the output's loop device| loop-stdout-out  | -               | -                              | -                    | 1   | E+Cannot write in.bin: it is standard output, where the report goes.
 Loop device on a vanished loop node     | loop-unreached   | -               | -                              | -                    | 1   | R+Cannot tell whether DEV and in.bin are one file or two: a loop device stands on a device that cannot be opened; nothing was written.
+The same, copied to a new file          | loop-unreached-new | -             | -                              | -                    | 0   | R+Done
 In place through a loop device's cache  | loop-cached      | -               | -                              | -                    | 0   | R+Done
 Copied twice through bindfs             | bindfs-twice     | -               | -                              | -                    | 0   | R+Done
 Two files with one identity             | bindfs-same-id   | -               | -                              | -                    | 0   | R+Done
