@@ -835,6 +835,13 @@ INSTANTIATE_TEST_SUITE_P(
                  std::filesystem::create_symlink("out.bin", "link2.bin");
              },
              .windows_skip = needs_links},
+        Case{.name = "ThroughAbsoluteSymlinkInFolder", .args = {"in.bin", "sub/link.bin", "1", "41"},
+             .out = report(65, 1) + "Done\n", .output_after = copied,
+             .setup = [] {
+                 std::filesystem::create_directory("sub");
+                 std::filesystem::create_symlink(std::filesystem::absolute("out.bin"), "sub/link.bin");
+             },
+             .windows_skip = needs_links},
         // As far as the kernel follows a path: 40 links.
         Case{.name = "ThroughFortySymlinks", .args = {"in.bin", "0.link", "1", "41"},
              .out = report(65, 1) + "Done\n", .output_after = copied,
