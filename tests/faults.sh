@@ -671,6 +671,9 @@ road_oldlinked() { about "old, with a second hard link, old-link.bin, so that ol
 road_oldlinked-nopunch() { about "oldlinked, where no hole can be punched (fallocate refused: EOPNOTSUPP)" || return
     road_oldlinked; strace_setup=(-e inject=fallocate:error=EOPNOTSUPP)
 }
+road_oldlinked-zeros() { about "oldlinked, old.bin with a block of zeros beneath in.bin's hole, between blocks of data" || return
+    road_oldlinked; dd if=/dev/zero of=old.bin bs=4096 seek=$((middle / 4096 + 1)) count=1 conv=notrunc status=none
+}
 road_oldsymlink() { about "old, through link.bin, a symlink to old.bin" || return
     old_file ln -s old.bin link.bin; output=link.bin old_how=replaced
     checks() { input_kept; old_checks; [ "$(readlink link.bin)" = old.bin ] || fail "link.bin is no longer a symlink to old.bin"; }
@@ -1210,6 +1213,7 @@ Its project cannot be read              | oldkept          | ioctl           | F
 Its replacement finds no room           | oldkept          | copy_file_range | .                              | error=EDQUOT         | 0   | R+Done
 No room, and it cannot be measured      | oldfull          | newfstatat      | copy_file_range >> .           | error=EIO            | 1   | R+Failed to write old.bin: Disk quota exceeded; a copy beside it needs up to $length bytes, and it was left as it was.
 No holes can be punched in it           | oldlinked        | fallocate       | .                              | error=EOPNOTSUPP     | 0   | R+Done
+No holes, zeros amid the old data       | oldlinked-zeros  | fallocate       | .                              | error=EOPNOTSUPP:when=@+ | 0 | R+Done
 Punching a hole fails                   | oldlinked        | fallocate       | .                              | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
 Punching a hole not permitted           | oldlinked        | fallocate       | .                              | error=EPERM          | 0   | R+Done
 Existing output cannot be read back     | oldlinked-nopunch | openat         | "old\.bin", O_RDWR             | error=EACCES         | 0   | R+Done
