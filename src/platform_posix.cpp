@@ -20,8 +20,8 @@
 
 namespace bytemend {
 
-std::int64_t nanoseconds(std::time_t seconds, long fraction) {
-    return std::int64_t{seconds} * 1000000000 + fraction;
+std::int64_t nanoseconds(std::int64_t seconds, long fraction) {
+    return seconds * 1000000000 + fraction;
 }
 
 namespace {

@@ -3,7 +3,6 @@
 #include <sys/types.h>
 
 #include <cstdint>
-#include <ctime>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -58,6 +57,6 @@ std::optional<std::error_code> write_back(int fd, bool wait, std::int64_t offset
 std::optional<FileState> fresh_state(int fd);
 
 // A time as FileState counts it, whichever call gave it.
-std::int64_t nanoseconds(std::time_t seconds, long fraction);
+std::int64_t nanoseconds(std::int64_t seconds, long fraction);
 
 }  // namespace bytemend
