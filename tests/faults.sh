@@ -1103,6 +1103,16 @@ road_noroom-ext4() { about --mounts "noroom-btrfs, on ext4 with 1 KiB blocks and
     # None: the block missing from old.bin is one too many.
     noroom_fill 0
 }
+road_noroom-xfs-extents() { about --mounts "noroom-xfs, old.bin in 202 extents, more than one batch of its map holds (every other 4 KiB block unshared, then twin.bin removed), so that it is overwritten where it lies" || return
+    noroom_mount xfs || return
+    cp --reflink=always mnt/old.bin mnt/twin.bin
+    local block
+    for block in $(seq 0 2 200); do xfs_io -c "funshare $((block * 4096)) 4096" mnt/old.bin; done
+    rm mnt/twin.bin
+    noroom_fill 640
+    runs() { plain_run; }
+    checks() { input_kept; cmp -s mnt/old.bin expected.bin || fail "old.bin is not the patched copy"; }
+}
 road_nocow() { about --mounts "old, on Btrfs on a loop device, old.bin made NOCOW (chattr +C) before its data, so that it can share no block" || return
     image_files btrfs || return
     # NOCOW while still empty, as Btrfs asks.
@@ -1256,6 +1266,7 @@ Input shrinks before sharing over old   | shrunk-old-xfs   | openat          | "
 No room on Btrfs                        | noroom-btrfs     | -               | -                              | -                    | 1   | R+Failed to write mnt/old.bin: No space left on device; a copy beside it needs up to $length bytes, and it was left as it was.
 No room on XFS, blocks shared           | noroom-xfs       | -               | -                              | -                    | 1   | R+Failed to write mnt/old.bin: No space left on device; a copy beside it needs up to $length bytes, and it was left as it was.
 No room on ext4, a hole in the old file  | noroom-ext4      | -               | -                              | -                    | 1   | R+Failed to write mnt/old.bin: No space left on device; a copy beside it needs up to $length bytes, and it was left as it was.
+No room on XFS, old.bin in 202 extents  | noroom-xfs-extents | -             | -                              | -                    | 0   | R+Done
 Copy over a NOCOW output               | nocow            | openat          | "mnt/in\.bin"                  | delay_enter=1        | 0   | R+Done
 Copy over a NOCOW output fails          | nocow            | copy_file_range | .                              | error=EIO            | 1   | R+Failed to write mnt/old.bin: Input/output error.
 Copy over an output in a project        | project          | openat          | "mnt/in\.bin"                  | delay_enter=1        | 0   | R+Done
