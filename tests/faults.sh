@@ -86,7 +86,7 @@ extras() { stat -c '%u:%g %a' "$1"; getfattr -d -m - "$1" 2>/dev/null; }
 # the road's own, and its settings, from the defaults: a run as its row
 # says, which leaves the input unchanged.
 fresh_files() {
-    rm -f in.bin out.bin old.bin old.bin~ old-before.bin prog.bin old-link.bin link.bin before.bin mounted.bin theirs.bin view.bin locked .bytemend-*
+    rm -f in.bin out.bin old.bin old.bin~ old-before.bin prog.bin old-link.bin link.bin before.bin mounted.bin theirs.bin "view 1.bin" locked .bytemend-*
     cp original.bin in.bin
     [ ! -d a ] || chattr -a a
     rm -rf d d.moved other a pub victim
@@ -484,10 +484,14 @@ traced_run() {
         [ -n "$n" ] && break
     done
     if [ -z "$n" ]; then
-        if ! grep -qE "^($(IFS='|'; echo "${names[*]}"))\(" trace; then
-            skip "this system makes no call named ${names[*]}"
-        else
+        # The rows name x86-64's calls: there, one not made is a step the
+        # command left out.
+        if grep -qE "^($(IFS='|'; echo "${names[*]}"))\(" trace; then
             fail "no ${names[*]} call matches '$which'"
+        elif [ "$(uname -m)" = x86_64 ]; then
+            fail "made no ${names[*]} call"
+        else
+            skip "this system makes no call named ${names[*]}"
         fi
         return 1
     fi
@@ -734,13 +738,13 @@ road_oldappend() { about "old, in an append-only folder (chattr +a), which takes
         ! compgen -G "a/.bytemend-*" >/dev/null || fail "left its temporary file in the append-only folder"
     }
 }
-road_oldbound() { about --mounts "old, bind-mounted onto view.bin in a mount namespace of its own, so that it is overwritten where it lies" || return
-    old_file; : >view.bin
+road_oldbound() { about --mounts "old, bind-mounted onto 'view 1.bin', a name the table of mounts escapes (view\\0401.bin), in a mount namespace of its own, so that it is overwritten where it lies" || return
+    old_file; : >"view 1.bin"
     runs() {
         namespace || return
         # shellcheck disable=SC2016  # expanded by the inner shell
-        unshare -m bash -c 'mount --bind old.bin view.bin || exit 99; "$@"; status=$?
-            cmp -s view.bin expected.bin || echo "view.bin, old.bin mounted, is not the patched copy" >listing
+        unshare -m bash -c 'mount --bind old.bin "view 1.bin" || exit 99; "$@"; status=$?
+            cmp -s "view 1.bin" expected.bin || echo "view 1.bin, old.bin mounted, is not the patched copy" >listing
             exit $status' _ "$exe" "${args[@]}" >stdout 2>stderr
         status=$?
         if [ "$status" -eq 99 ]; then
