@@ -669,6 +669,9 @@ INSTANTIATE_TEST_SUITE_P(
              .err = "bytemend: cannot open 'a\\x1f\\u009b\\u2028\\u2029\\u202e\\u2066\\u061c\\u200e\\u200f\\u2069\xe2\x80\x90\xe0\xa0\x80\xf0\x9f\x98\x80\xc3\xa9.bin' "
                     "for reading: "
                     "No such file or directory\n"},
+        Case{.name = "NameEndingPastAscii", .args = {"caf\xc4\x81", "out.bin", "1", "41"},
+             .out = "Error opening caf\xc4\x81 for reading.\n", .status = 1,
+             .err = "bytemend: cannot open 'caf\xc4\x81' for reading: No such file or directory\n"},
         Case{.name = "NameWithEightBitControl", .args = {"a\x9b\xe9.bin", "out.bin", "1", "41"},
              .out = "Error opening a\\x9b\xe9.bin for reading.\n", .status = 1,
              .windows_skip = "Windows names are UTF-16: no byte of one stands alone",
