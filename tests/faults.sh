@@ -668,6 +668,9 @@ road_oldkept() { about "old, where its replacement cannot be given what old.bin 
 road_oldfull() { about "oldkept, its replacement finding no room (copy_file_range refused: EDQUOT)" || return
     road_oldkept; strace_setup=(-e inject=copy_file_range:error=EDQUOT)
 }
+road_old-noroom() { about "old, the replacement's copy out of room (copy_file_range: ENOSPC, once), so that old.bin is overwritten where it lies instead" || return
+    old_file; strace_setup=(-e inject=copy_file_range:error=ENOSPC:when=1)
+}
 road_oldlinked() { about "old, with a second hard link, old-link.bin, so that old.bin is overwritten where it lies" || return
     old_file ln old.bin old-link.bin; old_how=written
     checks() { input_kept; old_checks; [ old-link.bin -ef old.bin ] || fail "old-link.bin and old.bin are two files now"; }
@@ -1207,6 +1210,8 @@ Input ends early                        | buf              | pread64         | $
 Output cannot seek                      | buf              | lseek           | SEEK_SET                       | error=ESPIPE         | 1   | R+Failed to write out.bin: Illegal seek.
 Buffered write fails                    | buf              | write           | $chunk\)                       | error=EIO            | 1   | R+Failed to write out.bin: Input/output error.
 Disk full on the second chunk           | buf              | write           | $chunk\) >> $chunk\)           | error=ENOSPC         | 1   | R+Failed to write out.bin: No space left on device.
+Out of room beside it, written in place | old-noroom       | openat          | "/proc/self/fd/[0-9]+", O_RDWR | delay_enter=1        | 0   | R+Done
+Nor can it be opened to be written      | old-noroom       | openat          | "/proc/self/fd/[0-9]+", O_RDWR | error=EACCES         | 1   | R+Failed to write old.bin: No space left on device.
 Buffered write writes nothing           | buf              | write           | $chunk\)                       | retval=0             | 1   | R+Failed to write out.bin: Input/output error.
 Buffered write interrupted              | buf              | write           | $chunk\)                       | error=EINTR          | 0   | R+Done
 Existing output cannot be opened        | old              | openat          | "old\.bin", O_RDWR             | error=EACCES:when=@+ | 1   | R+Failed to open/create old.bin.
@@ -1215,6 +1220,7 @@ Copy over an existing output fails      | old              | copy_file_range | .
 Replacement made by name                | old              | openat          | O_TMPFILE                      | error=EOPNOTSUPP     | 0   | R+Done
 Replacement's data cannot be written out| old              | sync_file_range | .                              | error=EIO            | 1   | R+Failed to replace old.bin: Input/output error.
 Every temporary name taken              | old              | linkat          | \.bytemend                     | error=EEXIST:when=@..+100 | 1 | R+Failed to replace old.bin: File exists.
+All but the last such name taken        | old              | linkat          | \.bytemend                     | error=EEXIST:when=@..+99 | 0  | R+Done
 Its ACL, not the folder's default       | oldacl           | openat          | "in\.bin"                      | delay_enter=1        | 0   | R+Done
 Replacement cannot be named             | old              | linkat          | \.bytemend                     | error=EIO            | 1   | R+Failed to replace old.bin: Input/output error.
 Replacement's close fails               | old              | close           | linkat >> ^close               | error=EIO            | 1   | R+Failed to replace old.bin: Input/output error.
