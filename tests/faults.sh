@@ -1219,6 +1219,7 @@ Existing output not to be written       | old              | openat          | "
 Copy over an existing output fails      | old              | copy_file_range | .                              | error=EIO            | 1   | R+Failed to write old.bin: Input/output error.
 Replacement made by name                | old              | openat          | O_TMPFILE                      | error=EOPNOTSUPP     | 0   | R+Done
 Replacement's data cannot be written out| old              | sync_file_range | .                              | error=EIO            | 1   | R+Failed to replace old.bin: Input/output error.
+Attributes not listed the second time   | old              | flistxattr      | copy_file_range >> .           | error=EIO            | 1   | R+Failed to replace old.bin: Input/output error.
 Every temporary name taken              | old              | linkat          | \.bytemend                     | error=EEXIST:when=@..+100 | 1 | R+Failed to replace old.bin: File exists.
 All but the last such name taken        | old              | linkat          | \.bytemend                     | error=EEXIST:when=@..+99 | 0  | R+Done
 Its ACL, not the folder's default       | oldacl           | openat          | "in\.bin"                      | delay_enter=1        | 0   | R+Done
