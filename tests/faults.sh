@@ -80,7 +80,7 @@ kib_unshared() {
 
 # What a replaced file must keep of the old one: owner, group,
 # permissions, extended attributes.
-extras() { stat -c '%u:%g %a' "$1"; getfattr -d -m - "$1" 2>/dev/null; }
+extras() { stat -c '%u:%g %a' "$1"; getfattr -d -m - "$1" 2>/dev/null; lsattr -d "$1" 2>/dev/null | cut -d' ' -f1; }
 
 # The files as each run must find them: the input whole, no output; then
 # the road's own, and its settings, from the defaults: a run as its row
@@ -540,6 +540,7 @@ old_file() {
     cp old-original.bin old.bin
     chown 1:1 old.bin
     setfattr -n user.bytemend -v kept old.bin 2>/dev/null
+    chattr +d old.bin 2>/dev/null  # a flag to be carried: not to be dumped
     [ $# -eq 0 ] || "$@" 2>/dev/null
     old_inode=$(stat -c %i old.bin) old_extras=$(extras old.bin)
     output=old.bin old_how=""
@@ -561,7 +562,7 @@ old_checks() {
     elif [ "$(stat -c %i old.bin)" != "$old_inode" ]; then
         fail "old.bin is another file than before"
     fi
-    [ "$(extras old.bin)" = "$old_extras" ] || fail "old.bin lost its owner, permissions or attribute"
+    [ "$(extras old.bin)" = "$old_extras" ] || fail "old.bin lost its owner, permissions, attribute or flag"
 }
 
 # no_unnamed: O_TMPFILE refused, from a trial run's count of openat.
