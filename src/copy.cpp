@@ -42,7 +42,10 @@ struct Copy {
         if (!buffer) {
             buffer.reset(static_cast<unsigned char*>(std::malloc(chunk)));
         }
-        return buffer || failed(Stop::Why::memory) ? buffer.get() : nullptr;
+        if (!buffer) {
+            failed(Stop::Why::memory);
+        }
+        return buffer.get();
     }
 };
 
