@@ -51,9 +51,7 @@ std::int64_t partition_start(dev_t device) {
 File backing_device(const loop_info64& loop) {
     std::string path = read_text("/sys/block/loop" + std::to_string(loop.lo_number) + "/loop/backing_file");
     path = path.substr(0, path.find('\n'));
-    if (path.empty()) {
-        return {};
-    }
+    // No name (""): open fails, ENOENT.
     File device(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat status {};
     if (!device || ::fstat(device.get(), &status) != 0 || !S_ISBLK(status.st_mode) ||
